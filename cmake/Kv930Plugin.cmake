@@ -1,0 +1,16 @@
+# kv930_add_meter_plugin(<target> OUTPUT_DIR <dir> SOURCES ...)
+# A meter driver is a Qt plugin MODULE that carries its own copy of the reading
+# record, because the program deletes readings the plugin allocated.
+function(kv930_add_meter_plugin target)
+    cmake_parse_arguments(ARG "" "OUTPUT_DIR;OUTPUT_NAME" "SOURCES" ${ARGN})
+    add_library(${target} MODULE ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/data/dmmdata.cpp)
+    target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/data ${PROJECT_SOURCE_DIR}/meter)
+    target_link_libraries(${target} PRIVATE Qt5::Core Qt5::SerialPort)
+    if(NOT ARG_OUTPUT_DIR)
+        set(ARG_OUTPUT_DIR ${KV930_PLUGIN_DIR})
+    endif()
+    set_target_properties(${target} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${ARG_OUTPUT_DIR} PREFIX "")
+    if(ARG_OUTPUT_NAME)
+        set_target_properties(${target} PROPERTIES OUTPUT_NAME ${ARG_OUTPUT_NAME})
+    endif()
+endfunction()
