@@ -1,0 +1,218 @@
+// Measurement items: create, rename, delete, activate, and refilling the views.
+#include "widget.h"
+
+#include "chartpoint.h"
+#include "datamodel.h"
+#include "dmmchart.h"
+#include "dmmdata.h"
+#include "prompt.h"
+#include "tvitemmodel.h"
+#include "widgetform.h"
+
+#include <QDebug>
+
+namespace {
+enum class RowKind { None, Item, StoreGroup, LiveGroup, OtherGroup };
+
+RowKind rowKind(const QModelIndex &index)
+{
+    if (!index.isValid())
+        return RowKind::None;
+    if (index.parent().isValid())
+        return RowKind::Item;
+    if (index.row() == 0)
+        return RowKind::StoreGroup;
+    if (index.row() == 1)
+        return RowKind::LiveGroup;
+    return RowKind::OtherGroup;
+}
+} // namespace
+
+QList<QAction *> Widget::actionsForRow(const QModelIndex &index) const
+{
+    switch (rowKind(index)) {
+    case RowKind::Item:
+        return {ui->actionItemSetToActive, ui->actionItemRename, ui->actionItemNew,
+                ui->actionItemDelete};
+    case RowKind::StoreGroup:
+        return {ui->actionItemSetToActive, ui->actionItemDownload};
+    case RowKind::LiveGroup:
+        return {ui->actionItemNew};
+    default:
+        return {};
+    }
+}
+
+void Widget::slotCurrentRowChanged(QModelIndex current, QModelIndex previous)
+{
+    Q_UNUSED(previous)
+    if (!current.isValid())
+        return;
+    ui->itemToolBar->clear();
+    ui->itemToolBar->addActions(actionsForRow(current));
+}
+
+void Widget::slotItemModeleditDataChanged(QModelIndex index)
+{
+    if (index.row() != 0)
+        qDebug() << "slotItemModeleditDataChanged  " << index.data(Qt::DisplayRole);
+}
+
+int Widget::countItemsNamed(const QString &prefix) const
+{
+    int count = 0;
+    for (int row = 0; row < itemModel->rowCount(); ++row) {
+        const QModelIndex top = itemModel->index(row, 0);
+        if (ItemData *item = TvItemModel::itemData(top); item && item->name().startsWith(prefix))
+            ++count;
+        for (int child = 0; child < itemModel->rowCount(top); ++child) {
+            ItemData *item = TvItemModel::itemData(itemModel->index(child, 0, top));
+            if (item && item->name().startsWith(prefix))
+                ++count;
+        }
+    }
+    return count;
+}
+
+void Widget::itemSetToActive(QModelIndex index)
+{
+    if (!index.isValid() || index == liveGroupItem->index())
+        return;
+    ItemData *item = TvItemModel::itemData(index);
+    if (!item || item == activeItem)
+        return;
+    activeItem = item;
+    for (int row = 0; row < itemModel->rowCount(); ++row) {
+        const QModelIndex top = itemModel->index(row, 0);
+        itemModel->setData(top, false, ActiveRole);
+        for (int child = 0; child < itemModel->rowCount(top); ++child)
+            itemModel->setData(itemModel->index(child, 0, top), false, ActiveRole);
+    }
+    itemModel->setData(index, true, ActiveRole);
+    resetAcquisition();
+    if (activeItem == storeItem())
+        ui->actionStart->setEnabled(false);
+    refreshViews();
+}
+
+ChartPoint *Widget::chartPointFor(const DmmData *data, const QString &unit) const
+{
+    const QString text = data->valueText(unit);
+    QString label = QStringLiteral("%1 %2").arg(text, unit);
+    const QString ownUnit = data->unit();
+    if (ownUnit != unit)
+        label += QStringLiteral("[%1 %2]").arg(data->valueText(ownUnit), ownUnit);
+    return new ChartPoint(data->value(unit), text, data->dateTime(), -1, -1, QVariant(label));
+}
+
+void Widget::refreshViews()
+{
+    if (!activeItem)
+        return;
+    const QString unit = ui->cbbChartUnit->currentText();
+    const QList<DmmData *> readings = activeItem->datas();
+    QList<ChartPoint *> points;
+    points.reserve(readings.size());
+    for (const DmmData *reading : readings)
+        points.append(chartPointFor(reading, unit));
+
+    dataModel->clear();
+    dataModel->setDatas(readings);
+    ui->tv->scrollToBottom();
+
+    ui->chart->clearPoints();
+    applyChartUnitMode(unit);
+    ui->chart->addPoints(points, 0);
+}
+
+void Widget::applyChartUnitMode(const QString &unit)
+{
+    if (unit == QLatin1String("uW"))
+        ui->chart->setDecimals(1);
+    else if (unit == QLatin1String("mW"))
+        ui->chart->setDecimals(3);
+    else if (unit == QLatin1String("dBm"))
+        ui->chart->setDecimals(2);
+}
+
+void Widget::on_cbbChartUnit_currentTextChanged(QString text)
+{
+    Q_UNUSED(text)
+    refreshViews();
+}
+
+void Widget::newItem(QString name, ItemData::DataType type)
+{
+    if (name.isEmpty())
+        return;
+    resetAcquisition();
+    auto *row = new QStandardItem(measureIcon, name);
+    row->setData(QVariant::fromValue(new ItemData(name, type)), ItemDataRole);
+    liveGroupItem->appendRow(row);
+    const QModelIndex index = row->index();
+    itemSetToActive(index);
+    ui->tvItems->setCurrentIndex(index);
+    slotCurrentRowChanged(index, QModelIndex());
+}
+
+void Widget::on_actionItemNew_triggered()
+{
+    const QString proposal = QStringLiteral("Measure%1").arg(1 + countItemsNamed(QStringLiteral("Measure")));
+    bool ok = false;
+    const QString name = m_prompt->getText(this, QString(), tr("Name:"), proposal, &ok).trimmed();
+    if (!ok || name.isEmpty())
+        return;
+    newItem(name, ItemData::Measure);
+    applyChartUnitMode(ui->cbbChartUnit->currentText());
+}
+
+void Widget::on_actionItemDelete_triggered()
+{
+    const QModelIndex current = ui->tvItems->currentIndex();
+    if (rowKind(current) != RowKind::Item)
+        return;
+    if (m_prompt->question(this, QString(), tr("Are you sure delete this item?"),
+                           QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        != QMessageBox::Yes)
+        return;
+    // The views refer to the readings about to go: empty them first.
+    dataModel->clear();
+    ui->chart->clearPoints();
+    ItemData *item = TvItemModel::itemData(current);
+    const bool wasActive = item == activeItem;
+    if (wasActive)
+        activeItem = nullptr;
+    itemModel->removeRow(current.row(), current.parent());
+    delete item;
+    if (wasActive)
+        itemSetToActive(ui->tvItems->currentIndex());
+}
+
+void Widget::on_actionItemRename_triggered()
+{
+    const QModelIndex current = ui->tvItems->currentIndex();
+    if (rowKind(current) != RowKind::Item)
+        return;
+    bool ok = false;
+    const QString name = m_prompt
+                             ->getText(this, QString(), tr("New name:"),
+                                       current.data(Qt::DisplayRole).toString(), &ok)
+                             .trimmed();
+    if (!ok || name.isEmpty())
+        return;
+    if (ItemData *item = TvItemModel::itemData(current))
+        item->setName(name);
+    resetAcquisition();
+    // The tree shows the item's name: let it repaint the row now.
+    emit itemModel->dataChanged(current, current, {Qt::DisplayRole});
+}
+
+void Widget::on_actionItemSetToActive_triggered()
+{
+    itemSetToActive(ui->tvItems->currentIndex());
+}
+
+void Widget::on_tvItems_activated(QModelIndex index)
+{
+    itemSetToActive(index);
+}

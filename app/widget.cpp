@@ -1,0 +1,217 @@
+#include "widget.h"
+
+#include "datamodel.h"
+#include "dmmchart.h"
+#include "idmm.h"
+#include "prompt.h"
+#include "tvitemmodel.h"
+#include "widgetform.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QDesktopWidget>
+#include <QDir>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QTimer>
+#include <QUrl>
+
+Widget::Widget(QWidget *parent)
+    : Widget(QCoreApplication::applicationDirPath(), std::make_unique<Prompt>(), parent)
+{
+}
+
+Widget::Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt, QWidget *parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::Widget>()), m_prompt(std::move(prompt)),
+      m_applicationDir(applicationDir)
+{
+    if (!m_prompt)
+        m_prompt = std::make_unique<Prompt>();
+    construct();
+}
+
+void Widget::construct()
+{
+    ui->setupUi(this);
+
+    if (!loadPlugins()) {
+        // Without all four interfaces the meter cannot be driven: say which are
+        // missing and where we looked, then leave once the event loop runs.
+        const QString text = tr("The meter driver is incomplete: %1 not found in %2.")
+                                 .arg(m_missingInterfaces,
+                                      QDir::toNativeSeparators(m_applicationDir + QStringLiteral("/Lib")));
+        qCritical("%s", qPrintable(text));
+        QTimer::singleShot(0, this, [this, text] {
+            m_prompt->critical(this, text);
+            QCoreApplication::quit();
+        });
+    }
+    initObj();
+    initWidget();
+    initSelf();
+    initConnec();
+}
+
+Widget::~Widget()
+{
+    if (dmm)
+        dmm->close();
+    // The items under "Live Data" are not QObject children of anything: free
+    // them (and so their readings) with the window.
+    if (liveGroupItem) {
+        for (int row = 0; row < liveGroupItem->rowCount(); ++row)
+            delete TvItemModel::itemData(liveGroupItem->child(row)->index());
+    }
+    activeItem = nullptr;
+    ui.reset();
+}
+
+void Widget::setPrompt(std::unique_ptr<Prompt> prompt)
+{
+    if (prompt)
+        m_prompt = std::move(prompt);
+}
+
+void Widget::initObj()
+{
+    dataModel = std::make_unique<DataModel>();
+    reportColumns.append({QStringLiteral("No."), QRect(), 2});
+    reportColumns.append({QStringLiteral("Time"), QRect(), 3});
+    reportColumns.append({QStringLiteral("Value"), QRect(), 3});
+    reportColumns.append({QStringLiteral("Unit"), QRect(), 2});
+    reportColumns.append({QStringLiteral("WaveLength"), QRect(), 2});
+}
+
+void Widget::initWidget()
+{
+    QTableView *tv = ui->tv;
+    tv->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    tv->horizontalHeader()->setSectionsClickable(false);
+    tv->setSelectionBehavior(QAbstractItemView::SelectRows);
+    tv->setModel(dataModel.get());
+    const int widths[] = {80, 150, 100, 80, 100};
+    for (int column = 0; column < 5; ++column)
+        tv->setColumnWidth(column, widths[column]);
+    ui->tvItems->installEventFilter(this);
+    tv->installEventFilter(this);
+
+    ui->actionConnect->setEnabled(converterPresent());
+
+    QMenu *fileMenu = ui->menuBar->addMenu(tr("&File"));
+    fileMenu->addAction(ui->actionConnect);
+    fileMenu->addAction(ui->actionDisconnect);
+    fileMenu->addAction(ui->actionStart);
+    fileMenu->addAction(ui->actionStop);
+    fileMenu->addSeparator();
+    fileMenu->addAction(ui->actionImport);
+    fileMenu->addAction(ui->actionExport);
+    fileMenu->addSeparator();
+    fileMenu->addAction(ui->actionClose);
+    QMenu *helpMenu = ui->menuBar->addMenu(tr("&Help"));
+    helpMenu->addAction(ui->actionManual);
+
+    measureIcon = QIcon(QStringLiteral(":/image/measure.png"));
+
+    itemModel = new TvItemModel(this);
+    itemModel->setHorizontalHeaderLabels({tr("Name")});
+    ui->tvItems->setModel(itemModel);
+    QStandardItem *root = itemModel->invisibleRootItem();
+
+    const QString storeName = tr("Store Data");
+    auto *storeRow = new QStandardItem(QIcon(QStringLiteral(":/image/rom.png")), storeName);
+    m_storeGroupData = std::make_unique<ItemData>(storeName, ItemData::StoreData);
+    storeRow->setData(QVariant::fromValue(m_storeGroupData.get()), ItemDataRole);
+    root->appendRow(storeRow);
+
+    const QString liveName = tr("Live Data");
+    liveGroupItem = new QStandardItem(QIcon(QStringLiteral(":/image/live.png")), liveName);
+    m_liveGroupData = std::make_unique<ItemData>(liveName, ItemData::LiveData);
+    liveGroupItem->setData(QVariant::fromValue(m_liveGroupData.get()), ItemDataRole);
+    root->appendRow(liveGroupItem);
+
+    const QString firstName = QStringLiteral("Measure%1").arg(1);
+    auto *firstRow = new QStandardItem(measureIcon, firstName);
+    firstRow->setData(QVariant::fromValue(new ItemData(firstName, ItemData::Measure)),
+                      ItemDataRole);
+    liveGroupItem->appendRow(firstRow);
+    ui->tvItems->expandAll();
+
+    const QModelIndex first = firstRow->index();
+    itemSetToActive(first);
+    ui->tvItems->setCurrentIndex(first);
+    slotCurrentRowChanged(first, QModelIndex());
+
+    ui->tabWidget->setStyleSheet(QStringLiteral("QTabBar::tab{min-width:100px}"));
+    ui->tabWidget->setTabText(0, tr("Table"));
+    ui->tabWidget->setTabText(1, tr("Chart"));
+    ui->tabWidget->setTabIcon(0, QIcon(QStringLiteral(":/image/table.png")));
+    ui->tabWidget->setTabIcon(1, QIcon(QStringLiteral(":/image/chart.png")));
+    ui->tabWidget->setCurrentIndex(0);
+
+    ui->chart->setLeftMargin(70);
+    ui->chart->setBottomMargin(68);
+    ui->chart->setXAxisTitle(tr("Date Time"));
+    applyChartUnitMode(ui->cbbChartUnit->currentText());
+    ui->lcdUnit->clear();
+
+    auto *spacer = new QWidget(ui->mainToolBar);
+    spacer->setObjectName(QStringLiteral("toolBarSpacer"));
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    ui->mainToolBar->insertWidget(ui->actionClose, spacer);
+}
+
+void Widget::initSelf()
+{
+    setWindowTitle(QStringLiteral("%1 v%2 ").arg(QStringLiteral("KV930"), QStringLiteral("1.0")));
+    resize(1000, 600);
+    const QRect desktop = QApplication::desktop()->geometry();
+    move((desktop.width() - width()) / 2, (desktop.height() - height()) / 2);
+}
+
+void Widget::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    restoreSettings();
+}
+
+void Widget::closeEvent(QCloseEvent *event)
+{
+    if (dmm)
+        dmm->close();
+    saveSettings();
+    QMainWindow::closeEvent(event);
+}
+
+bool Widget::eventFilter(QObject *obj, QEvent *event)
+{
+    if (event->type() == QEvent::ContextMenu) {
+        if (obj->objectName() == QLatin1String("tv"))
+            return false;
+        if (obj == ui->tvItems) {
+            const QModelIndex current = ui->tvItems->currentIndex();
+            if (current.isValid()) {
+                auto *menu = new QMenu(this);
+                menu->setObjectName(QStringLiteral("itemContextMenu"));
+                menu->setAttribute(Qt::WA_DeleteOnClose);
+                menu->addActions(actionsForRow(current));
+                menu->exec(static_cast<QContextMenuEvent *>(event)->globalPos());
+            }
+        }
+    }
+    return QMainWindow::eventFilter(obj, event);
+}
+
+void Widget::on_actionManual_triggered()
+{
+    // The manual is looked up in the working folder first, then beside the program.
+    const QString name = QStringLiteral("Software User Manual.pdf");
+    QString path = QDir::current().absoluteFilePath(name);
+    if (!QFileInfo::exists(path))
+        path = QDir(m_applicationDir).absoluteFilePath(name);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}

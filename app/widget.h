@@ -1,0 +1,138 @@
+#pragma once
+
+#include "itemdata.h"
+#include "reportcolumn.h"
+
+#include <QIcon>
+#include <QList>
+#include <QMainWindow>
+#include <QModelIndex>
+
+#include <memory>
+
+class ChartPoint;
+class DataModel;
+class DmmData;
+class IDmm;
+class IMyDmm;
+class Prompt;
+class QStandardItem;
+class SerialDeviceInf;
+class SerialRS232VirInf;
+class TvItemModel;
+
+namespace Ui {
+class Widget;
+}
+
+// The main window: owns the form, the item tree and reading table models, the
+// meter interfaces found in Lib and the acquisition state. Its operations are
+// spread over one source file per group (connection, items, intake, download,
+// clock, export, import, settings).
+class Widget : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit Widget(QWidget *parent = nullptr);
+    // Builds the window against another application folder (plugins in
+    // <applicationDir>/Lib, options.xml beside them) and another prompt.
+    Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt,
+           QWidget *parent = nullptr);
+    ~Widget() override;
+
+    // Read-only views of the state, for tests and diagnostics.
+    bool isAcquiring() const { return acquiring; }
+    ItemData *activeItemData() const { return activeItem; }
+    QString sceneFile() const { return sceneFileName; }
+    QString settingsFilePath() const;
+    bool pluginsComplete() const;
+    DataModel *readingModel() const { return dataModel; }
+    TvItemModel *treeModel() const { return itemModel; }
+    Prompt *prompt() const { return m_prompt.get(); }
+    void setPrompt(std::unique_ptr<Prompt> prompt);
+    // How long the export dispatcher lets the event loop run before exporting.
+    void setEventPassMs(int ms) { m_eventPassMs = ms; }
+
+signals:
+    void updateDowndPos(int total, int pos);
+
+private slots:
+    void initObj();
+    bool loadPlugins();
+    void initConnec();
+    void initWidget();
+    void initSelf();
+    void saveSettings();
+    void restoreSettings();
+    void newItem(QString name, ItemData::DataType type);
+    void slotAction();
+    void slotDmmOpened();
+    void slotDmmClosed();
+    void slotUSBRefreshed();
+    void on_actionManual_triggered();
+    void on_actionItemNew_triggered();
+    void on_actionItemDelete_triggered();
+    void on_actionItemRename_triggered();
+    void on_actionItemSetToActive_triggered();
+    void on_actionItemDownload_triggered();
+    void on_actionStart_triggered();
+    void on_actionStop_triggered();
+    void on_actionExport_triggered();
+    void on_actionImport_triggered();
+    void on_cbbChartUnit_currentTextChanged(QString text);
+    void on_actionSyncTime_triggered();
+    void itemSetToActive(QModelIndex index);
+    void on_tvItems_activated(QModelIndex index);
+    void slotItemModeleditDataChanged(QModelIndex index);
+    void slotCurrentRowChanged(QModelIndex current, QModelIndex previous);
+    void slotDmmDisplay(const DmmData *data);
+    void slotStoreNum(int total, int num);
+    void slotDisplayStore(const DmmData *data);
+    void slotSyncTime(QDateTime dt);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *obj, QEvent *event) override;
+
+private:
+    void construct();
+    void refreshViews();
+    void resetAcquisition();
+    void applyChartUnitMode(const QString &unit);
+    bool converterPresent() const;
+    bool dmmIsOpen() const;
+    ItemData *storeItem() const;
+    QList<QAction *> actionsForRow(const QModelIndex &index) const;
+    int countItemsNamed(const QString &prefix) const;
+    ChartPoint *chartPointFor(const DmmData *data, const QString &unit) const;
+    void exportSpreadsheet();
+    void exportPdf();
+    void exportChartPicture();
+    void importSpreadsheet();
+    void delayMs(int ms);
+
+    std::unique_ptr<Ui::Widget> ui;
+    std::unique_ptr<Prompt> m_prompt;
+    QString m_applicationDir;
+    QString m_missingInterfaces;
+    int m_eventPassMs = 300;
+
+    IDmm *dmm = nullptr;
+    IMyDmm *myDmm = nullptr;
+    SerialDeviceInf *serialDevice = nullptr;
+    SerialRS232VirInf *rs232Vir = nullptr;
+    ItemData *activeItem = nullptr;
+    bool acquiring = false;
+    std::unique_ptr<DataModel> dataModel;
+    TvItemModel *itemModel = nullptr;
+    QStandardItem *liveGroupItem = nullptr;
+    QIcon measureIcon;
+    QList<ReportColumn> reportColumns;
+    QString sceneFileName;
+    // The two group rows' items belong to the window; measurement items are
+    // deleted with their row.
+    std::unique_ptr<ItemData> m_storeGroupData;
+    std::unique_ptr<ItemData> m_liveGroupData;
+};
