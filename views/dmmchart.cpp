@@ -1,0 +1,647 @@
+#include "dmmchart.h"
+
+#include "chartline.h"
+#include "chartpoint.h"
+
+#include <QFontMetrics>
+#include <QMouseEvent>
+#include <QMutexLocker>
+#include <QPainter>
+#include <QPolygon>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace {
+constexpr int IndicatorMs = 3000;
+constexpr double MinLabelSpacing = 80.0;
+constexpr double MinGridSpacing = 30.0;
+// Used when the picture is wanted before the widget ever had a size.
+const QSize FallbackSize(800, 480);
+
+// First index in [0, count) whose pixel x reaches x; count when none does.
+// Pixel positions grow with the index, so a binary search finds it.
+int firstPixelAtLeast(const ChartLine *line, int x)
+{
+    int lo = 0;
+    int hi = line->pixelCount();
+    while (lo < hi) {
+        const int mid = lo + (hi - lo) / 2;
+        if (line->pixelX(mid) >= x)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    return lo;
+}
+
+// First multiple of 50 whose product with perUnit reaches minSpacing; 0 when it
+// cannot be represented. Computed, not searched, so tiny scales end at once.
+double firstMultipleOf50(double perUnit, double minSpacing)
+{
+    double k = std::ceil(minSpacing / (50.0 * perUnit));
+    if (!std::isfinite(k))
+        return 0.0;
+    k = std::max(k, 1.0);
+    if (k < 4503599627370496.0) { // 2^52: below it, k +/- 1 is exact
+        while (k > 1.0 && (k - 1.0) * 50.0 * perUnit >= minSpacing)
+            k -= 1.0;
+        while (k * 50.0 * perUnit < minSpacing)
+            k += 1.0;
+    }
+    return k * 50.0;
+}
+} // namespace
+
+DMMChart::DMMChart(QWidget *parent) : QFrame(parent), m_indicatorTimer(new QTimer(this))
+{
+    setAttribute(Qt::WA_MouseTracking);
+    m_indicatorTimer->setSingleShot(true);
+    connect(m_indicatorTimer, &QTimer::timeout, this, &DMMChart::slotTmrIndicatorTimeout);
+    m_series.append(new ChartLine(this, QColor(250, 150, 0)));
+}
+
+DMMChart::~DMMChart() = default; // the series are children and delete their points
+
+void DMMChart::addPoint(ChartPoint *point, int series)
+{
+    if (series < 0 || series >= m_series.size()) {
+        delete point; // ownership was handed over; do not leak it
+        return;
+    }
+    m_series.at(series)->append(point);
+    if (!m_selecting && !m_zoomed) {
+        m_axesDirty = true;
+        update();
+    }
+}
+
+void DMMChart::addPoints(const QList<ChartPoint *> &points, int series)
+{
+    if (series < 0 || series >= m_series.size()) {
+        qDeleteAll(points);
+        return;
+    }
+    ChartLine *line = m_series.at(series);
+    for (ChartPoint *point : points)
+        line->append(point);
+    if (!m_selecting && !m_zoomed) {
+        m_axesDirty = true;
+        update();
+    }
+}
+
+void DMMChart::clearPoints()
+{
+    {
+        QMutexLocker locker(&m_lock);
+        for (ChartLine *line : qAsConst(m_series))
+            line->clear();
+    }
+    m_axesDirty = true;
+    update();
+}
+
+void DMMChart::setXAxisTitle(const QString &title)
+{
+    if (title == m_xAxisTitle)
+        return;
+    m_xAxisTitle = title;
+    m_axesDirty = true;
+    update();
+}
+
+void DMMChart::setLeftMargin(int margin)
+{
+    m_leftMargin = margin;
+    m_axesDirty = true;
+    update();
+}
+
+void DMMChart::setBottomMargin(int margin)
+{
+    m_bottomMargin = margin;
+}
+
+void DMMChart::setDecimals(int decimals)
+{
+    m_decimals = decimals;
+}
+
+int DMMChart::decimalsForUnit(const QString &unit, int current)
+{
+    if (unit == QLatin1String("uW"))
+        return 1;
+    if (unit == QLatin1String("mW"))
+        return 3;
+    if (unit == QLatin1String("dBm"))
+        return 2;
+    return current;
+}
+
+void DMMChart::applyChartUnitMode(const QString &unit)
+{
+    setDecimals(decimalsForUnit(unit, m_decimals));
+}
+
+bool DMMChart::saveImage(const QString &path)
+{
+    {
+        // The window may ask for the picture of a chart that was never shown or
+        // has changed since its last paint: compose it first.
+        QMutexLocker locker(&m_lock);
+        compose();
+    }
+    if (m_finalLayer.isNull())
+        return false;
+    return m_finalLayer.save(path);
+}
+
+int DMMChart::nicePointStep(double pixelsPerPoint, double minSpacing)
+{
+    if (!(pixelsPerPoint > 0.0) || !std::isfinite(pixelsPerPoint) || std::isnan(minSpacing))
+        return 0;
+    static const int steps[] = {1, 2, 3, 5, 10, 20, 30, 40};
+    for (int step : steps) {
+        if (step * pixelsPerPoint >= minSpacing)
+            return step;
+    }
+    const double step = firstMultipleOf50(pixelsPerPoint, minSpacing);
+    if (!(step > 0.0) || step > double(std::numeric_limits<int>::max()))
+        return 0;
+    return int(step);
+}
+
+double DMMChart::niceStep(double pixelsPerUnit, double minSpacing)
+{
+    if (!(pixelsPerUnit > 0.0) || !std::isfinite(pixelsPerUnit) || std::isnan(minSpacing))
+        return 0.0;
+    static const double steps[] = {0.00001, 0.0001, 0.001, 0.01, 0.1, 0.2, 0.3, 0.5, 0.8,
+                                   1,       2,      3,     5,    10,  20,  30,  40};
+    for (double step : steps) {
+        if (step * pixelsPerUnit >= minSpacing)
+            return step;
+    }
+    return firstMultipleOf50(pixelsPerUnit, minSpacing);
+}
+
+int DMMChart::nearestPointIndex(int x) const
+{
+    if (m_series.isEmpty())
+        return -1;
+    const ChartLine *line = m_series.first();
+    const int count = line->pixelCount();
+    if (count <= 0)
+        return -1;
+    if (x < 0)
+        return 0;
+    if (x > m_plot.width())
+        return count - 1;
+    const int k = firstPixelAtLeast(line, x);
+    if (k >= count)
+        return count - 1;
+    const int pk = line->pixelX(k);
+    if (pk == x)
+        return k;
+    const int j = std::max(k - 1, 0);
+    const int right = pk - x;
+    const int left = std::abs(line->pixelX(j) - x);
+    return left > right ? k : j;
+}
+
+const ChartLine *DMMChart::series(int index) const
+{
+    if (index < 0 || index >= m_series.size())
+        return nullptr;
+    return m_series.at(index);
+}
+
+int DMMChart::pointCount(int series) const
+{
+    if (series < 0 || series >= m_series.size())
+        return 0;
+    return m_series.at(series)->count();
+}
+
+int DMMChart::zeroLineY() const
+{
+    return int(m_plot.top() + m_pixelsPerUnit * m_yMax);
+}
+
+bool DMMChart::isIndicatorTimerActive() const
+{
+    return m_indicatorTimer->isActive();
+}
+
+QRect DMMChart::selectionRect() const
+{
+    return QRect(QPoint(m_selStartX, m_selStartY), QPoint(m_selEndX, m_selEndY))
+        .normalized()
+        .translated(m_plot.topLeft());
+}
+
+QString DMMChart::valueLabel(double value) const
+{
+    const double magnitude = std::abs(value);
+    if (magnitude >= 1000000.0)
+        return QString::number(value / 1000000.0, 'f', m_decimals) + QLatin1Char('M');
+    if (magnitude >= 1000.0)
+        return QString::number(value / 1000.0, 'f', m_decimals) + QLatin1Char('k');
+    return QString::number(value, 'f', m_decimals);
+}
+
+void DMMChart::slotTmrIndicatorTimeout()
+{
+    m_cursorVisible = false;
+    update();
+}
+
+void DMMChart::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && hasPoints()) {
+        m_cursorIndex = -1;
+        m_cursorVisible = false;
+        m_indicatorDirty = true; // the read-out goes at the next paint
+        update();
+        if (!m_selecting) {
+            m_selecting = true;
+            const QPoint p = toPlot(event->pos());
+            m_selStartX = m_selEndX = p.x();
+            m_selStartY = m_selEndY = p.y();
+        }
+    }
+    QFrame::mousePressEvent(event);
+}
+
+void DMMChart::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (m_selecting) {
+        if (m_selEndX > m_selStartX && m_selEndY > m_selStartY)
+            zoomToSelection();
+        else
+            m_zoomed = false;
+        m_selecting = false;
+        m_axesDirty = true;
+        update();
+    }
+    QFrame::mouseReleaseEvent(event);
+}
+
+void DMMChart::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_selecting) {
+        const QPoint p = toPlot(event->pos());
+        m_selEndX = p.x();
+        m_selEndY = p.y();
+        m_selectionDirty = true;
+        update();
+    } else {
+        const int x = std::clamp(event->pos().x() - m_plot.left(), 0, std::max(m_plot.width(), 0));
+        const int index = nearestPointIndex(x);
+        m_cursorVisible = index != m_cursorIndex && index != -1;
+        if (m_cursorVisible) {
+            m_cursorIndex = index;
+            m_indicatorTimer->start(IndicatorMs);
+            m_indicatorDirty = true;
+            update();
+        }
+    }
+    QFrame::mouseMoveEvent(event);
+}
+
+void DMMChart::paintEvent(QPaintEvent *event)
+{
+    {
+        QMutexLocker locker(&m_lock);
+        compose();
+    }
+    {
+        QPainter painter(this);
+        painter.drawPixmap(rect(), m_finalLayer);
+    }
+    QFrame::paintEvent(event);
+}
+
+void DMMChart::resizeEvent(QResizeEvent *event)
+{
+    applyGeometry(event->size());
+    QFrame::resizeEvent(event);
+}
+
+void DMMChart::applyGeometry(const QSize &size)
+{
+    m_plot = QRect(m_leftMargin, m_topMargin, size.width() - m_rightMargin - m_leftMargin,
+                   size.height() - m_bottomMargin - m_topMargin);
+    m_axesLayer = QPixmap(size);
+    m_axesDirty = true;
+}
+
+QPoint DMMChart::toPlot(const QPoint &pos) const
+{
+    return QPoint(std::clamp(pos.x() - m_plot.left(), 0, std::max(m_plot.width(), 0)),
+                  std::clamp(pos.y() - m_plot.top(), 0, std::max(m_plot.height(), 0)));
+}
+
+bool DMMChart::hasPoints() const
+{
+    return std::any_of(m_series.cbegin(), m_series.cend(),
+                       [](const ChartLine *line) { return line->count() > 0; });
+}
+
+void DMMChart::compose()
+{
+    // Layers follow the widget's size even when no resize event has arrived
+    // yet (a hidden widget that was resized, or one that was never shown).
+    const QSize target = size().isEmpty() ? FallbackSize : size();
+    if (m_axesLayer.size() != target)
+        applyGeometry(target);
+
+    bool changed = false;
+    if (m_axesDirty) {
+        m_axesDirty = false;
+        relayout();
+        m_axesLayer.fill(m_background);
+        QPainter painter(&m_axesLayer);
+        painter.save();
+        drawAxes(painter);
+        painter.restore();
+        changed = true;
+    }
+    if (m_linesDirty || changed) {
+        m_linesDirty = false;
+        m_linesLayer = m_axesLayer;
+        if (hasPoints()) {
+            QPainter painter(&m_linesLayer);
+            drawLines(painter);
+        }
+        changed = true;
+    }
+    if (m_selectionDirty || changed) {
+        m_selectionDirty = false;
+        m_selectionLayer = m_linesLayer;
+        if (m_selecting) {
+            QPainter painter(&m_selectionLayer);
+            drawSelection(painter);
+        }
+        changed = true;
+    }
+    if (m_indicatorDirty || changed) {
+        // While the timer runs every paint rebuilds the final layer, so the
+        // first paint after the timeout removes the read-out.
+        if (!m_indicatorTimer->isActive())
+            m_indicatorDirty = false;
+        m_finalLayer = m_selectionLayer;
+        m_readoutRect = QRect();
+        if (hasPoints() && m_cursorVisible) {
+            QPainter painter(&m_finalLayer);
+            drawReadout(painter);
+        }
+    }
+}
+
+void DMMChart::relayout()
+{
+    const int count0 = m_series.first()->count();
+    // Points cleared or replaced under a zoom may leave the window beyond the
+    // points now held; the zoom ends then rather than reading past them.
+    if (m_zoomed && (m_first < 0 || m_first >= m_last || m_last >= count0))
+        m_zoomed = false;
+    if (!m_zoomed) {
+        m_first = 0;
+        m_last = count0 - 1;
+    }
+
+    for (ChartLine *line : qAsConst(m_series))
+        line->relayout(0.0, 0.0); // extremes first; scales follow below
+    m_yMin = -1.0;
+    m_yMax = 1.0;
+    for (const ChartLine *line : qAsConst(m_series)) {
+        m_yMax = std::max(m_yMax, line->maximum());
+        m_yMin = std::min(m_yMin, line->minimum());
+    }
+    m_yMax += std::abs(m_yMax) / 10.0;
+    m_yMin -= std::abs(m_yMin) / 10.0;
+
+    m_pixelsPerUnit = m_plot.height() / (m_yMax - m_yMin);
+    if (!std::isfinite(m_pixelsPerUnit))
+        m_pixelsPerUnit = 0.0;
+    m_pixelsPerPoint = 0.0;
+    const int n = m_last - m_first;
+    if (n >= 0)
+        m_pixelsPerPoint = m_plot.width() / (double(n) + 1.0);
+    for (ChartLine *line : qAsConst(m_series))
+        line->relayout(m_pixelsPerPoint, m_pixelsPerUnit);
+
+    m_xLabelCount = m_gridAbove = m_gridBelow = 0;
+    if (!hasPoints())
+        return;
+    m_xStep = nicePointStep(m_pixelsPerPoint, MinLabelSpacing);
+    m_xLabelSpacing = m_xStep * m_pixelsPerPoint;
+    if (m_xStep > 0 && m_plot.width() > 0)
+        m_xLabelCount = int(m_plot.width() / m_xLabelSpacing);
+    m_yStep = niceStep(m_pixelsPerUnit, MinGridSpacing);
+    m_yGridSpacing = m_pixelsPerUnit * m_yStep;
+    if (m_yStep > 0.0 && m_plot.height() > 0) {
+        m_gridAbove = int(m_yMax * m_pixelsPerUnit / m_yGridSpacing);
+        m_gridBelow = int(std::abs(m_yMin) * m_pixelsPerUnit / m_yGridSpacing);
+    }
+}
+
+void DMMChart::drawAxes(QPainter &painter)
+{
+    const QFontMetrics fm(painter.font());
+    const int fh = fm.height();
+    const QRect &p = m_plot;
+    const int y0 = zeroLineY();
+    const QPen axisPen = painter.pen();
+    const QPen gridPen(Qt::black, 1, Qt::DotLine);
+    const int centred = Qt::AlignHCenter | Qt::AlignVCenter;
+
+    painter.drawLine(p.left() - 1, p.bottom() + 1, p.right() + 1, p.bottom() + 1);
+
+    std::vector<int> xs;
+    xs.reserve(size_t(std::max(m_xLabelCount, 0)));
+    for (int i = 0; i < m_xLabelCount; ++i)
+        xs.push_back(int(i * m_xLabelSpacing + p.left() + 0.5));
+    for (int x : xs)
+        painter.drawLine(x, p.bottom(), x, p.bottom() + 5);
+    painter.setPen(gridPen);
+    for (int x : xs)
+        painter.drawLine(x, p.top(), x, p.bottom());
+    painter.setPen(axisPen);
+
+    const ChartLine *line0 = m_series.first();
+    for (int i = 0; i < m_xLabelCount; ++i) {
+        const qint64 index = m_first + qint64(i) * m_xStep;
+        if (index > m_last || index >= line0->count())
+            break;
+        const QString text =
+            line0->pointAt(int(index))->dateTime().toString(QStringLiteral("yyyy-MM-dd\nhh:mm:ss"));
+        const int w = fm.horizontalAdvance(text);
+        painter.drawText(QRect(xs[size_t(i)] - w / 2, p.bottom() + 7, w, 2 * fh), centred, text);
+    }
+
+    painter.drawLine(m_leftMargin - 1, m_topMargin - 1, m_leftMargin - 1, p.bottom() + 1);
+
+    auto drawGrid = [&](int lines, int direction) {
+        std::vector<int> ys;
+        ys.reserve(size_t(lines + 1));
+        for (int l = 0; l <= lines; ++l)
+            ys.push_back(int(y0 + direction * l * m_yGridSpacing));
+        for (int y : ys)
+            painter.drawLine(p.left(), y, p.left() - 5, y);
+        painter.setPen(gridPen);
+        for (int y : ys)
+            painter.drawLine(p.left(), y, p.left() + p.width(), y);
+        painter.setPen(axisPen);
+        // The zero line is labelled once, by the upper pass: a second "-0"
+        // label would be drawn over it.
+        for (int l = direction > 0 ? 1 : 0; l <= lines; ++l) {
+            const double magnitude = l * m_yStep;
+            const QString text = valueLabel(direction > 0 ? -magnitude : magnitude);
+            const int w = fm.horizontalAdvance(text);
+            painter.drawText(QRect(p.left() - 7 - w, ys[size_t(l)] - fh / 2, w, fh), centred, text);
+        }
+    };
+    drawGrid(m_gridAbove, -1);
+    drawGrid(m_gridBelow, +1);
+
+    if (!m_xAxisTitle.isEmpty()) {
+        const int w = fm.horizontalAdvance(m_xAxisTitle);
+        painter.drawText(
+            QRect(p.left() + p.width() / 2, p.bottom() + fh + (m_bottomMargin - fh) / 2, w, fh),
+            centred, m_xAxisTitle);
+    }
+}
+
+void DMMChart::drawLines(QPainter &painter)
+{
+    if (m_plot.width() <= 0 || m_plot.height() <= 0 || !(m_pixelsPerPoint > 0.0))
+        return;
+    const double ppp = m_pixelsPerPoint;
+    const double ppu = m_pixelsPerUnit;
+    const int left = m_plot.left();
+    const int y0 = zeroLineY();
+    auto columnOf = [&](qint64 k) { return int(k * ppp + left); };
+    auto rowOf = [&](double v) { return int(y0 - ppu * v); };
+
+    std::vector<QPoint> vertices;
+    for (const ChartLine *line : qAsConst(m_series)) {
+        const int from = m_first;
+        const int to = std::min(m_last, line->count() - 1);
+        if (from < 0 || from > to)
+            continue;
+        const qint64 n = to - from;
+        vertices.clear();
+        vertices.reserve(size_t(std::min<qint64>(n + 1, 4 * qint64(m_plot.width()) + 8)));
+        auto push = [&](int x, int y) {
+            if (vertices.empty() || vertices.back() != QPoint(x, y))
+                vertices.emplace_back(x, y);
+        };
+        // Walk the window column by column. A column holding several points is
+        // reduced to its first, lowest, highest and last value: its vertical
+        // segments cover exactly that span, and the joins to the neighbouring
+        // columns are the same segments one vertex per point would draw.
+        qint64 k = 0;
+        while (k <= n) {
+            const int column = columnOf(k);
+            qint64 end = k;
+            if (ppp < 1.0) {
+                end = qint64(std::ceil((column + 1 - left) / ppp)) - 1;
+                end = std::clamp<qint64>(end, k, n);
+                while (end < n && columnOf(end + 1) == column)
+                    ++end;
+                while (end > k && columnOf(end) != column)
+                    --end;
+            }
+            const int a = int(from + k);
+            const int b = int(from + end);
+            if (a == b) {
+                const double v = line->valueAt(a);
+                if (std::isfinite(v))
+                    push(column, rowOf(v));
+            } else {
+                const int f = line->firstFinite(a, b);
+                if (f >= 0) {
+                    const int l = line->lastFinite(a, b);
+                    double lo = 0.0, hi = 0.0;
+                    line->rangeExtremes(a, b, &lo, &hi);
+                    push(column, rowOf(line->valueAt(f)));
+                    push(column, rowOf(lo));
+                    push(column, rowOf(hi));
+                    push(column, rowOf(line->valueAt(l)));
+                }
+            }
+            k = end + 1;
+        }
+        painter.setPen(QPen(line->colour(), 1));
+        if (!vertices.empty())
+            painter.drawPolyline(vertices.data(), int(vertices.size()));
+    }
+}
+
+void DMMChart::drawSelection(QPainter &painter)
+{
+    painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
+    painter.setBrush(Qt::NoBrush);
+    const QPoint o = m_plot.topLeft();
+    QPolygon outline;
+    outline << QPoint(m_selStartX, m_selStartY) + o << QPoint(m_selEndX, m_selStartY) + o
+            << QPoint(m_selEndX, m_selEndY) + o << QPoint(m_selStartX, m_selEndY) + o;
+    painter.drawPolygon(outline);
+}
+
+void DMMChart::drawReadout(QPainter &painter)
+{
+    const ChartLine *line0 = m_series.first();
+    const int count = line0->pixelCount();
+    if (m_cursorIndex >= count)
+        m_cursorIndex = count - 1;
+    if (m_cursorIndex < 0)
+        return;
+    const QFontMetrics fm(painter.font());
+    const int fh = fm.height();
+    painter.setPen(QPen(m_cursorColour, 1));
+    int xc = m_plot.left() + line0->pixelX(m_cursorIndex);
+    painter.drawLine(xc, m_plot.top(), xc, m_plot.bottom());
+    int y = m_plot.top();
+    const int index = m_first + m_cursorIndex;
+    for (const ChartLine *line : qAsConst(m_series)) {
+        if (index < 0 || index >= line->count())
+            continue;
+        const ChartPoint *point = line->pointAt(index);
+        const QString text = QStringLiteral("%1:%2").arg(
+            point->dateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
+            point->label().toString());
+        const int w = fm.horizontalAdvance(text);
+        int xt = xc + 2;
+        if (xc + 2 + w >= m_plot.right())
+            xt = xc - 2 - w; // near the right edge the text goes left of the line
+        const QRect box(xt, y - fh, w, fh);
+        painter.drawText(box, Qt::AlignHCenter | Qt::AlignVCenter, text);
+        if (m_readoutRect.isNull())
+            m_readoutRect = box;
+        y = y - fh + 1;
+        xc = xt;
+    }
+}
+
+void DMMChart::zoomToSelection()
+{
+    const ChartLine *line0 = m_series.first();
+    const int count = line0->pixelCount();
+    int a = firstPixelAtLeast(line0, m_selStartX);
+    if (a >= count)
+        a = 0;
+    const int kEnd = firstPixelAtLeast(line0, m_selEndX);
+    int b = kEnd < count ? std::max(kEnd - 1, 1) : count - 1;
+    b = std::min(b, count - 1);
+    if (b - a > 0) {
+        m_zoomed = true;
+        m_last = m_first + b;
+        m_first = m_first + a;
+    }
+}

@@ -1,0 +1,163 @@
+#pragma once
+
+#include <QColor>
+#include <QFrame>
+#include <QList>
+#include <QMutex>
+#include <QPixmap>
+#include <QRect>
+#include <QString>
+
+class ChartLine;
+class ChartPoint;
+class QTimer;
+
+// The trend chart: the active item's readings as a line against their order of
+// arrival, with date-time labels below, a dotted grid, a hover read-out and
+// drag-to-zoom.
+//
+// Drawing is cached in four stacked pixmaps (axes, lines, selection, final) with
+// a dirty flag each, so hover and drag feedback never redraw the axes or the
+// line. A line over more points than the plot has pixel columns is drawn as each
+// column's first, minimum, maximum and last value: the same pixels as one vertex
+// per point, at a cost that follows the pixels.
+class DMMChart : public QFrame
+{
+    Q_OBJECT
+public:
+    explicit DMMChart(QWidget *parent = nullptr);
+    ~DMMChart() override;
+
+    // Takes ownership of the point(s). A series index that does not exist deletes them.
+    void addPoint(ChartPoint *point, int series);
+    void addPoints(const QList<ChartPoint *> &points, int series);
+    void clearPoints();
+
+    void setXAxisTitle(const QString &title);
+    void setLeftMargin(int margin);
+    void setBottomMargin(int margin);
+    void setDecimals(int decimals);
+    // Decimals of the vertical labels for a chart unit: "uW" 1, "mW" 3, "dBm" 2;
+    // any other text keeps the current decimals.
+    static int decimalsForUnit(const QString &unit, int current);
+    void applyChartUnitMode(const QString &unit);
+
+    // Writes the picture last composed (brought up to date first) to path; the
+    // format follows the suffix. False when the file cannot be written.
+    bool saveImage(const QString &path);
+    // The picture last composed (the final layer).
+    QPixmap lastPicture() const { return m_finalLayer; }
+
+    // The first of the label step lists whose product with the pixels per point
+    // (per value unit) reaches minSpacing; 0 when no step can reach it.
+    static int nicePointStep(double pixelsPerPoint, double minSpacing);
+    static double niceStep(double pixelsPerUnit, double minSpacing);
+
+    // Index into the visible window of the point nearest to x (relative to the
+    // plot's left edge); a halfway tie goes left; -1 when nothing is visible.
+    int nearestPointIndex(int x) const;
+
+    // Read-only state.
+    int seriesCount() const { return m_series.size(); }
+    const ChartLine *series(int index) const;
+    int pointCount(int series) const;
+    int firstVisible() const { return m_first; }
+    int lastVisible() const { return m_last; }
+    bool isZoomed() const { return m_zoomed; }
+    bool isSelecting() const { return m_selecting; }
+    double yMin() const { return m_yMin; }
+    double yMax() const { return m_yMax; }
+    double pixelsPerPoint() const { return m_pixelsPerPoint; }
+    double pixelsPerUnit() const { return m_pixelsPerUnit; }
+    double xLabelSpacing() const { return m_xLabelSpacing; }
+    double yGridSpacing() const { return m_yGridSpacing; }
+    int xLabelCount() const { return m_xLabelCount; }
+    int gridAbove() const { return m_gridAbove; }
+    int gridBelow() const { return m_gridBelow; }
+    int xStep() const { return m_xStep; }
+    double yStep() const { return m_yStep; }
+    // Row of the zero line as of the last relayout.
+    int zeroLineY() const;
+    QRect plotRect() const { return m_plot; }
+    int leftMargin() const { return m_leftMargin; }
+    int rightMargin() const { return m_rightMargin; }
+    int topMargin() const { return m_topMargin; }
+    int bottomMargin() const { return m_bottomMargin; }
+    int decimals() const { return m_decimals; }
+    QString xAxisTitle() const { return m_xAxisTitle; }
+    int cursorIndex() const { return m_cursorIndex; }
+    bool isCursorVisible() const { return m_cursorVisible; }
+    bool isIndicatorTimerActive() const;
+    QRect selectionRect() const;
+    QColor cursorColour() const { return m_cursorColour; }
+    // Where the last read-out text was drawn (widget coordinates); null when none.
+    QRect readoutRect() const { return m_readoutRect; }
+    // Vertical-axis label text for a grid value.
+    QString valueLabel(double value) const;
+
+public slots:
+    void slotTmrIndicatorTimeout();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void applyGeometry(const QSize &size);
+    // Brings the four layers up to date; the caller holds the lock.
+    void compose();
+    void relayout();
+    void drawAxes(QPainter &painter);
+    void drawLines(QPainter &painter);
+    void drawSelection(QPainter &painter);
+    void drawReadout(QPainter &painter);
+    void zoomToSelection();
+    QPoint toPlot(const QPoint &pos) const;
+    bool hasPoints() const;
+
+    int m_leftMargin = 60;
+    int m_rightMargin = 20;
+    int m_topMargin = 40;
+    int m_bottomMargin = 40;
+    QRect m_plot;
+    QList<ChartLine *> m_series;
+    QPixmap m_axesLayer;
+    QPixmap m_linesLayer;
+    QPixmap m_finalLayer;
+    QPixmap m_selectionLayer;
+    QTimer *m_indicatorTimer;
+    bool m_axesDirty = true;
+    bool m_linesDirty = true;
+    bool m_indicatorDirty = false;
+    bool m_selectionDirty = false;
+    QColor m_background = Qt::white;
+    double m_yMin = 0.0;
+    double m_yMax = 0.0;
+    double m_pixelsPerPoint = 0.0;
+    double m_pixelsPerUnit = 0.0;
+    double m_xLabelSpacing = 0.0;
+    double m_yGridSpacing = 0.0;
+    int m_xLabelCount = 0;
+    int m_gridAbove = 0;
+    int m_gridBelow = 0;
+    int m_xStep = 0;
+    double m_yStep = 0.0;
+    bool m_cursorVisible = false;
+    int m_cursorIndex = -1;
+    bool m_selecting = false;
+    bool m_zoomed = false;
+    int m_first = 0;
+    int m_last = 0;
+    int m_selStartX = 0;
+    int m_selStartY = 0;
+    int m_selEndX = 0;
+    int m_selEndY = 0;
+    QMutex m_lock;
+    QColor m_cursorColour = QColor(0, 100, 250);
+    QString m_xAxisTitle;
+    int m_decimals = 1;
+    QRect m_readoutRect;
+};
