@@ -51,6 +51,10 @@ double firstMultipleOf50(double perUnit, double minSpacing)
             k -= 1.0;
         while (k * 50.0 * perUnit < minSpacing)
             k += 1.0;
+    } else {
+        // Past 2^52 multiples are no longer exact; nudge upward until it fits.
+        for (int i = 0; i < 64 && k * 50.0 * perUnit < minSpacing; ++i)
+            k = std::nextafter(k, HUGE_VAL);
     }
     return k * 50.0;
 }

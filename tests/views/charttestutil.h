@@ -1,0 +1,58 @@
+#pragma once
+
+#include "chartpoint.h"
+#include "dmmchart.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QImage>
+#include <QList>
+#include <QMouseEvent>
+#include <QVector>
+
+namespace charttest {
+
+inline QDateTime baseTime()
+{
+    return QDateTime(QDate(2024, 3, 5), QTime(10, 0, 0));
+}
+
+inline ChartPoint *makePoint(double value, int second = 0)
+{
+    const QString text = QString::number(value, 'f', 3);
+    return new ChartPoint(value, text, baseTime().addSecs(second), -1, -1,
+                          QStringLiteral("%1 mW").arg(text));
+}
+
+inline QList<ChartPoint *> makePoints(const QVector<double> &values)
+{
+    QList<ChartPoint *> points;
+    for (int i = 0; i < values.size(); ++i)
+        points.append(makePoint(values.at(i), i));
+    return points;
+}
+
+// Mouse moves are sent straight to the widget: no real cursor is involved.
+inline void moveTo(QWidget *w, const QPoint &pos, Qt::MouseButtons buttons = Qt::NoButton)
+{
+    QMouseEvent event(QEvent::MouseMove, pos, w->mapToGlobal(pos), Qt::NoButton, buttons,
+                      Qt::NoModifier);
+    QApplication::sendEvent(w, &event);
+}
+
+inline QImage render(DMMChart &chart)
+{
+    return chart.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+inline bool isLineColour(QRgb c)
+{
+    return qRed(c) == 250 && qGreen(c) == 150 && qBlue(c) == 0;
+}
+
+inline bool isDark(QRgb c)
+{
+    return qGray(c) < 100;
+}
+
+} // namespace charttest
