@@ -1,0 +1,232 @@
+// Export and import through the window: the chooser, the three exports and
+// the spreadsheet import, with real files read back by real readers.
+#include "datamodel.h"
+#include "dmmchart.h"
+#include "dmmdata.h"
+#include "kv930resources.h"
+#include "testsupport.h"
+#include "tvitemmodel.h"
+
+#include <QComboBox>
+#include <QImageReader>
+#include <QProcess>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTreeView>
+#include <QtTest>
+
+class WindowExchangeTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QObject *fake = nullptr;
+    QTemporaryDir out;
+
+    // Answers the export chooser with one of its radio buttons, or cancels it.
+    static std::function<int(QDialog &)> choose(const char *radio)
+    {
+        return [radio](QDialog &dialog) {
+            if (!radio)
+                return int(QDialog::Rejected);
+            dialog.findChild<QRadioButton *>(QLatin1String(radio))->setChecked(true);
+            return int(QDialog::Accepted);
+        };
+    }
+    void record(WindowOnFake &w, int count)
+    {
+        w.action("actionConnect")->trigger();
+        QTRY_VERIFY(w.action("actionStart")->isEnabled());
+        w.action("actionStart")->trigger();
+        const QStringList units = {"uW", "mW", "dBm"};
+        for (int i = 0; i < count; ++i)
+            QMetaObject::invokeMethod(fake, "emitDisplay", Q_ARG(QString, units[i % 3]),
+                                      Q_ARG(double, 250.0 + i), Q_ARG(int, i % 2 ? 1550 : 0),
+                                      Q_ARG(QDateTime, QDateTime(QDate(2026, 1, 2), QTime(3, 4))));
+        w.action("actionStop")->trigger();
+    }
+    static QStringList tableCells(const QAbstractItemModel &m)
+    {
+        QStringList cells;
+        for (int r = 0; r < m.rowCount(); ++r)
+            for (int c = 1; c < m.columnCount(); ++c) // No. is the position for non-stored rows
+                cells << m.index(r, c).data().toString();
+        return cells;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        kv930InitResources();
+        fake = fakeMeter();
+        QVERIFY(fake);
+        QVERIFY(out.isValid());
+    }
+    void init() { resetFake(fake); }
+
+    void cancellingTheChooserRunsNothing()
+    {
+        WindowOnFake w;
+        w.window->setEventPassMs(0);
+        w.prompt->onExec = choose(nullptr);
+        w.action("actionExport")->trigger();
+        QCOMPARE(w.prompt->asked.size(), 1); // only the chooser
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    void newChooserStartsOnTable()
+    {
+        WindowOnFake w;
+        w.window->setEventPassMs(0);
+        QList<bool> tableChecked;
+        w.prompt->onExec = [&](QDialog &dialog) {
+            tableChecked << dialog.findChild<QRadioButton *>(QStringLiteral("rbTable"))->isChecked();
+            dialog.findChild<QRadioButton *>(QStringLiteral("rbPdf"))->setChecked(true);
+            return int(QDialog::Accepted);
+        };
+        w.action("actionExport")->trigger(); // PDF, file dialog cancelled
+        w.action("actionExport")->trigger();
+        QCOMPARE(tableChecked, QList<bool>({true, true}));
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    void chartPictureCancelledWritesNothingAndChosenWritesAJpg()
+    {
+        WindowOnFake w;
+        w.window->setEventPassMs(0);
+        record(w, 30);
+        w.prompt->onExec = choose("rbChart");
+        w.action("actionExport")->trigger(); // no file name queued: cancelled
+        QCOMPARE(w.prompt->asked.last().caption, QStringLiteral("Export the chart to a picture."));
+        QCOMPARE(w.prompt->asked.last().filter, QStringLiteral("JPG File(*.jpg)"));
+        QCOMPARE(w.prompt->asked.last().dir, QStringLiteral("."));
+        QVERIFY(w.prompt->messages().isEmpty());
+        QVERIFY(!QApplication::overrideCursor());
+
+        // The chart tab was never shown: the picture must still hold the chart.
+        const QString jpg = out.filePath(QStringLiteral("chart.jpg"));
+        w.prompt->fileNames.enqueue(jpg);
+        w.action("actionExport")->trigger();
+        QImage picture(jpg);
+        QVERIFY(!picture.isNull());
+        auto *chart = w.child<DMMChart>("chart");
+        QCOMPARE(picture.size(), chart->lastPicture().size());
+        // Something other than the white background was drawn (axes, line).
+        int coloured = 0;
+        for (int y = 0; y < picture.height(); y += 2)
+            for (int x = 0; x < picture.width(); x += 2) {
+                const QColor c = picture.pixelColor(x, y);
+                if (c.red() > 200 && c.green() > 100 && c.green() < 200 && c.blue() < 80)
+                    ++coloured;
+            }
+        QVERIFY2(coloured > 10, "the orange line is missing from the picture");
+
+        // An unwritable name is reported, not passed over.
+        w.prompt->fileNames.enqueue(out.filePath(QStringLiteral("no/such/folder/chart.jpg")));
+        w.action("actionExport")->trigger();
+        QCOMPARE(w.prompt->messages().size(), 1);
+    }
+
+    void pdfWalksTheTabsAndReturnsToTheCurrentOne()
+    {
+        WindowOnFake w;
+        w.window->setEventPassMs(0);
+        record(w, 65);
+        auto *tabs = w.child<QTabWidget>("tabWidget");
+        tabs->setCurrentIndex(1);
+        QList<int> seen;
+        QObject::connect(tabs, &QTabWidget::currentChanged, [&](int i) { seen << i; });
+        w.prompt->onExec = choose("rbPdf");
+        const QString pdf = out.filePath(QStringLiteral("report.pdf"));
+        w.prompt->fileNames.enqueue(pdf);
+        w.action("actionExport")->trigger();
+        QCOMPARE(seen, QList<int>({0, 1}));
+        QCOMPARE(tabs->currentIndex(), 1);
+        QCOMPARE(w.prompt->messages(), QStringList({"The datas is exported successfully."}));
+        QVERIFY(!QApplication::overrideCursor());
+
+        QProcess text;
+        text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+        QVERIFY(text.waitForFinished(30000));
+        const QString body = QString::fromUtf8(text.readAllStandardOutput());
+        QVERIFY(body.contains(QStringLiteral("WaveLength")));
+        QVERIFY(body.contains(QStringLiteral("1550nm")));
+        QVERIFY(body.contains(QStringLiteral("2026-01-02 03:04:")));
+
+        // An unwritable PDF is reported as a failure and leaves nothing.
+        const QString bad = out.filePath(QStringLiteral("missing/report.pdf"));
+        w.prompt->fileNames.enqueue(bad);
+        w.action("actionExport")->trigger();
+        QCOMPARE(w.prompt->messages().last(), QStringLiteral("The datas is exported failed."));
+        QVERIFY(!QFile::exists(bad));
+    }
+
+    void spreadsheetRoundTripThroughTheWindow()
+    {
+        WindowOnFake w;
+        w.window->setEventPassMs(0);
+        record(w, 12);
+        const QStringList exported = tableCells(*w.window->readingModel());
+        w.prompt->onExec = choose("rbTable");
+        const QString xls = out.filePath(QStringLiteral("round.xls"));
+        w.prompt->fileNames.enqueue(xls);
+        w.action("actionExport")->trigger();
+        QCOMPARE(w.prompt->asked.at(1).caption, QStringLiteral("Export the datas to a excel file."));
+        QCOMPARE(w.prompt->asked.at(1).filter, QStringLiteral("Excel File(*.xls)"));
+        QCOMPARE(w.prompt->messages(), QStringList({"The datas is exported successfully."}));
+
+        // xlrd, a reader we did not write, sees the header and the rows.
+        QProcess py;
+        py.start(QStringLiteral("python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import sys,xlrd; s=xlrd.open_workbook(sys.argv[1]).sheet_by_index(0); "
+                                 "print(s.nrows); print('|'.join(s.row_values(0)))"),
+                  xls});
+        QVERIFY(py.waitForFinished(30000));
+        QCOMPARE(QString::fromUtf8(py.readAllStandardOutput()).trimmed(),
+                 QStringLiteral("13\nNo.|Time|Value|Unit|WaveLength"));
+
+        // Import it back: a new active item Import1 with the same cells.
+        w.prompt->fileNames.enqueue(xls);
+        w.action("actionImport")->trigger();
+        QCOMPARE(w.prompt->messages().last(), QStringLiteral("The datas is imported successfully."));
+        ItemData *imported = w.window->activeItemData();
+        QCOMPARE(imported->name(), QStringLiteral("Import1"));
+        QCOMPARE(imported->type(), ItemData::Import);
+        QCOMPARE(tableCells(*w.window->readingModel()), exported);
+        QVERIFY(w.child<QTreeView>("tvItems")->isEnabled());
+
+        // The next import counts Import items, renamed ones too.
+        w.prompt->fileNames.enqueue(xls);
+        w.action("actionImport")->trigger();
+        QCOMPARE(w.window->activeItemData()->name(), QStringLiteral("Import2"));
+    }
+
+    void badFilesFailWithoutAHalfMadeItem()
+    {
+        WindowOnFake w;
+        const QString junk = out.filePath(QStringLiteral("junk.xls"));
+        QFile f(junk);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(4096, 'x'));
+        f.close();
+        ItemData *before = w.window->activeItemData();
+        auto *tree = w.child<QTreeView>("tvItems");
+        const int items = tree->model()->rowCount(tree->model()->index(1, 0));
+        w.prompt->fileNames.enqueue(junk);
+        w.action("actionImport")->trigger();
+        QCOMPARE(w.prompt->messages(), QStringList({"The datas is imported failed."}));
+        QCOMPARE(tree->model()->rowCount(tree->model()->index(1, 0)), items);
+        QCOMPARE(w.window->activeItemData(), before);
+        QVERIFY(tree->isEnabled());
+
+        // Cancelled file dialog: nothing at all.
+        w.prompt->asked.clear();
+        w.action("actionImport")->trigger();
+        QCOMPARE(w.prompt->asked.size(), 1);
+        QCOMPARE(w.prompt->asked[0].caption, QStringLiteral("Import the datas from a excel file."));
+    }
+};
+
+QTEST_MAIN(WindowExchangeTest)
+#include "tst_exchange.moc"
