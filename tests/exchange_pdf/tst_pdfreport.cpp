@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QImage>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
@@ -31,6 +32,8 @@ struct A4Metrics
     int width = 0;
     int height = 0;
     int rowHeight = 0;
+    int resolution = 0;
+    QRectF paintRectPoints; // where device (0, 0) lies on the page, in points
 };
 
 // What the report's writer sees: an A4 PDF page at the writer's default
@@ -46,6 +49,8 @@ A4Metrics measureA4()
     metrics.width = writer.width();
     metrics.height = writer.height();
     metrics.rowHeight = 2 * painter.fontMetrics().height();
+    metrics.resolution = writer.resolution();
+    metrics.paintRectPoints = writer.pageLayout().paintRect(QPageLayout::Point);
     painter.end();
     return metrics;
 }
@@ -128,6 +133,32 @@ QStringList readingLines(const QString &text)
     return rows;
 }
 
+struct Word
+{
+    QRectF box; // in points, y downwards
+    QString text;
+};
+
+QVector<Word> pageWords(const QString &file, int page)
+{
+    const QString html =
+        runTool(QStringLiteral("pdftotext"),
+                {QStringLiteral("-bbox"), QStringLiteral("-f"), QString::number(page),
+                 QStringLiteral("-l"), QString::number(page), file, QStringLiteral("-")});
+    const QRegularExpression word(
+        QStringLiteral("<word xMin=\"([\\d.]+)\" yMin=\"([\\d.]+)\" xMax=\"([\\d.]+)\" "
+                       "yMax=\"([\\d.]+)\">([^<]*)</word>"));
+    QVector<Word> words;
+    auto it = word.globalMatch(html);
+    while (it.hasNext()) {
+        const auto m = it.next();
+        words.append({QRectF(QPointF(m.captured(1).toDouble(), m.captured(2).toDouble()),
+                             QPointF(m.captured(3).toDouble(), m.captured(4).toDouble())),
+                      m.captured(5)});
+    }
+    return words;
+}
+
 } // namespace
 
 class TestPdfReport : public QObject
@@ -146,6 +177,7 @@ private slots:
     void cellTexts();
 
     void reportOf65Readings();
+    void lastPageGeometry();
     void exactlyOnePageOfReadings();
     void storedReadingsShowRecordNumberAndMinute();
     void emptyTableGivesOneLabelledPage();
@@ -331,6 +363,106 @@ void TestPdfReport::reportOf65Readings()
         }
     }
     QCOMPARE(nextRecord - 1, count);
+}
+
+void TestPdfReport::lastPageGeometry()
+{
+    const A4Metrics a4 = measureA4();
+    const int count = 65;
+    const pdf::Layout layout =
+        pdf::computeLayout(a4.width, a4.height, a4.rowHeight, count, reportColumns(), 5);
+    const int rowsPerPage = layout.rowsPerPage;
+    const int pages = layout.tablePages + 1;
+    const int firstRow = (layout.tablePages - 1) * rowsPerPage;
+    const int k = count - firstRow;
+    const int h = layout.rowHeight;
+    const QString file = m_dir.filePath(QStringLiteral("geometry.pdf"));
+    QVERIFY(pdf::writeReport(file, *readingTable(count), reportColumns()));
+
+    // Device units to page points.
+    const double unit = 72.0 / a4.resolution;
+    auto ptX = [&](double x) { return a4.paintRectPoints.left() + x * unit; };
+    auto ptY = [&](double y) { return a4.paintRectPoints.top() + y * unit; };
+    const double slack = 1.0;
+
+    const QVector<Word> words = pageWords(file, pages);
+    QVERIFY(!words.isEmpty());
+    auto find = [&](const QString &text) {
+        for (const Word &w : words)
+            if (w.text == text)
+                return w;
+        return Word();
+    };
+
+    // Page label: ends at R and stands on the bottom of its band.
+    const Word label = find(QStringLiteral("%1/%1").arg(pages));
+    QVERIFY(!label.text.isEmpty());
+    QVERIFY(qAbs(label.box.right() - ptX(layout.right)) < slack);
+    QVERIFY(label.box.bottom() <= ptY((rowsPerPage + 5) * h) + slack);
+    QVERIFY(label.box.top() >= ptY((rowsPerPage + 4) * h) - slack);
+
+    // Time stamp: ends at R, inside the top band.
+    const QRegularExpression clock(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$"));
+    const Word stamp = words.first();
+    QVERIFY2(clock.match(words.at(1).text).hasMatch(), qPrintable(words.at(1).text));
+    QVERIFY(qAbs(words.at(1).box.right() - ptX(layout.right)) < slack);
+    QVERIFY(stamp.box.bottom() <= ptY(3 * h) + slack);
+
+    // Header titles centred in their columns, between 3h and 4h.
+    const QList<ReportColumn> columns = reportColumns();
+    for (int c = 0; c < columns.size(); ++c) {
+        const Word title = find(columns.at(c).title);
+        QVERIFY2(!title.text.isEmpty(), qPrintable(columns.at(c).title));
+        const double centre = ptX(layout.colX.at(c) + layout.colW.at(c) / 2.0);
+        QVERIFY(qAbs(title.box.center().x() - centre) < slack);
+        QVERIFY(title.box.top() >= ptY(3 * h) - slack);
+        QVERIFY(title.box.bottom() <= ptY(4 * h) + slack);
+    }
+
+    // Each record number sits in its own row band of the first column.
+    for (int i = 0; i < k; ++i) {
+        const Word number = find(QString::number(firstRow + i + 1));
+        QVERIFY2(!number.text.isEmpty(), qPrintable(QString::number(firstRow + i + 1)));
+        QVERIFY(qAbs(number.box.center().x() - ptX(layout.colX.at(0) + layout.colW.at(0) / 2.0)) <
+                slack);
+        QVERIFY(number.box.top() >= ptY((4 + i) * h) - slack);
+        QVERIFY(number.box.bottom() <= ptY((5 + i) * h) + slack);
+    }
+
+    // The rules, seen on a rendering of the page.
+    const int dpi = 150;
+    const QString prefix = m_dir.filePath(QStringLiteral("geometry-last"));
+    runTool(QStringLiteral("pdftoppm"),
+            {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-f"),
+             QString::number(pages), QStringLiteral("-l"), QString::number(pages),
+             QStringLiteral("-singlefile"), QStringLiteral("-png"), file, prefix});
+    const QImage image(prefix + QStringLiteral(".png"));
+    QVERIFY(!image.isNull());
+    const double px = dpi / 72.0;
+    auto inkAt = [&](double devX, double devY) {
+        const int x = qRound(ptX(devX) * px);
+        const int y = qRound(ptY(devY) * px);
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx)
+                if (qGray(image.pixel(x + dx, y + dy)) < 128)
+                    return true;
+        return false;
+    };
+    const double inColumn0 = layout.margin + h / 4.0; // left of the centred numbers
+    for (int band = 3; band < k + 4; ++band) {
+        const double middle = band * h + h / 2.0;
+        for (int c = 0; c < 5; ++c)
+            QVERIFY2(inkAt(layout.colX.at(c), middle), qPrintable(QString::number(band)));
+        QVERIFY2(inkAt(layout.right, middle), qPrintable(QString::number(band)));
+        QVERIFY(inkAt(inColumn0, band * h));
+    }
+    QVERIFY(inkAt(inColumn0, (k + 4) * h));
+    // Nothing is drawn below the last row of the last page.
+    if (k + 2 <= rowsPerPage) {
+        QVERIFY(!inkAt(layout.right, (k + 4) * h + h / 2.0));
+        QVERIFY(!inkAt(layout.colX.at(0), (k + 4) * h + h / 2.0));
+        QVERIFY(!inkAt(inColumn0, (k + 5) * h));
+    }
 }
 
 void TestPdfReport::exactlyOnePageOfReadings()
