@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+
+class DmmData;
+
+// Turns one row of an imported sheet (cells A..E: No., Time, Value, Unit,
+// WaveLength) into a reading.
+//
+// - A value text holding a capital "L" is an overload: with a "-" under range
+//   (0.01 uW, texts "   -OL", overload -1), otherwise over range (39990 uW,
+//   texts "    OL", overload 1).
+// - Otherwise the value text is read as a C-locale number (0 when it is not
+//   one) in the row's unit "uW", "mW" or "dBm"; the other two units are
+//   derived from it and formatted, the row's own text is kept as read.
+// - Any other unit keeps its text, and the reading gets all three values 0
+//   and empty texts, which is what lookups by an unknown unit yield anyway.
+// - WaveLength drops its last two characters ("nm") and is read as a decimal
+//   integer (0 otherwise), kept to its low 16 bits.
+// - Time is a date-time cell, or a text "yyyy-MM-dd hh:mm:ss" or
+//   "yyyy-MM-dd hh:mm"; anything else leaves the time null.
+//
+// The caller owns the returned reading. Missing cells count as empty.
+DmmData *readingFromRow(const QVariantList &row);
+
+// "Import%1" with %1 = 1 + the number of names starting with "Import"
+// (case-sensitive).
+QString nextImportName(const QStringList &existingNames);
