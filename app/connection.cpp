@@ -28,6 +28,7 @@ bool Widget::loadPlugins()
     dmm = binding.dmm;
     myDmm = binding.myDmm;
     m_missingInterfaces = binding.missing().join(QStringLiteral(", "));
+    m_scannedDirectory = binding.scannedDirectory;
     return binding.complete();
 }
 
@@ -71,7 +72,7 @@ bool Widget::dmmIsOpen() const
 
 ItemData *Widget::storeItem() const
 {
-    return TvItemModel::itemData(itemModel->index(0, 0));
+    return TvItemModel::itemDataAt(itemModel->index(0, 0));
 }
 
 void Widget::slotAction()

@@ -9,6 +9,7 @@
 #include "idmm.h"
 #include "imydmm.h"
 #include "prompt.h"
+#include "tvitemmodel.h"
 #include "widgetform.h"
 
 void Widget::on_actionItemDownload_triggered()

@@ -88,6 +88,14 @@ void Widget::exportChartPicture()
         this, tr("Export the chart to a picture."), QStringLiteral("."), tr("JPG File(*.jpg)"));
     if (fileName.isEmpty())
         return;
+    if (!ui->chart->isVisible() && isVisible()) {
+        // A tab page that was never shown has not been laid out: show the chart
+        // once so that the picture is composed at its real size.
+        const int current = ui->tabWidget->currentIndex();
+        ui->tabWidget->setCurrentWidget(ui->tabChart);
+        delayMs(10);
+        ui->tabWidget->setCurrentIndex(current);
+    }
     if (!ui->chart->saveImage(fileName))
         m_prompt->information(this, tr("The chart picture could not be saved."));
 }

@@ -63,10 +63,10 @@ int Widget::countItemsNamed(const QString &prefix) const
     int count = 0;
     for (int row = 0; row < itemModel->rowCount(); ++row) {
         const QModelIndex top = itemModel->index(row, 0);
-        if (ItemData *item = TvItemModel::itemData(top); item && item->name().startsWith(prefix))
+        if (ItemData *item = TvItemModel::itemDataAt(top); item && item->name().startsWith(prefix))
             ++count;
         for (int child = 0; child < itemModel->rowCount(top); ++child) {
-            ItemData *item = TvItemModel::itemData(itemModel->index(child, 0, top));
+            ItemData *item = TvItemModel::itemDataAt(itemModel->index(child, 0, top));
             if (item && item->name().startsWith(prefix))
                 ++count;
         }
@@ -78,7 +78,7 @@ void Widget::itemSetToActive(QModelIndex index)
 {
     if (!index.isValid() || index == liveGroupItem->index())
         return;
-    ItemData *item = TvItemModel::itemData(index);
+    ItemData *item = TvItemModel::itemDataAt(index);
     if (!item || item == activeItem)
         return;
     activeItem = item;
@@ -127,12 +127,8 @@ void Widget::refreshViews()
 
 void Widget::applyChartUnitMode(const QString &unit)
 {
-    if (unit == QLatin1String("uW"))
-        ui->chart->setDecimals(1);
-    else if (unit == QLatin1String("mW"))
-        ui->chart->setDecimals(3);
-    else if (unit == QLatin1String("dBm"))
-        ui->chart->setDecimals(2);
+    // The unit box's text picks the decimals of the chart's value labels.
+    ui->chart->applyChartUnitMode(unit);
 }
 
 void Widget::on_cbbChartUnit_currentTextChanged(QString text)
@@ -178,7 +174,7 @@ void Widget::on_actionItemDelete_triggered()
     // The views refer to the readings about to go: empty them first.
     dataModel->clear();
     ui->chart->clearPoints();
-    ItemData *item = TvItemModel::itemData(current);
+    ItemData *item = TvItemModel::itemDataAt(current);
     const bool wasActive = item == activeItem;
     if (wasActive)
         activeItem = nullptr;
@@ -200,7 +196,7 @@ void Widget::on_actionItemRename_triggered()
                              .trimmed();
     if (!ok || name.isEmpty())
         return;
-    if (ItemData *item = TvItemModel::itemData(current))
+    if (ItemData *item = TvItemModel::itemDataAt(current))
         item->setName(name);
     resetAcquisition();
     // The tree shows the item's name: let it repaint the row now.

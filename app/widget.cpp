@@ -43,8 +43,7 @@ void Widget::construct()
         // Without all four interfaces the meter cannot be driven: say which are
         // missing and where we looked, then leave once the event loop runs.
         const QString text = tr("The meter driver is incomplete: %1 not found in %2.")
-                                 .arg(m_missingInterfaces,
-                                      QDir::toNativeSeparators(m_applicationDir + QStringLiteral("/Lib")));
+                                 .arg(m_missingInterfaces, QDir::toNativeSeparators(m_scannedDirectory));
         qCritical("%s", qPrintable(text));
         QTimer::singleShot(0, this, [this, text] {
             m_prompt->critical(this, text);
@@ -65,7 +64,7 @@ Widget::~Widget()
     // them (and so their readings) with the window.
     if (liveGroupItem) {
         for (int row = 0; row < liveGroupItem->rowCount(); ++row)
-            delete TvItemModel::itemData(liveGroupItem->child(row)->index());
+            delete TvItemModel::itemDataAt(liveGroupItem->child(row)->index());
     }
     activeItem = nullptr;
     ui.reset();

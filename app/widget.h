@@ -5,6 +5,7 @@
 
 #include <QIcon>
 #include <QList>
+#include <QDateTime>
 #include <QMainWindow>
 #include <QModelIndex>
 
@@ -47,7 +48,7 @@ public:
     QString sceneFile() const { return sceneFileName; }
     QString settingsFilePath() const;
     bool pluginsComplete() const;
-    DataModel *readingModel() const { return dataModel; }
+    DataModel *readingModel() const { return dataModel.get(); }
     TvItemModel *treeModel() const { return itemModel; }
     Prompt *prompt() const { return m_prompt.get(); }
     void setPrompt(std::unique_ptr<Prompt> prompt);
@@ -117,6 +118,7 @@ private:
     std::unique_ptr<Prompt> m_prompt;
     QString m_applicationDir;
     QString m_missingInterfaces;
+    QString m_scannedDirectory;
     int m_eventPassMs = 300;
 
     IDmm *dmm = nullptr;

@@ -10,6 +10,7 @@
 #include "testsupport.h"
 #include "tvitemmodel.h"
 
+#include <QAction>
 #include <QDateTimeEdit>
 #include <QProgressBar>
 #include <QPushButton>

@@ -2,6 +2,7 @@
 #include "kv930resources.h"
 #include "testsupport.h"
 
+#include <QAction>
 #include <QStandardPaths>
 #include <QToolBar>
 #include <QtTest>
