@@ -70,6 +70,13 @@ void MeterEngine::stopTimers()
     m_transferTimer->stop();
 }
 
+void MeterEngine::shutdown(QThread *target)
+{
+    stopTimers();
+    m_meter->setOpenState(false);
+    moveToThread(target);
+}
+
 void MeterEngine::stopLink()
 {
     const bool wasBusy = m_meter->isOpen() || m_openTimer->isActive();

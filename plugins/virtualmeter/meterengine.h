@@ -9,6 +9,7 @@
 #include <random>
 
 class DmmData;
+class QThread;
 class QTimer;
 class VirtualMeter;
 
@@ -29,6 +30,8 @@ public slots:
     void cancelTransfer();
     void unplugLink();
     void plugLink();
+    // Stops every timer and moves the engine to target (called on its thread).
+    void shutdown(QThread *target);
 
 private:
     struct StoredRecord

@@ -38,12 +38,17 @@ VirtualMeter::VirtualMeter(QObject *parent) : QObject(parent)
 VirtualMeter::~VirtualMeter()
 {
     if (m_thread) {
-        // The engine is deleted on its own thread once that thread has finished.
+        // The engine's timers can only be stopped on its own thread; it then
+        // hands itself back so that it can be deleted here.
+        if (m_thread->isRunning()) {
+            QThread *here = QThread::currentThread();
+            QMetaObject::invokeMethod(
+                m_engine, [this, here] { m_engine->shutdown(here); }, Qt::BlockingQueuedConnection);
+        }
         m_thread->quit();
         m_thread->wait();
-    } else {
-        delete m_engine;
     }
+    delete m_engine;
 }
 
 void VirtualMeter::ensureEngine()
@@ -55,7 +60,6 @@ void VirtualMeter::ensureEngine()
         m_thread = std::make_unique<QThread>();
         m_thread->setObjectName(QStringLiteral("virtualmeter"));
         m_engine->moveToThread(m_thread.get());
-        connect(m_thread.get(), &QThread::finished, m_engine, &QObject::deleteLater);
         m_thread->start();
     }
 }

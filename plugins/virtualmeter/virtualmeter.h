@@ -93,5 +93,5 @@ private:
     std::atomic<qint64> m_clockOffsetMs{0};
     QString m_portName;
     std::unique_ptr<QThread> m_thread;
-    MeterEngine *m_engine = nullptr; // owned; deleted on its own thread
+    MeterEngine *m_engine = nullptr; // owned
 };
