@@ -58,6 +58,9 @@ public:
     int lastFinite(int from, int to) const;
 
     static constexpr int BlockSize = 64;
+    // Finite extremes of block b (indices b * BlockSize ...); min > max when it holds none.
+    double blockMinimum(int block) const { return m_blockMin[static_cast<size_t>(block)]; }
+    double blockMaximum(int block) const { return m_blockMax[static_cast<size_t>(block)]; }
 
 private:
     QList<ChartPoint *> m_points;

@@ -38,6 +38,36 @@ int firstPixelAtLeast(const ChartLine *line, int x)
     return lo;
 }
 
+// First (forward) or last (backward) index in [from, to] whose finite value
+// lies on another row than row; -1 when there is none. Whole blocks that stay
+// on the row are skipped by their extremes.
+template <typename RowOf>
+int rowChange(const ChartLine *line, int from, int to, int row, bool forward, RowOf rowOf)
+{
+    const int size = ChartLine::BlockSize;
+    int i = forward ? from : to;
+    while (i >= from && i <= to) {
+        const int block = i / size;
+        const int blockStart = block * size;
+        const int blockEnd = blockStart + size - 1;
+        const bool whole =
+            forward ? (i == blockStart && blockEnd <= to) : (i == blockEnd && blockStart >= from);
+        if (whole) {
+            const double bmin = line->blockMinimum(block);
+            const double bmax = line->blockMaximum(block);
+            if (bmin > bmax || (rowOf(bmin) == row && rowOf(bmax) == row)) {
+                i = forward ? blockEnd + 1 : blockStart - 1;
+                continue;
+            }
+        }
+        const double v = line->valueAt(i);
+        if (std::isfinite(v) && rowOf(v) != row)
+            return i;
+        i += forward ? 1 : -1;
+    }
+    return -1;
+}
+
 // First multiple of 50 whose product with perUnit reaches minSpacing; 0 when it
 // cannot be represented. Computed, not searched, so tiny scales end at once.
 double firstMultipleOf50(double perUnit, double minSpacing)
@@ -546,9 +576,14 @@ void DMMChart::drawLines(QPainter &painter)
                 vertices.emplace_back(x, y);
         };
         // Walk the window column by column. A column holding several points is
-        // reduced to its first, lowest, highest and last value: its vertical
-        // segments cover exactly that span, and the joins to the neighbouring
-        // columns are the same segments one vertex per point would draw.
+        // reduced to a handful of vertices that put the same pixels there as
+        // one vertex per point. The joins to the neighbouring columns are the
+        // very same segments; inside the column the rasteriser fills a vertical
+        // segment down to, but not including, its lower end, and adds that
+        // lower pixel only where the line turns back up. So the reduced path
+        // keeps the first and last row, the directions in which the line leaves
+        // the first row and reaches the last one, the highest row, and a turn
+        // at the lowest row exactly when the full line makes one.
         qint64 k = 0;
         while (k <= n) {
             const int column = columnOf(k);
@@ -563,23 +598,77 @@ void DMMChart::drawLines(QPainter &painter)
             }
             const int a = int(from + k);
             const int b = int(from + end);
+            k = end + 1;
             if (a == b) {
                 const double v = line->valueAt(a);
                 if (std::isfinite(v))
                     push(column, rowOf(v));
-            } else {
-                const int f = line->firstFinite(a, b);
-                if (f >= 0) {
-                    const int l = line->lastFinite(a, b);
-                    double lo = 0.0, hi = 0.0;
-                    line->rangeExtremes(a, b, &lo, &hi);
-                    push(column, rowOf(line->valueAt(f)));
-                    push(column, rowOf(lo));
-                    push(column, rowOf(hi));
-                    push(column, rowOf(line->valueAt(l)));
-                }
+                continue;
             }
-            k = end + 1;
+            const int f = line->firstFinite(a, b);
+            if (f < 0)
+                continue;
+            const int l = line->lastFinite(a, b);
+            double lo = 0.0, hi = 0.0;
+            line->rangeExtremes(a, b, &lo, &hi);
+            const int r0 = rowOf(line->valueAt(f));
+            const int rl = rowOf(line->valueAt(l));
+            const int top = rowOf(hi);
+            const int bottom = rowOf(lo);
+            push(column, r0);
+            if (top == bottom)
+                continue;
+            const int leave = rowChange(line, f + 1, l, r0, true, rowOf);
+            const int arrive = rowChange(line, f, l - 1, rl, false, rowOf);
+            const int leaveRow = rowOf(line->valueAt(leave));
+            const int arriveRow = rowOf(line->valueAt(arrive));
+            const bool firstDown = leaveRow > r0;
+            const bool fromBelow = arriveRow > rl;
+            double innerLo = 0.0, innerHi = 0.0;
+            const bool turnsAtBottom = leave <= arrive &&
+                                       line->rangeExtremes(leave, arrive, &innerLo, &innerHi) &&
+                                       rowOf(innerLo) == bottom;
+            if (turnsAtBottom) {
+                if (!firstDown)
+                    push(column, top);
+                push(column, bottom);
+                if (firstDown && r0 != top) {
+                    push(column, top);
+                    if (fromBelow)
+                        push(column, bottom);
+                } else if (!fromBelow) {
+                    push(column, top);
+                }
+            } else if (r0 == bottom) {
+                push(column, top);
+                if (fromBelow)
+                    push(column, arriveRow);
+            } else if (firstDown) {
+                // The lowest row is the last one: go down, up to the top, then down.
+                if (r0 != top) {
+                    push(column, leaveRow);
+                    push(column, top);
+                }
+            } else {
+                push(column, top);
+            }
+            push(column, rl);
+        }
+        // The rasteriser caps only the first and last segment of a polyline; when
+        // those are zero-length in the full line (two points on one pixel), the
+        // cap is spent on nothing, so the reduced line repeats the vertex too.
+        const int firstPoint = line->firstFinite(from, to);
+        const int lastPoint = line->lastFinite(from, to);
+        if (vertices.size() >= 2 && firstPoint >= 0 && lastPoint > firstPoint) {
+            auto pixelOf = [&](int i) {
+                return QPoint(columnOf(i - from), rowOf(line->valueAt(i)));
+            };
+            const int second = line->firstFinite(firstPoint + 1, to);
+            if (pixelOf(second) == pixelOf(firstPoint))
+                vertices.insert(vertices.begin() + 1, vertices.front());
+            const int beforeLast = line->lastFinite(from, lastPoint - 1);
+            if (pixelOf(beforeLast) == pixelOf(lastPoint))
+                vertices.push_back(vertices.back());
         }
         painter.setPen(QPen(line->colour(), 1));
         if (!vertices.empty())
