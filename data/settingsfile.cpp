@@ -75,8 +75,9 @@ bool writeSettingsFile(QIODevice &device, const QByteArray &geometry, const QByt
     if (writer.hasError())
         return false;
     // A file buffers what it is given; a full disk only shows on the flush.
+    // A failed write may already have been flushed, so the error state counts too.
     if (auto *file = qobject_cast<QFileDevice *>(&device))
-        return file->flush();
+        return file->flush() && file->error() == QFileDevice::NoError;
     return true;
 }
 
