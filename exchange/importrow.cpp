@@ -1,6 +1,7 @@
 #include "importrow.h"
 
 #include "dmmdata.h"
+#include "xlsdatetime.h"
 
 #include <QDateTime>
 
@@ -18,11 +19,11 @@ QDateTime timeFromCell(const QVariant &cell)
     default:
         break;
     }
-    const QString text = cell.toString();
-    QDateTime dt = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    if (!dt.isValid())
-        dt = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm"));
-    return dt;
+    QDate date;
+    QTime time;
+    if (!xls::parseTimestamp(cell.toString(), &date, &time))
+        return QDateTime();
+    return QDateTime(date, time);
 }
 
 // C-locale decimal number; anything else, infinities and NaN included, is 0.

@@ -1,5 +1,7 @@
 #include "xlsreader.h"
 
+#include "xlsdatetime.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -52,15 +54,18 @@ QVariant dateValue(unsigned char type, const QString &text)
     QDateTime dt;
     switch (type) {
     case FREEXL_CELL_DATE:
-        dt = QDateTime(QDate::fromString(text, QStringLiteral("yyyy-MM-dd")), QTime(0, 0));
+        dt = QDateTime(parseIsoDate(text), QTime(0, 0));
         break;
-    case FREEXL_CELL_DATETIME:
-        dt = QDateTime(QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd")),
-                       QTime::fromString(text.mid(11), QStringLiteral("hh:mm:ss")));
+    case FREEXL_CELL_DATETIME: {
+        QDate date;
+        QTime time;
+        if (parseTimestamp(text, &date, &time, false))
+            dt = QDateTime(date, time);
         break;
+    }
     default:
         // A time alone counts from day 0 of the 1900 system.
-        dt = QDateTime(QDate(1899, 12, 30), QTime::fromString(text, QStringLiteral("hh:mm:ss")));
+        dt = QDateTime(QDate(1899, 12, 30), parseIsoTime(text));
         break;
     }
     if (!dt.isValid())

@@ -1,5 +1,7 @@
 #include "xlswriter.h"
 
+#include "xlsdatetime.h"
+
 #include <QAbstractItemModel>
 #include <QByteArray>
 #include <QDateTime>
@@ -153,18 +155,12 @@ bool toSerial(const QDate &date, const QTime &time, double *serial)
 }
 
 // The table shows readings' times as "yyyy-MM-dd hh:mm:ss", stored readings'
-// meter times as "yyyy-MM-dd hh:mm". Parsing date and time apart keeps local
-// daylight-saving gaps from rejecting or shifting a valid time.
+// meter times as "yyyy-MM-dd hh:mm".
 bool parseTimeText(const QString &text, double *serial)
 {
-    if (text.size() != 19 && text.size() != 16)
-        return false;
-    if (text.at(10) != QLatin1Char(' '))
-        return false;
-    const QDate date = QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd"));
-    const QTime time = QTime::fromString(
-        text.mid(11), text.size() == 19 ? QStringLiteral("hh:mm:ss") : QStringLiteral("hh:mm"));
-    return toSerial(date, time, serial);
+    QDate date;
+    QTime time;
+    return parseTimestamp(text, &date, &time) && toSerial(date, time, serial);
 }
 
 bool isNumberType(const QVariant &v)

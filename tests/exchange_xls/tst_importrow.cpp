@@ -207,6 +207,13 @@ void TestImportRow::time_data()
     QTest::newRow("date cell") << QVariant(QDate(2024, 5, 1))
                                << QDateTime(QDate(2024, 5, 1), QTime(0, 0));
     QTest::newRow("other text") << QVariant("yesterday") << QDateTime();
+    QTest::newRow("no such day") << QVariant("2023-02-29 12:00:00") << QDateTime();
+    QTest::newRow("hour 24") << QVariant("2024-05-01 24:00:00") << QDateTime();
+    QTest::newRow("ISO T separator") << QVariant("2024-05-01T12:34:56") << QDateTime();
+    QTest::newRow("one-digit month") << QVariant("2024-5-01 12:34:56") << QDateTime();
+    QTest::newRow("trailing text") << QVariant("2024-05-01 12:34:56x") << QDateTime();
+    QTest::newRow("leap day") << QVariant("2024-02-29 23:59:59")
+                              << QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59));
     QTest::newRow("no cell") << QVariant() << QDateTime();
 }
 

@@ -9,6 +9,14 @@
 #include <QJsonArray>
 #include <QTemporaryDir>
 
+// Whether a sample time text is a real date-time (not "not a time" nor a
+// day that never was).
+static bool isTime(const QString &text)
+{
+    return text.size() == 16 ? QDateTime::fromString(text, "yyyy-MM-dd hh:mm").isValid()
+                             : QDateTime::fromString(text, "yyyy-MM-dd hh:mm:ss").isValid();
+}
+
 // The writer is checked through xlrd (an independent reader) and through our
 // FreeXL reader and row conversion (the round trip the program performs).
 class TestXlsWriter : public QObject
@@ -77,7 +85,7 @@ void TestXlsWriter::cellsAsAnIndependentReaderSeesThem()
 
         const QJsonArray time = row.at(1).toArray();
         QCOMPARE(time.at(2).toString(), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-        if (t.time == QLatin1String("not a time")) {
+        if (!isTime(t.time)) {
             QCOMPARE(time.at(0).toString(), QStringLiteral("text"));
             QCOMPARE(time.at(1).toString(), t.time);
         } else {
@@ -156,7 +164,7 @@ void TestXlsWriter::roundTripKeepsEveryCell()
         const QVariantList &cells = read.rows.at(r);
         QCOMPARE(cells.size(), 5);
         QCOMPARE(cells.at(0).toString(), QString::number(t.no));
-        if (t.time == QLatin1String("not a time")) {
+        if (!isTime(t.time)) {
             QCOMPARE(cells.at(1).toString(), t.time);
         } else {
             QCOMPARE(cells.at(1).type(), QVariant::DateTime);
@@ -173,7 +181,7 @@ void TestXlsWriter::roundTripKeepsEveryCell()
         QCOMPARE(d->valueText(d->unit()), t.value);
         QCOMPARE(d->unit(), t.unit);
         QCOMPARE(QStringLiteral("%1nm").arg(d->waveLength()), t.waveLength);
-        if (t.time != QLatin1String("not a time")) {
+        if (isTime(t.time)) {
             const QString shown = d->dateTime().toString("yyyy-MM-dd hh:mm:ss");
             QCOMPARE(shown.left(t.time.size()), t.time);
         } else {

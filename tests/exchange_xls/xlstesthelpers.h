@@ -69,6 +69,8 @@ inline QVector<TableRow> sampleRows()
          QStringLiteral("1550nm")},
         {8, QStringLiteral("not a time"), QStringLiteral("0.0"), QStringLiteral("uW"),
          QStringLiteral("1550nm")},
+        {9, QStringLiteral("2023-02-29 12:00:00"), QStringLiteral("1.0"), QStringLiteral("uW"),
+         QStringLiteral("1550nm")},
     };
 }
 
