@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Takes the manual's screenshots of the real program, driven by mouse clicks on a
+# virtual display (Xvfb) with the virtual meter as its driver.
+# usage: docs/screenshots.sh [build dir]   (needs xvfb-run and xdotool)
+# The click positions belong to the window's default 1000x600 layout, which
+# fills the virtual screen exactly (no window manager, no frame).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=$(cd "${1:-build}" && pwd)
+out=$PWD/docs/images
+for tool in xvfb-run xdotool; do
+    command -v "$tool" >/dev/null || { echo "screenshots.sh needs $tool" >&2; exit 1; }
+done
+[ -x "$build/kv930" ] && [ -x "$build/tools/grabscreen" ] || {
+    echo "build kv930, virtualmeter and grabscreen in $build first" >&2; exit 1; }
+
+# A fresh start: no remembered geometry, the virtual meter's default settings.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp -a "$build/kv930" "$work/"
+mkdir "$work/Lib"
+cp -a "$build/Lib/virtualmeter.so" "$work/Lib/"
+printf '[meter]\nrate=4\nunit=dBm\nstoredCount=120\n' >"$work/Lib/virtualmeter.ini"
+
+xvfb-run -a -s "-screen 0 1000x600x24" bash -c '
+    set -e
+    app=$1; grab=$2; out=$3
+    click() { xdotool mousemove "$1" "$2" click 1; sleep "${3:-1}"; }
+    "$app" & pid=$!
+    sleep 4
+    "$grab" "$out/start.png"
+    click 47 47 2              # Connect
+    click 205 47 8             # Start: about 30 live readings
+    "$grab" "$out/recording.png"
+    click 355 107 2            # Chart tab
+    "$grab" "$out/chart.png"
+    click 253 47               # Stop
+    click 98 285               # the "Store Data" row
+    click 58 253 4             # Download (second button of the item tool bar)
+    "$grab" "$out/download.png"
+    click 405 47 2             # Export: the export chooser
+    "$grab" "$out/export.png"
+    xdotool key Escape
+    sleep 1
+    kill $pid
+' _ "$work/kv930" "$build/tools/grabscreen" "$out"
+ls -l "$out"
