@@ -44,10 +44,11 @@ void Widget::initConnec()
         QObject *meter = dmm->object();
         connect(meter, SIGNAL(opened()), this, SLOT(slotDmmOpened()));
         connect(meter, SIGNAL(closed()), this, SLOT(slotDmmClosed()));
-        connect(meter, SIGNAL(display(const DmmData*)), this, SLOT(slotDmmDisplay(const DmmData*)));
-        connect(meter, SIGNAL(displayStore(const DmmData*)), this,
-                SLOT(slotDisplayStore(const DmmData*)));
-        connect(meter, SIGNAL(storeNum(int,int)), this, SLOT(slotStoreNum(int,int)));
+        connect(meter, SIGNAL(display(const DmmData *)), this,
+                SLOT(slotDmmDisplay(const DmmData *)));
+        connect(meter, SIGNAL(displayStore(const DmmData *)), this,
+                SLOT(slotDisplayStore(const DmmData *)));
+        connect(meter, SIGNAL(storeNum(int, int)), this, SLOT(slotStoreNum(int, int)));
     }
     if (serialDevice && serialDevice->object())
         connect(serialDevice->object(), SIGNAL(usbRefreshed()), this, SLOT(slotUSBRefreshed()));

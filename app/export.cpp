@@ -84,8 +84,8 @@ void Widget::on_actionExport_triggered()
 
 void Widget::exportChartPicture()
 {
-    const QString fileName = m_prompt->getSaveFileName(
-        this, tr("Export the chart to a picture."), QStringLiteral("."), tr("JPG File(*.jpg)"));
+    const QString fileName = m_prompt->getSaveFileName(this, tr("Export the chart to a picture."),
+                                                       QStringLiteral("."), tr("JPG File(*.jpg)"));
     if (fileName.isEmpty())
         return;
     if (!ui->chart->isVisible() && isVisible()) {

@@ -30,7 +30,8 @@ void Widget::slotDmmDisplay(const DmmData *data)
     const QString unit = reading->unit();
     ui->lcdValue->setText(reading->valueText(unit));
     ui->lcdUnit->setText(unit);
-    ui->lcdDmmDatetime->setText(reading->dmmDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm")));
+    ui->lcdDmmDatetime->setText(
+        reading->dmmDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm")));
     ui->lcdWaveLen->setText(
         QStringLiteral("  %1 %2nm").arg(QChar(0x03BB)).arg(reading->waveLength()));
 }

@@ -12,7 +12,14 @@
 #include <QDebug>
 
 namespace {
-enum class RowKind { None, Item, StoreGroup, LiveGroup, OtherGroup };
+enum class RowKind
+{
+    None,
+    Item,
+    StoreGroup,
+    LiveGroup,
+    OtherGroup
+};
 
 RowKind rowKind(const QModelIndex &index)
 {
@@ -153,7 +160,8 @@ void Widget::newItem(QString name, ItemData::DataType type)
 
 void Widget::on_actionItemNew_triggered()
 {
-    const QString proposal = QStringLiteral("Measure%1").arg(1 + countItemsNamed(QStringLiteral("Measure")));
+    const QString proposal =
+        QStringLiteral("Measure%1").arg(1 + countItemsNamed(QStringLiteral("Measure")));
     bool ok = false;
     const QString name = m_prompt->getText(this, QString(), tr("Name:"), proposal, &ok).trimmed();
     if (!ok || name.isEmpty())
@@ -168,8 +176,7 @@ void Widget::on_actionItemDelete_triggered()
     if (rowKind(current) != RowKind::Item)
         return;
     if (m_prompt->question(this, QString(), tr("Are you sure delete this item?"),
-                           QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
-        != QMessageBox::Yes)
+                           QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
         return;
     // The views refer to the readings about to go: empty them first.
     dataModel->clear();

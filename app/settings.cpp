@@ -27,9 +27,8 @@ void Widget::saveSettings()
     // Written to a temporary file and renamed into place, so a failed write
     // never leaves a truncated file behind.
     QSaveFile file(settingsFilePath());
-    if (!file.open(QIODevice::WriteOnly)
-        || !writeSettingsFile(file, saveGeometry(), saveState(0), sceneFileName)
-        || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) ||
+        !writeSettingsFile(file, saveGeometry(), saveState(0), sceneFileName) || !file.commit()) {
         file.cancelWriting();
         m_prompt->warning(this, tr("Can not open file."));
     }

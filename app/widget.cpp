@@ -42,8 +42,9 @@ void Widget::construct()
     if (!loadPlugins()) {
         // Without all four interfaces the meter cannot be driven: say which are
         // missing and where we looked, then leave once the event loop runs.
-        const QString text = tr("The meter driver is incomplete: %1 not found in %2.")
-                                 .arg(m_missingInterfaces, QDir::toNativeSeparators(m_scannedDirectory));
+        const QString text =
+            tr("The meter driver is incomplete: %1 not found in %2.")
+                .arg(m_missingInterfaces, QDir::toNativeSeparators(m_scannedDirectory));
         qCritical("%s", qPrintable(text));
         QTimer::singleShot(0, this, [this, text] {
             m_prompt->critical(this, text);

@@ -3,9 +3,9 @@
 #include "itemdata.h"
 #include "reportcolumn.h"
 
+#include <QDateTime>
 #include <QIcon>
 #include <QList>
-#include <QDateTime>
 #include <QMainWindow>
 #include <QModelIndex>
 

@@ -27,17 +27,17 @@ public:
         QString dir;
     };
     QList<Asked> asked;
-    QQueue<QString> fileNames;        // answers for save/open file dialogs ("" = cancel)
-    QQueue<QString> texts;            // answers for getText; a null QString = cancel
+    QQueue<QString> fileNames;                   // answers for save/open file dialogs ("" = cancel)
+    QQueue<QString> texts;                       // answers for getText; a null QString = cancel
     QQueue<QMessageBox::StandardButton> answers; // answers for questions
-    std::function<int(QDialog &)> onExec;       // runs modal dialogs; default: dialog.exec()
+    std::function<int(QDialog &)> onExec;        // runs modal dialogs; default: dialog.exec()
 
     QStringList messages() const
     {
         QStringList result;
         for (const Asked &a : asked)
-            if (a.kind == QLatin1String("information") || a.kind == QLatin1String("warning")
-                || a.kind == QLatin1String("critical"))
+            if (a.kind == QLatin1String("information") || a.kind == QLatin1String("warning") ||
+                a.kind == QLatin1String("critical"))
                 result << a.text;
         return result;
     }
@@ -96,7 +96,8 @@ class FixtureAppDir
 public:
     explicit FixtureAppDir(const QString &fixture = QStringLiteral("fake"))
     {
-        const QString lib = QStringLiteral(KV930_FIXTURES_DIR "/") + fixture + QStringLiteral("/Lib");
+        const QString lib =
+            QStringLiteral(KV930_FIXTURES_DIR "/") + fixture + QStringLiteral("/Lib");
         QFile::link(lib, m_dir.filePath(QStringLiteral("Lib")));
     }
     QString path() const { return m_dir.path(); }
@@ -109,19 +110,15 @@ private:
 // Builds a window on the scripted fake meter; the prompt stays reachable.
 struct WindowOnFake
 {
-    explicit WindowOnFake(const QString &fixture = QStringLiteral("fake"))
-        : app(fixture)
+    explicit WindowOnFake(const QString &fixture = QStringLiteral("fake")) : app(fixture)
     {
         auto scripted = std::make_unique<ScriptedPrompt>();
         prompt = scripted.get();
         window = std::make_unique<Widget>(app.path(), std::move(scripted));
     }
-    ~WindowOnFake()
-    {
-        window.reset();
-    }
+    ~WindowOnFake() { window.reset(); }
 
-    template<typename T> T *child(const char *name) const
+    template <typename T> T *child(const char *name) const
     {
         return window->findChild<T *>(QLatin1String(name));
     }

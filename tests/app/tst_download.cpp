@@ -111,9 +111,12 @@ private slots:
         connect(w);
         QElapsedTimer clock;
         clock.start();
-        runDownload(w, [this] {
-            QMetaObject::invokeMethod(fake, "emitStoreNum", Q_ARG(int, 0), Q_ARG(int, 0));
-        }, 60000);
+        runDownload(
+            w,
+            [this] {
+                QMetaObject::invokeMethod(fake, "emitStoreNum", Q_ARG(int, 0), Q_ARG(int, 0));
+            },
+            60000);
         QVERIFY(clock.elapsed() < 30000); // closed by the total, not by the watchdog
         QCOMPARE(w.window->activeItemData()->dataCount(), 0);
     }
@@ -123,7 +126,8 @@ private slots:
         WindowOnFake w;
         connect(w);
         // The meter announces 10 but sends 3; the watchdog closes the dialog.
-        runDownload(w, [this] { sendStored(10, 3); }, 200);
+        runDownload(
+            w, [this] { sendStored(10, 3); }, 200);
         QCOMPARE(w.window->activeItemData()->dataCount(), 3);
         QCOMPARE(w.window->readingModel()->rowCount(), 3);
     }

@@ -81,7 +81,8 @@ private slots:
         w.window->setEventPassMs(0);
         QList<bool> tableChecked;
         w.prompt->onExec = [&](QDialog &dialog) {
-            tableChecked << dialog.findChild<QRadioButton *>(QStringLiteral("rbTable"))->isChecked();
+            tableChecked
+                << dialog.findChild<QRadioButton *>(QStringLiteral("rbTable"))->isChecked();
             dialog.findChild<QRadioButton *>(QStringLiteral("rbPdf"))->setChecked(true);
             return int(QDialog::Accepted);
         };
@@ -152,7 +153,8 @@ private slots:
         QVERIFY(!QApplication::overrideCursor());
 
         QProcess text;
-        text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+        text.start(QStringLiteral("pdftotext"),
+                   {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
         QVERIFY(text.waitForFinished(30000));
         const QString body = QString::fromUtf8(text.readAllStandardOutput());
         QVERIFY(body.contains(QStringLiteral("WaveLength")));
@@ -178,18 +180,20 @@ private slots:
         const QString xls = out.filePath(QStringLiteral("round.xls"));
         w.prompt->fileNames.enqueue(xls);
         w.action("actionExport")->trigger();
-        QCOMPARE(w.prompt->asked.at(1).caption, QStringLiteral("Export the datas to a excel file."));
+        QCOMPARE(w.prompt->asked.at(1).caption,
+                 QStringLiteral("Export the datas to a excel file."));
         QCOMPARE(w.prompt->asked.at(1).filter, QStringLiteral("Excel File(*.xls)"));
         QCOMPARE(w.prompt->messages(), QStringList({"The datas is exported successfully."}));
 
         // xlrd, a reader we did not write, sees the header and the rows.
         QProcess py;
         // Debian's interpreter: python3-xlrd is installed for it.
-        py.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral("-c"),
-                  QStringLiteral("import sys,xlrd; s=xlrd.open_workbook(sys.argv[1]).sheet_by_index(0); "
-                                 "print(s.nrows); print('|'.join(s.row_values(0)))"),
-                  xls});
+        py.start(
+            QStringLiteral("/usr/bin/python3"),
+            {QStringLiteral("-c"),
+             QStringLiteral("import sys,xlrd; s=xlrd.open_workbook(sys.argv[1]).sheet_by_index(0); "
+                            "print(s.nrows); print('|'.join(s.row_values(0)))"),
+             xls});
         QVERIFY(py.waitForFinished(30000));
         QCOMPARE(QString::fromUtf8(py.readAllStandardOutput()).trimmed(),
                  QStringLiteral("13\nNo.|Time|Value|Unit|WaveLength"));
@@ -197,7 +201,8 @@ private slots:
         // Import it back: a new active item Import1 with the same cells.
         w.prompt->fileNames.enqueue(xls);
         w.action("actionImport")->trigger();
-        QCOMPARE(w.prompt->messages().last(), QStringLiteral("The datas is imported successfully."));
+        QCOMPARE(w.prompt->messages().last(),
+                 QStringLiteral("The datas is imported successfully."));
         ItemData *imported = w.window->activeItemData();
         QCOMPARE(imported->name(), QStringLiteral("Import1"));
         QCOMPARE(imported->type(), ItemData::Import);

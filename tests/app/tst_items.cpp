@@ -1,8 +1,8 @@
 // Measurement items through the window: new, rename, delete, activate, and the
 // live readings that land in them.
-#include "datamodel.h"
 #include "chartline.h"
 #include "chartpoint.h"
+#include "datamodel.h"
 #include "dmmchart.h"
 #include "dmmdata.h"
 #include "kv930resources.h"
@@ -203,7 +203,8 @@ private slots:
         w.action("actionItemDelete")->trigger();
         QCOMPARE(itemCount(w), 0);
         QCOMPARE(liveReadings(), before - 3); // each of its readings deleted, once
-        QVERIFY(!w.window->activeItemData() || w.window->activeItemData()->type() != ItemData::Measure);
+        QVERIFY(!w.window->activeItemData() ||
+                w.window->activeItemData()->type() != ItemData::Measure);
         QCOMPARE(w.window->readingModel()->rowCount(), 0);
         QCOMPARE(chart(w)->pointCount(0), 0);
         // Readings now are dropped, not leaked.

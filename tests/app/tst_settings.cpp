@@ -69,7 +69,8 @@ private slots:
         FixtureAppDir app;
         QFile file(app.file(QStringLiteral("options.xml")));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("<?xml version=\"1.0\"?><options><SceneFileName>/tmp/a &amp; b.pdf</SceneFileName></options>");
+        file.write("<?xml version=\"1.0\"?><options><SceneFileName>/tmp/a &amp; "
+                   "b.pdf</SceneFileName></options>");
         file.close();
         Widget w(app.path(), std::make_unique<ScriptedPrompt>());
         w.show();
@@ -96,12 +97,14 @@ private slots:
         // An installed program's folder is not the user's to write: the window
         // then keeps its settings in the user's configuration folder.
         QStandardPaths::setTestModeEnabled(true);
-        const QString configDir = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+        const QString configDir =
+            QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
         QDir(configDir).removeRecursively();
         const QString missingFolder = QDir::tempPath() + QStringLiteral("/kv930-no-such-folder");
         {
             Widget w(missingFolder, std::make_unique<ScriptedPrompt>());
-            QCOMPARE(QFileInfo(w.settingsFilePath()).absolutePath(), QDir(configDir).absolutePath());
+            QCOMPARE(QFileInfo(w.settingsFilePath()).absolutePath(),
+                     QDir(configDir).absolutePath());
             w.show();
             w.setGeometry(QRect(30, 30, 700, 450));
             QVERIFY(w.close());

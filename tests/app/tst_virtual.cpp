@@ -70,7 +70,8 @@ private slots:
         QTRY_VERIFY(w->readingModel()->rowCount() >= 20);
         auto *panel = w->findChild<QLabel *>(QStringLiteral("lcdWaveLen"));
         QCOMPARE(panel->text(), QString::fromUtf8("  \u03bb 1550nm"));
-        QVERIFY(w->findChild<QLabel *>(QStringLiteral("lcdValue"))->text() != QStringLiteral("00000"));
+        QVERIFY(w->findChild<QLabel *>(QStringLiteral("lcdValue"))->text() !=
+                QStringLiteral("00000"));
         auto *chart = w->findChild<DMMChart *>(QStringLiteral("chart"));
         QCOMPARE(chart->pointCount(0), w->readingModel()->rowCount());
         // The table follows the newest row.

@@ -68,13 +68,20 @@ private slots:
 
         // Actions: texts, icons and their state before the meter is connected.
         const QList<QPair<const char *, QString>> texts = {
-            {"actionConnect", "Connect"},       {"actionDisconnect", "&Disconnect"},
-            {"actionClose", "C&lose"},          {"actionStart", "Start"},
-            {"actionStop", "Stop"},             {"actionManual", "&Manual"},
-            {"actionItemNew", "New"},           {"actionItemDelete", "Delete"},
-            {"actionItemRename", "Rename"},     {"actionItemSetToActive", "Set to active"},
-            {"actionItemDownload", "Download"}, {"actionExport", "Export"},
-            {"actionImport", "Import"},         {"actionSyncTime", "Sync Time"}};
+            {"actionConnect", "Connect"},
+            {"actionDisconnect", "&Disconnect"},
+            {"actionClose", "C&lose"},
+            {"actionStart", "Start"},
+            {"actionStop", "Stop"},
+            {"actionManual", "&Manual"},
+            {"actionItemNew", "New"},
+            {"actionItemDelete", "Delete"},
+            {"actionItemRename", "Rename"},
+            {"actionItemSetToActive", "Set to active"},
+            {"actionItemDownload", "Download"},
+            {"actionExport", "Export"},
+            {"actionImport", "Import"},
+            {"actionSyncTime", "Sync Time"}};
         for (const auto &t : texts) {
             QAction *a = w.action(t.first);
             QVERIFY2(a, t.first);
@@ -111,7 +118,9 @@ private slots:
         // The expanding spacer sits just before Close.
         const int spacerAt = bar.size() - 2;
         QVERIFY(mainToolBar->widgetForAction(mainToolBar->actions().at(spacerAt)));
-        QCOMPARE(mainToolBar->widgetForAction(mainToolBar->actions().at(spacerAt))->sizePolicy().horizontalPolicy(),
+        QCOMPARE(mainToolBar->widgetForAction(mainToolBar->actions().at(spacerAt))
+                     ->sizePolicy()
+                     .horizontalPolicy(),
                  QSizePolicy::Expanding);
         bar.removeAt(spacerAt);
         QCOMPARE(bar, QStringList({"actionConnect", "actionDisconnect", "|", "actionStart",
