@@ -7,9 +7,18 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include <QHash>
+#include <QtEndian>
+
 #include <freexl.h>
+#include <gsf/gsf-infile-msole.h>
+#include <gsf/gsf-infile.h>
+#include <gsf/gsf-input-stdio.h>
+#include <gsf/gsf-utils.h>
 
 #include <cmath>
+#include <cstring>
+#include <mutex>
 
 namespace xls {
 namespace {
@@ -36,6 +45,160 @@ public:
 private:
     const void *m_handle = nullptr;
 };
+
+// The numbers of a workbook's number cells by sheet, row and column, read
+// from the BIFF records directly. FreeXL hands out date-formatted cells only
+// to the precision of their format (a date-time shown as a date loses its
+// time of day), so such cells are completed from here.
+class RawNumbers
+{
+public:
+    void load(const QString &path)
+    {
+        static std::once_flag once;
+        std::call_once(once, [] { gsf_init(); });
+        const QByteArray stream = workbookStream(path);
+        parse(stream);
+    }
+
+    bool value(int sheet, unsigned row, unsigned col, double *v) const
+    {
+        if (sheet < 0 || sheet >= m_sheets.size())
+            return false;
+        const auto it = m_sheets.at(sheet).constFind(key(row, col));
+        if (it == m_sheets.at(sheet).constEnd())
+            return false;
+        *v = it.value();
+        return true;
+    }
+
+private:
+    static quint64 key(unsigned row, unsigned col) { return (quint64(row) << 16) | col; }
+
+    static QByteArray workbookStream(const QString &path)
+    {
+        QByteArray bytes;
+        GsfInput *input = gsf_input_stdio_new(QFile::encodeName(path).constData(), nullptr);
+        if (!input)
+            return bytes;
+        GsfInfile *ole = gsf_infile_msole_new(input, nullptr);
+        if (ole) {
+            GsfInput *stream = gsf_infile_child_by_name(ole, "Workbook");
+            if (!stream)
+                stream = gsf_infile_child_by_name(ole, "Book");
+            if (stream) {
+                const gsf_off_t size = gsf_input_size(stream);
+                if (size > 0 && size < (gsf_off_t(1) << 30)) {
+                    bytes.resize(int(size));
+                    if (!gsf_input_read(stream, size_t(size),
+                                        reinterpret_cast<guint8 *>(bytes.data())))
+                        bytes.clear();
+                }
+                g_object_unref(stream);
+            }
+            g_object_unref(ole);
+        }
+        g_object_unref(input);
+        return bytes;
+    }
+
+    static double rkValue(quint32 rk)
+    {
+        double v;
+        if (rk & 0x2) {
+            v = double(qint32(rk) >> 2);
+        } else {
+            const quint64 bits = quint64(rk & 0xFFFFFFFCu) << 32;
+            std::memcpy(&v, &bits, sizeof v);
+        }
+        return (rk & 0x1) ? v / 100.0 : v;
+    }
+
+    // Sheets are numbered in the order of their BOUNDSHEET records, each of
+    // which gives the stream position of its sheet's BOF.
+    void parse(const QByteArray &stream)
+    {
+        const auto *d = reinterpret_cast<const uchar *>(stream.constData());
+        const int size = stream.size();
+        QHash<quint32, int> sheetAt;
+        int depth = 0;
+        int current = -1;
+        for (int pos = 0; pos + 4 <= size;) {
+            const int start = pos;
+            const quint16 id = qFromLittleEndian<quint16>(d + pos);
+            const int len = qFromLittleEndian<quint16>(d + pos + 2);
+            const uchar *p = d + pos + 4;
+            pos += 4 + len;
+            if (pos > size)
+                break;
+            switch (id) {
+            case 0x0085: // BOUNDSHEET
+                if (depth == 1 && current < 0 && len >= 4) {
+                    const int index = sheetAt.size();
+                    sheetAt.insert(qFromLittleEndian<quint32>(p), index);
+                    m_sheets.resize(index + 1);
+                }
+                break;
+            case 0x0809: // BOF
+                if (depth == 0)
+                    current = sheetAt.value(quint32(start), -1);
+                ++depth;
+                break;
+            case 0x000A: // EOF
+                if (depth > 0 && --depth == 0)
+                    current = -1;
+                break;
+            case 0x0203: // NUMBER
+                if (current >= 0 && depth == 1 && len >= 14) {
+                    double v;
+                    std::memcpy(&v, p + 6, sizeof v);
+                    put(current, p, qFromLittleEndian(v));
+                }
+                break;
+            case 0x027E: // RK
+                if (current >= 0 && depth == 1 && len >= 10)
+                    put(current, p, rkValue(qFromLittleEndian<quint32>(p + 6)));
+                break;
+            case 0x00BD: // MULRK: row, first column, (xf, rk)..., last column
+                if (current >= 0 && depth == 1 && len >= 6) {
+                    const unsigned row = qFromLittleEndian<quint16>(p);
+                    const unsigned first = qFromLittleEndian<quint16>(p + 2);
+                    const int cells = (len - 6) / 6;
+                    for (int i = 0; i < cells; ++i)
+                        m_sheets[current].insert(
+                            key(row, first + i),
+                            rkValue(qFromLittleEndian<quint32>(p + 4 + i * 6 + 2)));
+                }
+                break;
+            default:
+                break;
+            }
+        }
+    }
+
+    void put(int sheet, const uchar *p, double v)
+    {
+        m_sheets[sheet].insert(
+            key(qFromLittleEndian<quint16>(p), qFromLittleEndian<quint16>(p + 2)), v);
+    }
+
+    QVector<QHash<quint64, double>> m_sheets;
+};
+
+// Serial days to a date-time, to the nearest second.
+QDateTime fromSerial(double serial, bool date1904)
+{
+    if (!std::isfinite(serial) || serial < 0 || serial > 2958466.0)
+        return QDateTime();
+    qint64 secs = qint64(std::llround(serial * 86400.0));
+    qint64 days = secs / 86400;
+    secs %= 86400;
+    QDate base = date1904 ? QDate(1904, 1, 1) : QDate(1899, 12, 30);
+    // The 1900 system counts a 29 February 1900 that never was.
+    if (!date1904 && days < 61)
+        base = QDate(1899, 12, 31);
+    return QDateTime(base.addDays(days), QTime(0, 0).addSecs(int(secs)));
+}
 
 QString shortestText(double v)
 {
@@ -93,8 +256,37 @@ QVariant cellValue(const FreeXL_CellValue &cell)
     }
 }
 
+// What readRow needs beyond FreeXL for date cells of a limited format.
+struct DateSource
+{
+    QString path;
+    bool date1904 = false;
+    int sheet = 0;
+    bool loaded = false;
+    RawNumbers raw;
+};
+
+QVariant completedDate(DateSource *source, unsigned row, unsigned short col, const QVariant &v)
+{
+    if (!source->loaded) {
+        source->raw.load(source->path);
+        source->loaded = true;
+    }
+    double serial = 0;
+    if (!source->raw.value(source->sheet, row, col, &serial))
+        return v;
+    const QDateTime dt = fromSerial(serial, source->date1904);
+    // Only complete what FreeXL reported: the same day, or the same time of day.
+    const QDateTime shown = v.toDateTime();
+    const bool timeOnly = shown.date() == QDate(1899, 12, 30);
+    if (!dt.isValid() || (timeOnly ? dt.time() != shown.time() : dt.date() != shown.date()))
+        return v;
+    return dt;
+}
+
 // Reads one row up to its last non-empty cell; false on a FreeXL failure.
-bool readRow(const void *handle, unsigned row, unsigned short columns, QVariantList *out)
+bool readRow(const void *handle, unsigned row, unsigned short columns, QVariantList *out,
+             DateSource *dates)
 {
     out->clear();
     int used = 0;
@@ -102,7 +294,9 @@ bool readRow(const void *handle, unsigned row, unsigned short columns, QVariantL
         FreeXL_CellValue cell;
         if (freexl_get_cell_value(handle, row, c, &cell) != FREEXL_OK)
             return false;
-        const QVariant v = cellValue(cell);
+        QVariant v = cellValue(cell);
+        if (cell.type == FREEXL_CELL_DATE || cell.type == FREEXL_CELL_TIME)
+            v = completedDate(dates, row, c, v);
         out->append(v);
         if (v.isValid())
             used = c + 1;
@@ -144,6 +338,11 @@ ReadResult readRows(const QString &path)
         sheets == 0 || sheets == FREEXL_UNKNOWN)
         return failed(ReadStatus::OpenFailed, QStringLiteral("the workbook has no sheet"));
 
+    DateSource dates;
+    dates.path = path;
+    if (freexl_get_info(handle.get(), FREEXL_BIFF_DATEMODE, &info) == FREEXL_OK)
+        dates.date1904 = info == FREEXL_BIFF_DATEMODE_1904;
+
     ReadResult result;
     result.status = ReadStatus::Ok;
     QVariantList firstHeader;
@@ -162,7 +361,8 @@ ReadResult readRows(const QString &path)
         }
         if (rows == 0)
             continue;
-        if (!readRow(handle.get(), 0, columns, &row)) {
+        dates.sheet = int(s);
+        if (!readRow(handle.get(), 0, columns, &row, &dates)) {
             result.status = ReadStatus::ReadFailed;
             result.errorMessage = QStringLiteral("cannot read sheet %1").arg(s + 1);
             return result;
@@ -174,7 +374,7 @@ ReadResult readRows(const QString &path)
         else if (firstHeader.isEmpty() || row != firstHeader)
             continue;
         for (unsigned int r = 1; r < rows; ++r) {
-            if (!readRow(handle.get(), r, columns, &row)) {
+            if (!readRow(handle.get(), r, columns, &row, &dates)) {
                 result.status = ReadStatus::ReadFailed;
                 result.errorMessage =
                     QStringLiteral("cannot read row %1 of sheet %2").arg(r + 1).arg(s + 1);
