@@ -71,6 +71,8 @@ inline QVector<TableRow> sampleRows()
          QStringLiteral("1550nm")},
         {9, QStringLiteral("2023-02-29 12:00:00"), QStringLiteral("1.0"), QStringLiteral("uW"),
          QStringLiteral("1550nm")},
+        {10, QStringLiteral("1899-12-31 12:00:00"), QStringLiteral("2.0"), QStringLiteral("uW"),
+         QStringLiteral("1550nm")},
     };
 }
 
