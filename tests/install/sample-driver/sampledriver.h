@@ -53,4 +53,5 @@ private:
     void finish();
 
     bool m_open = false;
+    int m_finishAttempts = 0;
 };
