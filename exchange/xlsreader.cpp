@@ -5,9 +5,8 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
-
 #include <QHash>
+#include <QLocale>
 #include <QtEndian>
 
 #include <freexl.h>
