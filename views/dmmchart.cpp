@@ -584,6 +584,8 @@ void DMMChart::drawLines(QPainter &painter)
         // keeps the first and last row, the directions in which the line leaves
         // the first row and reaches the last one, the highest row, and a turn
         // at the lowest row exactly when the full line makes one.
+        const int firstPoint = line->firstFinite(from, to);
+        const int lastPoint = line->lastFinite(from, to);
         qint64 k = 0;
         while (k <= n) {
             const int column = columnOf(k);
@@ -599,6 +601,17 @@ void DMMChart::drawLines(QPainter &painter)
             const int a = int(from + k);
             const int b = int(from + end);
             k = end + 1;
+            if ((a <= firstPoint && firstPoint <= b) || (a <= lastPoint && lastPoint <= b)) {
+                // The rasteriser caps the first and last segment of the line, and
+                // what a cap adds depends on that segment's exact length; the end
+                // columns therefore keep every vertex.
+                for (int i = a; i <= b; ++i) {
+                    const double v = line->valueAt(i);
+                    if (std::isfinite(v))
+                        vertices.emplace_back(column, rowOf(v));
+                }
+                continue;
+            }
             if (a == b) {
                 const double v = line->valueAt(a);
                 if (std::isfinite(v))
@@ -628,6 +641,8 @@ void DMMChart::drawLines(QPainter &painter)
             const bool turnsAtBottom = leave <= arrive &&
                                        line->rangeExtremes(leave, arrive, &innerLo, &innerHi) &&
                                        rowOf(innerLo) == bottom;
+            // Turns at rows next to rl only re-draw pixels the column already
+            // shows, and keep the segments short.
             if (turnsAtBottom) {
                 if (!firstDown)
                     push(column, top);
@@ -635,14 +650,14 @@ void DMMChart::drawLines(QPainter &painter)
                 if (firstDown && r0 != top) {
                     push(column, top);
                     if (fromBelow)
-                        push(column, bottom);
+                        push(column, rl + 1);
                 } else if (!fromBelow) {
-                    push(column, top);
+                    push(column, rl - 1);
                 }
             } else if (r0 == bottom) {
                 push(column, top);
-                if (fromBelow)
-                    push(column, arriveRow);
+                if (fromBelow && rl != top)
+                    push(column, rl + 1);
             } else if (firstDown) {
                 // The lowest row is the last one: go down, up to the top, then down.
                 if (r0 != top) {
@@ -653,22 +668,6 @@ void DMMChart::drawLines(QPainter &painter)
                 push(column, top);
             }
             push(column, rl);
-        }
-        // The rasteriser caps only the first and last segment of a polyline; when
-        // those are zero-length in the full line (two points on one pixel), the
-        // cap is spent on nothing, so the reduced line repeats the vertex too.
-        const int firstPoint = line->firstFinite(from, to);
-        const int lastPoint = line->lastFinite(from, to);
-        if (vertices.size() >= 2 && firstPoint >= 0 && lastPoint > firstPoint) {
-            auto pixelOf = [&](int i) {
-                return QPoint(columnOf(i - from), rowOf(line->valueAt(i)));
-            };
-            const int second = line->firstFinite(firstPoint + 1, to);
-            if (pixelOf(second) == pixelOf(firstPoint))
-                vertices.insert(vertices.begin() + 1, vertices.front());
-            const int beforeLast = line->lastFinite(from, lastPoint - 1);
-            if (pixelOf(beforeLast) == pixelOf(lastPoint))
-                vertices.push_back(vertices.back());
         }
         painter.setPen(QPen(line->colour(), 1));
         if (!vertices.empty())

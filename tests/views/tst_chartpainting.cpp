@@ -152,6 +152,7 @@ void TestChartPainting::denseLineMatchesOnePolylineVertexPerPoint_data()
         QTest::newRow("random walk " + s) << 20000 << 0 << false << false << seed;
         QTest::newRow("noise " + s) << 30000 << 1 << false << false << seed;
         QTest::newRow("steps and plateaus " + s) << 25000 << 2 << false << false << seed;
+        QTest::newRow("square wave " + s) << 20000 << 3 << false << false << seed;
     }
     QTest::newRow("non-finite gaps") << 20000 << 0 << true << false << 7u;
     QTest::newRow("noise with gaps") << 30000 << 1 << true << false << 8u;
@@ -180,9 +181,13 @@ void TestChartPainting::denseLineMatchesOnePolylineVertexPerPoint()
         case 1: // wide noise: every column spans most of the plot
             v = 10 * rng.generateDouble() - 3;
             break;
-        default: // long flat stretches with sudden steps
+        case 2: // long flat stretches with sudden steps
             if (rng.bounded(400) == 0)
                 v = 8 * rng.generateDouble() - 4;
+            break;
+        default: // two levels, switching about once per column or less
+            if (i % (60 + int(seed) * 17) == 0)
+                v = (v > 0 ? -1.0 : 2.0) + 0.3 * rng.generateDouble();
             break;
         }
         values << v;
