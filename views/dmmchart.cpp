@@ -633,6 +633,10 @@ void DMMChart::drawLines(QPainter &painter)
                 continue;
             const int leave = rowChange(line, f + 1, l, r0, true, rowOf);
             const int arrive = rowChange(line, f, l - 1, rl, false, rowOf);
+            if (leave < 0 || arrive < 0) { // cannot happen with two rows; stay safe
+                push(column, rl);
+                continue;
+            }
             const int leaveRow = rowOf(line->valueAt(leave));
             const int arriveRow = rowOf(line->valueAt(arrive));
             const bool firstDown = leaveRow > r0;
