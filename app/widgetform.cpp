@@ -85,7 +85,9 @@ void Widget::setupUi(QMainWindow *window)
     gridLayout_3->addWidget(lcdValue, 2, 0);
     lcdUnit = new QLabel(lcd);
     lcdUnit->setObjectName(QStringLiteral("lcdUnit"));
-    lcdUnit->setMinimumWidth(10);
+    // Wide enough for the longest unit, so the layout never clips "dBm".
+    lcdUnit->setMinimumWidth(
+        qMax(10, lcdUnit->fontMetrics().horizontalAdvance(QStringLiteral("dBm")) + 2));
     gridLayout_3->addWidget(lcdUnit, 2, 2);
     widget_3 = new QWidget(lcd);
     widget_3->setObjectName(QStringLiteral("widget_3"));
