@@ -16,6 +16,8 @@
 #include <QImageReader>
 #include <QProcess>
 #include <QRadioButton>
+#include <QScrollBar>
+#include <QTableView>
 #include <QTreeView>
 #include <QtTest>
 
@@ -95,6 +97,11 @@ private slots:
                     QCoreApplication::processEvents();
             }
             w.action("actionStop")->trigger();
+            // The table follows the newest reading once the event loop has turned.
+            auto *tv = w.child<QTableView>("tv");
+            const QModelIndex newest = tv->model()->index(kLive - 1, 0);
+            QTRY_VERIFY(tv->viewport()->rect().contains(tv->visualRect(newest)));
+            QCOMPARE(tv->verticalScrollBar()->value(), tv->verticalScrollBar()->maximum());
             ItemData *measure = w.window->activeItemData();
             QCOMPARE(measure->name(), QStringLiteral("Measure1"));
             QCOMPARE(measure->dataCount(), kLive);
