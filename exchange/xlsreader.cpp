@@ -1,5 +1,6 @@
 #include "xlsreader.h"
 
+#include "biffworkbook.h"
 #include "xlsdatetime.h"
 
 #include <QDateTime>
@@ -9,15 +10,9 @@
 #include <QLocale>
 #include <QtEndian>
 
-#include <freexl.h>
-#include <gsf/gsf-infile-msole.h>
-#include <gsf/gsf-infile.h>
-#include <gsf/gsf-input-stdio.h>
-#include <gsf/gsf-utils.h>
-
 #include <cmath>
 #include <cstring>
-#include <mutex>
+#include <freexl.h>
 
 namespace xls {
 namespace {
@@ -52,13 +47,7 @@ private:
 class RawNumbers
 {
 public:
-    void load(const QString &path)
-    {
-        static std::once_flag once;
-        std::call_once(once, [] { gsf_init(); });
-        const QByteArray stream = workbookStream(path);
-        parse(stream);
-    }
+    void load(const QString &path) { parse(workbookStream(path)); }
 
     bool value(int sheet, unsigned row, unsigned col, double *v) const
     {
@@ -73,33 +62,6 @@ public:
 
 private:
     static quint64 key(unsigned row, unsigned col) { return (quint64(row) << 16) | col; }
-
-    static QByteArray workbookStream(const QString &path)
-    {
-        QByteArray bytes;
-        GsfInput *input = gsf_input_stdio_new(QFile::encodeName(path).constData(), nullptr);
-        if (!input)
-            return bytes;
-        GsfInfile *ole = gsf_infile_msole_new(input, nullptr);
-        if (ole) {
-            GsfInput *stream = gsf_infile_child_by_name(ole, "Workbook");
-            if (!stream)
-                stream = gsf_infile_child_by_name(ole, "Book");
-            if (stream) {
-                const gsf_off_t size = gsf_input_size(stream);
-                if (size > 0 && size < (gsf_off_t(1) << 30)) {
-                    bytes.resize(int(size));
-                    if (!gsf_input_read(stream, size_t(size),
-                                        reinterpret_cast<guint8 *>(bytes.data())))
-                        bytes.clear();
-                }
-                g_object_unref(stream);
-            }
-            g_object_unref(ole);
-        }
-        g_object_unref(input);
-        return bytes;
-    }
 
     static double rkValue(quint32 rk)
     {
@@ -184,33 +146,6 @@ private:
     QVector<QHash<quint64, double>> m_sheets;
 };
 
-// Serial days to a date-time, to the nearest second.
-QDateTime fromSerial(double serial, bool date1904)
-{
-    if (!std::isfinite(serial) || serial < 0 || serial > 2958466.0)
-        return QDateTime();
-    qint64 secs = qint64(std::llround(serial * 86400.0));
-    qint64 days = secs / 86400;
-    secs %= 86400;
-    QDate base = date1904 ? QDate(1904, 1, 1) : QDate(1899, 12, 30);
-    // The 1900 system counts a 29 February 1900 that never was.
-    if (!date1904 && days < 61)
-        base = QDate(1899, 12, 31);
-    return QDateTime(base.addDays(days), QTime(0, 0).addSecs(int(secs)));
-}
-
-QString shortestText(double v)
-{
-    // Fixed notation reads like the table's own texts; exponents only where
-    // fixed notation would be absurdly long.
-    const double a = std::abs(v);
-    if (v == 0.0)
-        return QStringLiteral("0");
-    if (a >= 1e-6 && a < 1e15)
-        return QString::number(v, 'f', QLocale::FloatingPointShortest);
-    return QString::number(v, 'g', QLocale::FloatingPointShortest);
-}
-
 QVariant dateValue(unsigned char type, const QString &text)
 {
     QDateTime dt;
@@ -241,7 +176,7 @@ QVariant cellValue(const FreeXL_CellValue &cell)
     case FREEXL_CELL_INT:
         return QString::number(cell.value.int_value);
     case FREEXL_CELL_DOUBLE:
-        return shortestText(cell.value.double_value);
+        return numberText(cell.value.double_value);
     case FREEXL_CELL_TEXT:
     case FREEXL_CELL_SST_TEXT:
         return cell.value.text_value ? QString::fromUtf8(cell.value.text_value) : QString();
@@ -274,7 +209,7 @@ QVariant completedDate(DateSource *source, unsigned row, unsigned short col, con
     double serial = 0;
     if (!source->raw.value(source->sheet, row, col, &serial))
         return v;
-    const QDateTime dt = fromSerial(serial, source->date1904);
+    const QDateTime dt = serialDateTime(serial, source->date1904);
     // Only complete what FreeXL reported: the same day, or the same time of day.
     const QDateTime shown = v.toDateTime();
     const bool timeOnly = shown.date() == QDate(1899, 12, 30);
@@ -313,9 +248,77 @@ ReadResult failed(ReadStatus status, const QString &why)
     return r;
 }
 
+// What every read checks of an open handle: not encrypted, some sheet.
+bool checkOpened(const void *handle, unsigned int *sheets, bool *date1904, ReadResult *failure)
+{
+    unsigned int info = 0;
+    if (freexl_get_info(handle, FREEXL_BIFF_PASSWORD, &info) != FREEXL_OK ||
+        info == FREEXL_BIFF_OBFUSCATED) {
+        *failure = failed(ReadStatus::OpenFailed, QStringLiteral("the workbook is encrypted"));
+        return false;
+    }
+    if (freexl_get_info(handle, FREEXL_BIFF_SHEET_COUNT, sheets) != FREEXL_OK || *sheets == 0 ||
+        *sheets == FREEXL_UNKNOWN) {
+        *failure = failed(ReadStatus::OpenFailed, QStringLiteral("the workbook has no sheet"));
+        return false;
+    }
+    if (date1904 && freexl_get_info(handle, FREEXL_BIFF_DATEMODE, &info) == FREEXL_OK)
+        *date1904 = info == FREEXL_BIFF_DATEMODE_1904;
+    return true;
+}
+
+// Collects the table from the sheets' rows: sheet 1 without its header row,
+// then every further sheet whose first row repeats that header.
+class TableCollector
+{
+public:
+    explicit TableCollector(ReadResult *result) : m_result(result) {}
+
+    // False when the sheet does not belong to the table.
+    bool header(int sheet, const QVariantList &row)
+    {
+        // Row 1 of sheet 1 is the header whatever it holds.
+        if (sheet == 0) {
+            m_header = row;
+            return true;
+        }
+        return !m_header.isEmpty() && row == m_header;
+    }
+
+    void row(const QVariantList &row)
+    {
+        if (row.isEmpty())
+            return;
+        if (row.size() < kMinCells) {
+            ++m_result->skippedRows;
+            return;
+        }
+        m_result->rows.append(row);
+    }
+
+private:
+    ReadResult *m_result;
+    QVariantList m_header;
+};
+
+ReadResult fromBiffWorkbook(const BiffWorkbook &book)
+{
+    ReadResult result;
+    result.status = ReadStatus::Ok;
+    TableCollector table(&result);
+    for (int s = 0; s < book.sheets.size(); ++s) {
+        const QVector<QVariantList> &rows = book.sheets.at(s).rows;
+        if (rows.isEmpty() || !table.header(s, rows.first()))
+            continue;
+        for (int r = 1; r < rows.size(); ++r)
+            table.row(rows.at(r));
+    }
+    return result;
+}
+
 } // namespace
 
-ReadResult readRows(const QString &path)
+ReadResult readRowsWithFreeXL(const QString &path)
 {
     if (!freexl_version())
         return failed(ReadStatus::ReaderUnavailable, QStringLiteral("FreeXL is not available"));
@@ -328,23 +331,16 @@ ReadResult readRows(const QString &path)
         !handle.get())
         return failed(ReadStatus::OpenFailed, QStringLiteral("not a readable .xls workbook"));
 
-    unsigned int info = 0;
-    if (freexl_get_info(handle.get(), FREEXL_BIFF_PASSWORD, &info) != FREEXL_OK ||
-        info == FREEXL_BIFF_OBFUSCATED)
-        return failed(ReadStatus::OpenFailed, QStringLiteral("the workbook is encrypted"));
+    ReadResult failure;
     unsigned int sheets = 0;
-    if (freexl_get_info(handle.get(), FREEXL_BIFF_SHEET_COUNT, &sheets) != FREEXL_OK ||
-        sheets == 0 || sheets == FREEXL_UNKNOWN)
-        return failed(ReadStatus::OpenFailed, QStringLiteral("the workbook has no sheet"));
-
     DateSource dates;
     dates.path = path;
-    if (freexl_get_info(handle.get(), FREEXL_BIFF_DATEMODE, &info) == FREEXL_OK)
-        dates.date1904 = info == FREEXL_BIFF_DATEMODE_1904;
+    if (!checkOpened(handle.get(), &sheets, &dates.date1904, &failure))
+        return failure;
 
     ReadResult result;
     result.status = ReadStatus::Ok;
-    QVariantList firstHeader;
+    TableCollector table(&result);
     QVariantList row;
     for (unsigned int s = 0; s < sheets && s <= 0xFFFF; ++s) {
         unsigned int rows = 0;
@@ -366,11 +362,7 @@ ReadResult readRows(const QString &path)
             result.errorMessage = QStringLiteral("cannot read sheet %1").arg(s + 1);
             return result;
         }
-        // Row 1 of sheet 1 is the header whatever it holds; a further sheet
-        // belongs to the table only when it repeats that header.
-        if (s == 0)
-            firstHeader = row;
-        else if (firstHeader.isEmpty() || row != firstHeader)
+        if (!table.header(int(s), row))
             continue;
         for (unsigned int r = 1; r < rows; ++r) {
             if (!readRow(handle.get(), r, columns, &row, &dates)) {
@@ -379,16 +371,46 @@ ReadResult readRows(const QString &path)
                     QStringLiteral("cannot read row %1 of sheet %2").arg(r + 1).arg(s + 1);
                 return result;
             }
-            if (row.isEmpty())
-                continue;
-            if (row.size() < kMinCells) {
-                ++result.skippedRows;
-                continue;
-            }
-            result.rows.append(row);
+            table.row(row);
         }
     }
     return result;
+}
+
+ReadResult readRowsNative(const QString &path)
+{
+    const BiffWorkbook book = readBiffWorkbook(workbookStream(path));
+    if (!book.ok)
+        return failed(ReadStatus::OpenFailed, book.errorMessage);
+    return fromBiffWorkbook(book);
+}
+
+ReadResult readRows(const QString &path)
+{
+    if (!freexl_version())
+        return failed(ReadStatus::ReaderUnavailable, QStringLiteral("FreeXL is not available"));
+    if (!QFileInfo(path).isFile())
+        return failed(ReadStatus::OpenFailed, QStringLiteral("no such file"));
+
+    // FreeXL decides whether this is a readable, unencrypted workbook and
+    // how many sheets it has; its metadata open skips the cells.
+    unsigned int sheets = 0;
+    {
+        Handle info;
+        if (freexl_open_info(QFile::encodeName(path).constData(), info.out()) != FREEXL_OK ||
+            !info.get())
+            return failed(ReadStatus::OpenFailed, QStringLiteral("not a readable .xls workbook"));
+        ReadResult failure;
+        if (!checkOpened(info.get(), &sheets, nullptr, &failure))
+            return failure;
+    }
+
+    // The cells come from the records themselves; whatever the walk cannot
+    // read reliably is read by FreeXL as a whole.
+    const BiffWorkbook book = readBiffWorkbook(workbookStream(path));
+    if (book.ok && book.sheets.size() == int(sheets))
+        return fromBiffWorkbook(book);
+    return readRowsWithFreeXL(path);
 }
 
 } // namespace xls
