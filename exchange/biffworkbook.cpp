@@ -633,12 +633,16 @@ bool isDateFormat(const QString &format)
             break;
         case '[': { // colour, locale or condition; [h], [mm], [ss] are elapsed times
             const int close = format.indexOf(QLatin1Char(']'), i + 1);
-            const QString inside = format.mid(i + 1, (close < 0 ? n : close) - i - 1).toLower();
+            if (close < 0) {
+                i = n; // a bracket left open hides the rest
+                break;
+            }
+            const QString inside = format.mid(i + 1, close - i - 1).toLower();
             if (!inside.isEmpty() && (inside == QString(inside.size(), QLatin1Char('h')) ||
                                       inside == QString(inside.size(), QLatin1Char('m')) ||
                                       inside == QString(inside.size(), QLatin1Char('s'))))
                 dateOrTime = true;
-            i = close < 0 ? n : close;
+            i = close;
             break;
         }
         case '\\': // an escaped character
