@@ -13,13 +13,17 @@
 #include "tvitemmodel.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QImageReader>
+#include <QLabel>
 #include <QProcess>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTableView>
 #include <QTreeView>
 #include <QtTest>
+
+#include <limits>
 
 class SessionTest : public QObject
 {
@@ -202,6 +206,72 @@ private slots:
             QVERIFY(w.window->close());
         }
         // The window took every reading; its end leaves none behind.
+        QCOMPARE(fake->property("liveReadings").toInt(), readingsBefore);
+    }
+
+    // A faulty driver: no reading at all, values that are not numbers or
+    // infinite, zero and negative powers (no dBm), units the program does not
+    // know. Each is recorded or dropped, and the table, the chart in every
+    // unit and the chart picture still work.
+    void faultyReadingsNeverBreakTheWindow()
+    {
+        resetFake(fake);
+        const int readingsBefore = fake->property("liveReadings").toInt();
+        {
+            WindowOnFake w;
+            w.window->setEventPassMs(0);
+            w.window->resize(1000, 600);
+            w.window->show();
+            QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+            w.action("actionConnect")->trigger();
+            QTRY_VERIFY(w.action("actionStart")->isEnabled());
+            w.action("actionStart")->trigger();
+
+            const double nan = std::numeric_limits<double>::quiet_NaN();
+            const double inf = std::numeric_limits<double>::infinity();
+            const QList<double> values = {nan, inf, -inf, 0.0, -5.0, 1e300, -1e-300, 500.0};
+            const QStringList units = {"dBm", "uW", "mW", "W", "", "DBM"};
+            const QDateTime meterTime(QDate(2026, 5, 6), QTime(7, 8));
+            int sent = 0;
+            for (double value : values)
+                for (const QString &unit : units) {
+                    QMetaObject::invokeMethod(fake, "emitDisplayNull");
+                    QMetaObject::invokeMethod(fake, "emitDisplay", Q_ARG(QString, unit),
+                                              Q_ARG(double, value), Q_ARG(int, 65535),
+                                              Q_ARG(QDateTime, meterTime));
+                    ++sent;
+                    QCoreApplication::processEvents(); // paint the chart with it
+                }
+            // An invalid meter time too.
+            QMetaObject::invokeMethod(fake, "emitDisplay", Q_ARG(QString, "uW"), Q_ARG(double, 1.0),
+                                      Q_ARG(int, 0), Q_ARG(QDateTime, QDateTime()));
+            ++sent;
+            QCoreApplication::processEvents();
+
+            QCOMPARE(w.window->activeItemData()->dataCount(), sent);
+            QCOMPARE(w.window->readingModel()->rowCount(), sent);
+            auto *chart = w.child<DMMChart>("chart");
+            QCOMPARE(chart->series(0)->points().size(), sent);
+            // Every cell of the table can be shown.
+            for (int r = 0; r < sent; ++r)
+                for (int c = 0; c < w.window->readingModel()->columnCount(); ++c)
+                    w.window->readingModel()->index(r, c).data();
+
+            // Redraw the chart in each unit, as the unit box does.
+            auto *unitBox = w.child<QComboBox>("cbbChartUnit");
+            for (int i = 0; i < unitBox->count(); ++i) {
+                unitBox->setCurrentIndex(i);
+                QCOMPARE(chart->series(0)->points().size(), sent);
+                chart->repaint();
+            }
+            QCoreApplication::processEvents();
+
+            const QString jpg = out.filePath(QStringLiteral("faulty.jpg"));
+            exportAs(w, "rbChart", jpg);
+            QImageReader picture(jpg);
+            QVERIFY2(!picture.read().isNull(), qPrintable(picture.errorString()));
+            QCOMPARE(w.child<QLabel>("lcdUnit")->text(), QStringLiteral("uW"));
+        }
         QCOMPARE(fake->property("liveReadings").toInt(), readingsBefore);
     }
 };
