@@ -94,10 +94,10 @@ void Widget::setupUi(QMainWindow *window)
     gridLayout_3->addWidget(widget_3, 3, 0);
     lcdDmmDatetime = new QLabel(lcd);
     lcdDmmDatetime->setObjectName(QStringLiteral("lcdDmmDatetime"));
-    gridLayout_3->addWidget(lcdDmmDatetime, 5, 0);
+    gridLayout_3->addWidget(lcdDmmDatetime, 5, 0, 1, 3);
     lcdWaveLen = new QLabel(lcd);
     lcdWaveLen->setObjectName(QStringLiteral("lcdWaveLen"));
-    gridLayout_3->addWidget(lcdWaveLen, 6, 0);
+    gridLayout_3->addWidget(lcdWaveLen, 6, 0, 1, 3);
     gridLayout_2->addWidget(lcd, 0, 0);
 
     itemToolBar = new QToolBar(widget_2);
