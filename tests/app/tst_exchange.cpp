@@ -215,6 +215,64 @@ private slots:
         QCOMPARE(w.window->activeItemData()->name(), QStringLiteral("Import2"));
     }
 
+    void storedReadingsRoundTripWithTheirMinuteTimes()
+    {
+        WindowOnFake w;
+        w.window->setEventPassMs(0);
+        w.action("actionConnect")->trigger();
+        QTRY_VERIFY(w.action("actionDisconnect")->isEnabled());
+        const QDateTime meterTime(QDate(2025, 5, 6), QTime(7, 8));
+        w.prompt->onExec = [&](QDialog &dialog) {
+            QTimer::singleShot(0, [&] {
+                QMetaObject::invokeMethod(fake, "emitStoreNum", Q_ARG(int, 3), Q_ARG(int, 0));
+                for (int i = 0; i < 3; ++i) {
+                    QMetaObject::invokeMethod(fake, "emitDisplayStore", Q_ARG(int, 40 + i),
+                                              Q_ARG(double, 0.5 * (i + 1)),
+                                              Q_ARG(QDateTime, meterTime.addSecs(60 * i)));
+                    QMetaObject::invokeMethod(fake, "emitStoreNum", Q_ARG(int, 3),
+                                              Q_ARG(int, i + 1));
+                }
+            });
+            return dialog.exec();
+        };
+        w.action("actionItemDownload")->trigger();
+        DataModel *table = w.window->readingModel();
+        QCOMPARE(table->rowCount(), 3);
+        QStringList before;
+        for (int r = 0; r < 3; ++r)
+            before << table->index(r, 1).data().toString() + QStringLiteral(":00")
+                   << table->index(r, 2).data().toString() << table->index(r, 3).data().toString()
+                   << table->index(r, 4).data().toString();
+        QCOMPARE(table->index(0, 0).data().toInt(), 40);
+
+        const QString xls = out.filePath(QStringLiteral("stored.xls"));
+        w.prompt->onExec = choose("rbTable");
+        w.prompt->fileNames.enqueue(xls);
+        w.action("actionExport")->trigger();
+        // xlrd sees the record numbers and real date cells.
+        QProcess py;
+        py.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral(
+                      "import sys,xlrd; b=xlrd.open_workbook(sys.argv[1]); s=b.sheet_by_index(0); "
+                      "print(int(s.cell_value(1,0)), s.cell_type(1,1)==xlrd.XL_CELL_DATE, "
+                      "xlrd.xldate_as_datetime(s.cell_value(1,1), b.datemode))"),
+                  xls});
+        QVERIFY(py.waitForFinished(30000));
+        QCOMPARE(QString::fromUtf8(py.readAllStandardOutput()).trimmed(),
+                 QStringLiteral("40 True 2025-05-06 07:08:00"));
+
+        w.prompt->fileNames.enqueue(xls);
+        w.action("actionImport")->trigger();
+        QCOMPARE(w.window->activeItemData()->type(), ItemData::Import);
+        QStringList after;
+        for (int r = 0; r < table->rowCount(); ++r)
+            after << table->index(r, 1).data().toString() << table->index(r, 2).data().toString()
+                  << table->index(r, 3).data().toString() << table->index(r, 4).data().toString();
+        QCOMPARE(after, before);
+        QCOMPARE(table->index(0, 0).data().toInt(), 1); // imported rows are numbered by position
+    }
+
     void badFilesFailWithoutAHalfMadeItem()
     {
         WindowOnFake w;

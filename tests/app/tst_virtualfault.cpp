@@ -1,0 +1,109 @@
+// The window on a misbehaving virtual KV930: readings from its own thread,
+// null readings, NaN and infinite values, unknown units, and a download that
+// stops halfway. Nothing may crash and nothing received may be lost or leaked.
+#include "chartline.h"
+#include "datamodel.h"
+#include "dmmchart.h"
+#include "dmmdata.h"
+#include "kv930resources.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QTabWidget>
+#include <QTreeView>
+#include <QtTest>
+
+#include <cmath>
+
+class FaultyMeterWindowTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir appDir;
+
+    QObject *driver() const
+    {
+        QPluginLoader loader(appDir.filePath(QStringLiteral("Lib/virtualmeter.so")));
+        return loader.instance();
+    }
+    static QAction *action(Widget &w, const char *name)
+    {
+        return w.findChild<QAction *>(QLatin1String(name));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        kv930InitResources();
+        QVERIFY(QDir(appDir.path()).mkdir(QStringLiteral("Lib")));
+        QVERIFY(QFile::copy(QStringLiteral(KV930_BUILD_DIR "/Lib/virtualmeter.so"),
+                            appDir.filePath(QStringLiteral("Lib/virtualmeter.so"))));
+        QFile ini(appDir.filePath(QStringLiteral("Lib/virtualmeter.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(
+            "[meter]\nrate=200\nunit=cycle\nstoredCount=40\nburstSize=4\nburstIntervalMs=5\n"
+            "openDelayMs=10\nthreaded=true\n"
+            "[fault]\nstopMidTransfer=true\nnullEvery=7\nnonFiniteEvery=5\nunknownUnitEvery=4\n");
+        ini.close();
+        QVERIFY(driver());
+        QVERIFY(driver()->property("threaded").toBool());
+    }
+
+    void faultyReadingsNeverBreakTheWindow()
+    {
+        {
+            auto prompt = std::make_unique<ScriptedPrompt>();
+            ScriptedPrompt *asked = prompt.get();
+            Widget w(appDir.path(), std::move(prompt));
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            w.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->setCurrentIndex(1);
+            action(w, "actionConnect")->trigger();
+            QTRY_VERIFY(action(w, "actionStart")->isEnabled());
+            action(w, "actionStart")->trigger();
+            QTRY_VERIFY(w.readingModel()->rowCount() >= 100);
+            action(w, "actionStop")->trigger();
+
+            // Non-finite values and unknown units are held like any reading.
+            int nonFinite = 0, unknownUnit = 0;
+            for (const DmmData *r : w.activeItemData()->dataList()) {
+                QVERIFY(r); // null readings were never stored
+                if (!std::isfinite(r->value(QStringLiteral("uW"))))
+                    ++nonFinite;
+                if (r->unit() == QLatin1String("W"))
+                    ++unknownUnit;
+            }
+            QVERIFY(nonFinite > 0);
+            QVERIFY(unknownUnit > 0);
+            auto *chart = w.findChild<DMMChart *>(QStringLiteral("chart"));
+            QCOMPARE(chart->pointCount(0), w.activeItemData()->dataCount());
+            QVERIFY(std::isfinite(chart->yMin()) && std::isfinite(chart->yMax()));
+            // Every unit of the box draws the same readings.
+            for (const char *unit : {"mW", "dBm", "uW"}) {
+                w.findChild<QComboBox *>(QStringLiteral("cbbChartUnit"))
+                    ->setCurrentText(QLatin1String(unit));
+                QCOMPARE(chart->pointCount(0), w.activeItemData()->dataCount());
+                QVERIFY(!chart->grab().isNull());
+            }
+
+            // A download that stops halfway: the dialog closes by its watchdog and
+            // keeps what arrived.
+            auto *tree = w.findChild<QTreeView *>(QStringLiteral("tvItems"));
+            tree->setCurrentIndex(tree->model()->index(0, 0));
+            action(w, "actionItemDownload")->trigger(); // real 3 s watchdog
+            const int stored = w.activeItemData()->dataCount();
+            QVERIFY2(stored > 0 && stored < 40, qPrintable(QString::number(stored)));
+            QCOMPARE(w.readingModel()->rowCount(), stored);
+            QVERIFY(asked->messages().isEmpty());
+            action(w, "actionDisconnect")->trigger();
+            QTRY_VERIFY(action(w, "actionConnect")->isEnabled());
+        }
+        // With the window gone, every reading the driver handed over has been freed.
+        QTRY_COMPARE(driver()->property("liveReadings").toInt(), 0);
+    }
+};
+
+QTEST_MAIN(FaultyMeterWindowTest)
+#include "tst_virtualfault.moc"
