@@ -49,7 +49,7 @@ void Widget::slotDisplayStore(const DmmData *data)
     }
     activeItem->addData(reading);
     dataModel->appendData(reading);
-    ui->tv->scrollToBottom();
+    scrollTableToBottom();
 
     const QString unit = ui->cbbChartUnit->currentText();
     const QString text = reading->valueText(unit);

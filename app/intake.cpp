@@ -7,32 +7,6 @@
 #include "widgetform.h"
 
 #include <QDebug>
-#include <QTableView>
-#include <QTimer>
-
-namespace {
-
-// Scrolling the table lays it out at once (header geometry, section positions,
-// a scroll of the viewport), which per reading costs far more than the reading
-// itself and grows with the row count. Nothing is painted before control
-// returns to the event loop, so one scroll per turn of the loop shows the same
-// newest row.
-void scrollToBottomSoon(QTableView *table)
-{
-    static const QString name = QStringLiteral("kv930IntakeScroll");
-    auto *timer = table->findChild<QTimer *>(name, Qt::FindDirectChildrenOnly);
-    if (!timer) {
-        timer = new QTimer(table);
-        timer->setObjectName(name);
-        timer->setSingleShot(true);
-        timer->setInterval(0);
-        QObject::connect(timer, &QTimer::timeout, table, &QAbstractItemView::scrollToBottom);
-    }
-    if (!timer->isActive())
-        timer->start();
-}
-
-} // namespace
 
 void Widget::slotDmmDisplay(const DmmData *data)
 {
@@ -48,7 +22,7 @@ void Widget::slotDmmDisplay(const DmmData *data)
     }
     activeItem->addData(reading);
     dataModel->appendData(reading);
-    scrollToBottomSoon(ui->tv);
+    scrollTableToBottom();
 
     const QString chartUnit = ui->cbbChartUnit->currentText();
     ui->chart->addPoint(chartPointFor(reading, chartUnit), 0);

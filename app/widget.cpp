@@ -99,6 +99,13 @@ void Widget::initWidget()
         tv->setColumnWidth(column, widths[column]);
     ui->tvItems->installEventFilter(this);
     tv->installEventFilter(this);
+    // Scrolling lays the table out at once, at a cost that grows with its rows;
+    // nothing is painted before the event loop runs, so one scroll per turn of
+    // the loop shows the same newest row for a burst of readings.
+    m_scrollTimer = new QTimer(this);
+    m_scrollTimer->setSingleShot(true);
+    m_scrollTimer->setInterval(0);
+    connect(m_scrollTimer, &QTimer::timeout, tv, &QTableView::scrollToBottom);
 
     ui->actionConnect->setEnabled(converterPresent());
 
@@ -163,6 +170,12 @@ void Widget::initWidget()
     spacer->setObjectName(QStringLiteral("toolBarSpacer"));
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     ui->mainToolBar->insertWidget(ui->actionClose, spacer);
+}
+
+void Widget::scrollTableToBottom()
+{
+    if (!m_scrollTimer->isActive())
+        m_scrollTimer->start();
 }
 
 void Widget::initSelf()

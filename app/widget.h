@@ -18,6 +18,7 @@ class IDmm;
 class IMyDmm;
 class Prompt;
 class QStandardItem;
+class QTimer;
 class SerialDeviceInf;
 class SerialRS232VirInf;
 class TvItemModel;
@@ -100,6 +101,7 @@ protected:
 private:
     void construct();
     void refreshViews();
+    void scrollTableToBottom();
     void resetAcquisition();
     void applyChartUnitMode(const QString &unit);
     bool converterPresent() const;
@@ -120,6 +122,7 @@ private:
     QString m_missingInterfaces;
     QString m_scannedDirectory;
     int m_eventPassMs = 300;
+    QTimer *m_scrollTimer = nullptr;
 
     IDmm *dmm = nullptr;
     IMyDmm *myDmm = nullptr;
