@@ -663,6 +663,15 @@ bool isDateFormat(const QString &format)
     return dateOrTime;
 }
 
+bool isBiff8Stream(const QByteArray &stream)
+{
+    if (stream.size() < 8)
+        return false;
+    const auto *d = reinterpret_cast<const uchar *>(stream.constData());
+    return qFromLittleEndian<quint16>(d) == kBof && qFromLittleEndian<quint16>(d + 2) >= 4 &&
+           qFromLittleEndian<quint16>(d + 4) == 0x0600;
+}
+
 QByteArray workbookStream(const QString &path)
 {
     static std::once_flag once;

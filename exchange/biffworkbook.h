@@ -35,6 +35,10 @@ struct BiffWorkbook
 // or the container cannot be read.
 QByteArray workbookStream(const QString &path);
 
+// Whether a workbook stream starts as a BIFF8 workbook (its first record is a
+// BOF of version 0x0600); older versions start otherwise.
+bool isBiff8Stream(const QByteArray &stream);
+
 // Reads a workbook stream. Cell values as xls::readRows hands them out.
 BiffWorkbook readBiffWorkbook(const QByteArray &stream);
 

@@ -392,8 +392,19 @@ ReadResult readRows(const QString &path)
     if (!QFileInfo(path).isFile())
         return failed(ReadStatus::OpenFailed, QStringLiteral("no such file"));
 
-    // FreeXL decides whether this is a readable, unencrypted workbook and
-    // how many sheets it has; its metadata open skips the cells.
+    // A BIFF8 workbook is read from its records by the bounds-checked walk.
+    // FreeXL reads past its buffers on some damaged BIFF8 files, so it only
+    // sees the older BIFF versions the walk does not read.
+    const QByteArray stream = workbookStream(path);
+    if (stream.isEmpty())
+        return failed(ReadStatus::OpenFailed, QStringLiteral("not a readable .xls workbook"));
+    if (isBiff8Stream(stream)) {
+        const BiffWorkbook book = readBiffWorkbook(stream);
+        if (!book.ok)
+            return failed(ReadStatus::OpenFailed, book.errorMessage);
+        return fromBiffWorkbook(book);
+    }
+
     unsigned int sheets = 0;
     {
         Handle info;
@@ -404,12 +415,6 @@ ReadResult readRows(const QString &path)
         if (!checkOpened(info.get(), &sheets, nullptr, &failure))
             return failure;
     }
-
-    // The cells come from the records themselves; whatever the walk cannot
-    // read reliably is read by FreeXL as a whole.
-    const BiffWorkbook book = readBiffWorkbook(workbookStream(path));
-    if (book.ok && book.sheets.size() == int(sheets))
-        return fromBiffWorkbook(book);
     return readRowsWithFreeXL(path);
 }
 

@@ -6,7 +6,7 @@
 # are written to build-fuzz/findings/<target>/ and counted; fuzzing goes on
 # after a finding so that every target gets its whole time. Exit status 1 when
 # a finding is in project code, 2 when findings are only inside FreeXL (kept,
-# with what is known of them, in fuzz/known-crashes/).
+# with what is known of them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-${KV930_FUZZ_SECONDS:-60}}
@@ -94,7 +94,7 @@ echo
 printf '%s\n' "${summary[@]}"
 echo "crashes in project code: $ours"
 if [ "$theirs" -gt 0 ]; then
-    echo "inputs crashing inside FreeXL (a library fault, see fuzz/known-crashes/README.md): $theirs"
+    echo "inputs crashing inside FreeXL (a library fault that the reader must keep away from): $theirs"
 fi
 if [ "$flaky" -gt 0 ]; then
     echo "findings that pass when replayed alone: $flaky (listed in $build/*.signatures)"

@@ -23,6 +23,7 @@ private slots:
     void badFilesFailToOpen_data();
     void badFilesFailToOpen();
     void truncatedExportFailsToOpen();
+    void damagedStringLengthNeverReachesFreeXL();
 
 private:
     static QString fixture(const QString &name)
@@ -216,6 +217,16 @@ void TestXlsReader::truncatedExportFailsToOpen()
         QVERIFY2(r.status == xls::ReadStatus::OpenFailed, qPrintable(QString::number(size)));
         QVERIFY(r.rows.isEmpty());
     }
+}
+
+// A workbook whose string length runs past its record made FreeXL read far past
+// its own buffers; the walk refuses it before FreeXL ever sees it (the
+// sanitizer build proves no stray read happens).
+void TestXlsReader::damagedStringLengthNeverReachesFreeXL()
+{
+    const xls::ReadResult r = xls::readRows(fixture("damaged/string-length-past-record.xls"));
+    QCOMPARE(r.status, xls::ReadStatus::OpenFailed);
+    QVERIFY(r.rows.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestXlsReader)
