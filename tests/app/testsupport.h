@@ -3,6 +3,7 @@
 #include "prompt.h"
 #include "widget.h"
 
+#include <QAction>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
@@ -148,4 +149,22 @@ inline void resetFake(QObject *fake)
     QMetaObject::invokeMethod(fake, "setConverterPresent", Q_ARG(bool, true));
     if (fake->property("open").toBool())
         QMetaObject::invokeMethod(fake, "emitClosed");
+}
+
+// Makes dir a program folder of its own for the virtual meter: a copy of the
+// driver (so it reads this folder's settings) and its settings file.
+inline bool installVirtualMeter(const QTemporaryDir &dir, const QByteArray &settings)
+{
+    if (!QDir(dir.path()).mkpath(QStringLiteral("Lib")) ||
+        !QFile::copy(QStringLiteral(KV930_BUILD_DIR "/Lib/virtualmeter.so"),
+                     dir.filePath(QStringLiteral("Lib/virtualmeter.so"))))
+        return false;
+    QFile ini(dir.filePath(QStringLiteral("Lib/virtualmeter.ini")));
+    return ini.open(QIODevice::WriteOnly) && ini.write(settings) == settings.size();
+}
+
+// Finds an action of the window by its object name.
+inline QAction *windowAction(const Widget &w, const char *name)
+{
+    return w.findChild<QAction *>(QLatin1String(name));
 }

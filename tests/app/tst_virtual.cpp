@@ -35,23 +35,15 @@ private:
         window->show();
         return window;
     }
-    static QAction *action(Widget &w, const char *name)
-    {
-        return w.findChild<QAction *>(QLatin1String(name));
-    }
 
 private slots:
     void initTestCase()
     {
         kv930InitResources();
-        // A program folder of our own: a copy of the driver and its settings file.
-        QVERIFY(QDir(appDir.path()).mkdir(QStringLiteral("Lib")));
-        QVERIFY(QFile::copy(QStringLiteral(KV930_BUILD_DIR "/Lib/virtualmeter.so"),
-                            appDir.filePath(QStringLiteral("Lib/virtualmeter.so"))));
-        QFile ini(appDir.filePath(QStringLiteral("Lib/virtualmeter.ini")));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("[meter]\nrate=100\nunit=cycle\nstoredCount=45\nburstSize=5\nburstIntervalMs=5\n"
-                  "openDelayMs=10\n");
+        QVERIFY(installVirtualMeter(
+            appDir,
+            "[meter]\nrate=100\nunit=cycle\nstoredCount=45\nburstSize=5\nburstIntervalMs=5\n"
+            "openDelayMs=10\n"));
     }
 
     void connectRecordStopDisconnect()
@@ -59,14 +51,14 @@ private slots:
         ScriptedPrompt *prompt = nullptr;
         auto w = makeWindow(&prompt);
         QVERIFY(w->pluginsComplete());
-        QVERIFY(action(*w, "actionConnect")->isEnabled()); // its converter is always there
-        action(*w, "actionConnect")->trigger();
-        QTRY_VERIFY(action(*w, "actionStart")->isEnabled());
-        QVERIFY(action(*w, "actionDisconnect")->isEnabled());
-        QVERIFY(action(*w, "actionSyncTime")->isEnabled());
-        QVERIFY(!action(*w, "actionConnect")->isEnabled());
+        QVERIFY(windowAction(*w, "actionConnect")->isEnabled()); // its converter is always there
+        windowAction(*w, "actionConnect")->trigger();
+        QTRY_VERIFY(windowAction(*w, "actionStart")->isEnabled());
+        QVERIFY(windowAction(*w, "actionDisconnect")->isEnabled());
+        QVERIFY(windowAction(*w, "actionSyncTime")->isEnabled());
+        QVERIFY(!windowAction(*w, "actionConnect")->isEnabled());
 
-        action(*w, "actionStart")->trigger();
+        windowAction(*w, "actionStart")->trigger();
         QTRY_VERIFY(w->readingModel()->rowCount() >= 20);
         auto *panel = w->findChild<QLabel *>(QStringLiteral("lcdWaveLen"));
         QCOMPARE(panel->text(), QString::fromUtf8("  \u03bb 1550nm"));
@@ -78,16 +70,16 @@ private slots:
         auto *tv = w->findChild<QTableView *>(QStringLiteral("tv"));
         QTRY_VERIFY(tv->verticalScrollBar()->value() == tv->verticalScrollBar()->maximum());
 
-        action(*w, "actionStop")->trigger();
+        windowAction(*w, "actionStop")->trigger();
         const int held = w->activeItemData()->dataCount();
         QTest::qWait(100); // readings keep coming and are dropped
         QCOMPARE(w->activeItemData()->dataCount(), held);
-        QVERIFY(action(*w, "actionStart")->isEnabled());
+        QVERIFY(windowAction(*w, "actionStart")->isEnabled());
 
-        action(*w, "actionDisconnect")->trigger();
-        QTRY_VERIFY(action(*w, "actionConnect")->isEnabled());
-        QVERIFY(!action(*w, "actionStart")->isEnabled());
-        QVERIFY(!action(*w, "actionSyncTime")->isEnabled());
+        windowAction(*w, "actionDisconnect")->trigger();
+        QTRY_VERIFY(windowAction(*w, "actionConnect")->isEnabled());
+        QVERIFY(!windowAction(*w, "actionStart")->isEnabled());
+        QVERIFY(!windowAction(*w, "actionSyncTime")->isEnabled());
         QVERIFY(prompt->messages().isEmpty());
     }
 
@@ -95,8 +87,8 @@ private slots:
     {
         ScriptedPrompt *prompt = nullptr;
         auto w = makeWindow(&prompt);
-        action(*w, "actionConnect")->trigger();
-        QTRY_VERIFY(action(*w, "actionSyncTime")->isEnabled());
+        windowAction(*w, "actionConnect")->trigger();
+        QTRY_VERIFY(windowAction(*w, "actionSyncTime")->isEnabled());
         int maxSeen = 0;
         prompt->onExec = [&](QDialog &dialog) {
             auto *bar = dialog.findChild<QProgressBar *>(QStringLiteral("progressBar"));
@@ -106,7 +98,7 @@ private slots:
         };
         auto *tree = w->findChild<QTreeView *>(QStringLiteral("tvItems"));
         tree->setCurrentIndex(tree->model()->index(0, 0));
-        action(*w, "actionItemDownload")->trigger();
+        windowAction(*w, "actionItemDownload")->trigger();
         QCOMPARE(maxSeen, 45);
         ItemData *store = w->activeItemData();
         QCOMPARE(store->type(), ItemData::StoreData);
@@ -120,10 +112,10 @@ private slots:
                                                    QStringLiteral("yyyy-MM-dd hh:mm"));
         QVERIFY(t0.isValid());
         QCOMPARE(t0.secsTo(t1), 60);
-        QVERIFY(!action(*w, "actionStart")->isEnabled());
+        QVERIFY(!windowAction(*w, "actionStart")->isEnabled());
 
         // Again: the earlier download is replaced, not added to.
-        action(*w, "actionItemDownload")->trigger();
+        windowAction(*w, "actionItemDownload")->trigger();
         QCOMPARE(store->dataCount(), 45);
     }
 
@@ -131,16 +123,16 @@ private slots:
     {
         ScriptedPrompt *prompt = nullptr;
         auto w = makeWindow(&prompt);
-        action(*w, "actionConnect")->trigger();
-        QTRY_VERIFY(action(*w, "actionSyncTime")->isEnabled());
-        action(*w, "actionSyncTime")->trigger();
+        windowAction(*w, "actionConnect")->trigger();
+        QTRY_VERIFY(windowAction(*w, "actionSyncTime")->isEnabled());
+        windowAction(*w, "actionSyncTime")->trigger();
         auto *dialog = w->findChild<dlgSyncTime *>();
         QVERIFY(dialog);
         const QDateTime chosen(QDate(2030, 6, 7), QTime(8, 9, 0));
         dialog->findChild<QDateTimeEdit *>(QStringLiteral("dateTimeEdit"))->setDateTime(chosen);
         dialog->findChild<QPushButton *>(QStringLiteral("btnSync"))->click();
         // Later live readings carry the meter's new clock.
-        action(*w, "actionStart")->trigger();
+        windowAction(*w, "actionStart")->trigger();
         QTRY_VERIFY(w->readingModel()->rowCount() > 0);
         const QString shown = w->findChild<QLabel *>(QStringLiteral("lcdDmmDatetime"))->text();
         QVERIFY2(shown.startsWith(QStringLiteral("2030-06-07 08:")), qPrintable(shown));
@@ -154,13 +146,13 @@ private slots:
         QPluginLoader loader(appDir.filePath(QStringLiteral("Lib/virtualmeter.so")));
         QObject *driver = loader.instance();
         QVERIFY(driver);
-        action(*w, "actionConnect")->trigger();
-        QTRY_VERIFY(action(*w, "actionDisconnect")->isEnabled());
+        windowAction(*w, "actionConnect")->trigger();
+        QTRY_VERIFY(windowAction(*w, "actionDisconnect")->isEnabled());
         QMetaObject::invokeMethod(driver, "unplug");
-        QTRY_VERIFY(!action(*w, "actionDisconnect")->isEnabled()); // closed() arrived
-        QVERIFY(!action(*w, "actionConnect")->isEnabled());        // no converter
+        QTRY_VERIFY(!windowAction(*w, "actionDisconnect")->isEnabled()); // closed() arrived
+        QVERIFY(!windowAction(*w, "actionConnect")->isEnabled());        // no converter
         QMetaObject::invokeMethod(driver, "plug");
-        QTRY_VERIFY(action(*w, "actionConnect")->isEnabled());
+        QTRY_VERIFY(windowAction(*w, "actionConnect")->isEnabled());
     }
 };
 

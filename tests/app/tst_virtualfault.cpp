@@ -28,25 +28,16 @@ private:
         QPluginLoader loader(appDir.filePath(QStringLiteral("Lib/virtualmeter.so")));
         return loader.instance();
     }
-    static QAction *action(Widget &w, const char *name)
-    {
-        return w.findChild<QAction *>(QLatin1String(name));
-    }
 
 private slots:
     void initTestCase()
     {
         kv930InitResources();
-        QVERIFY(QDir(appDir.path()).mkdir(QStringLiteral("Lib")));
-        QVERIFY(QFile::copy(QStringLiteral(KV930_BUILD_DIR "/Lib/virtualmeter.so"),
-                            appDir.filePath(QStringLiteral("Lib/virtualmeter.so"))));
-        QFile ini(appDir.filePath(QStringLiteral("Lib/virtualmeter.ini")));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write(
+        QVERIFY(installVirtualMeter(
+            appDir,
             "[meter]\nrate=200\nunit=cycle\nstoredCount=40\nburstSize=4\nburstIntervalMs=5\n"
             "openDelayMs=10\nthreaded=true\n"
-            "[fault]\nstopMidTransfer=true\nnullEvery=7\nnonFiniteEvery=5\nunknownUnitEvery=4\n");
-        ini.close();
+            "[fault]\nstopMidTransfer=true\nnullEvery=7\nnonFiniteEvery=5\nunknownUnitEvery=4\n"));
         QVERIFY(driver());
         QVERIFY(driver()->property("threaded").toBool());
     }
@@ -60,11 +51,11 @@ private slots:
             w.show();
             QVERIFY(QTest::qWaitForWindowExposed(&w));
             w.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->setCurrentIndex(1);
-            action(w, "actionConnect")->trigger();
-            QTRY_VERIFY(action(w, "actionStart")->isEnabled());
-            action(w, "actionStart")->trigger();
+            windowAction(w, "actionConnect")->trigger();
+            QTRY_VERIFY(windowAction(w, "actionStart")->isEnabled());
+            windowAction(w, "actionStart")->trigger();
             QTRY_VERIFY(w.readingModel()->rowCount() >= 100);
-            action(w, "actionStop")->trigger();
+            windowAction(w, "actionStop")->trigger();
 
             // Non-finite values and unknown units are held like any reading.
             int nonFinite = 0, unknownUnit = 0;
@@ -92,13 +83,13 @@ private slots:
             // keeps what arrived.
             auto *tree = w.findChild<QTreeView *>(QStringLiteral("tvItems"));
             tree->setCurrentIndex(tree->model()->index(0, 0));
-            action(w, "actionItemDownload")->trigger(); // real 3 s watchdog
+            windowAction(w, "actionItemDownload")->trigger(); // real 3 s watchdog
             const int stored = w.activeItemData()->dataCount();
             QVERIFY2(stored > 0 && stored < 40, qPrintable(QString::number(stored)));
             QCOMPARE(w.readingModel()->rowCount(), stored);
             QVERIFY(asked->messages().isEmpty());
-            action(w, "actionDisconnect")->trigger();
-            QTRY_VERIFY(action(w, "actionConnect")->isEnabled());
+            windowAction(w, "actionDisconnect")->trigger();
+            QTRY_VERIFY(windowAction(w, "actionConnect")->isEnabled());
         }
         // With the window gone, every reading the driver handed over has been freed.
         QTRY_COMPARE(driver()->property("liveReadings").toInt(), 0);
