@@ -1,5 +1,7 @@
 #include "biffworkbook.h"
 
+#include "biffrecords.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QHash>
@@ -19,28 +21,6 @@
 
 namespace xls {
 namespace {
-
-enum RecordId : quint16
-{
-    kFormula = 0x0006,
-    kEof = 0x000A,
-    kDateMode = 0x0022,
-    kFilePass = 0x002F,
-    kContinue = 0x003C,
-    kBoundSheet = 0x0085,
-    kMulRk = 0x00BD,
-    kRString = 0x00D6,
-    kXf = 0x00E0,
-    kSst = 0x00FC,
-    kLabelSst = 0x00FD,
-    kNumber = 0x0203,
-    kLabel = 0x0204,
-    kBoolErr = 0x0205,
-    kString = 0x0207,
-    kRk = 0x027E,
-    kFormat = 0x041E,
-    kBof = 0x0809,
-};
 
 // A record's body and the bodies of the CONTINUE records behind it, read as
 // one sequence of bytes. Only text crossing from one body into the next is
@@ -261,26 +241,6 @@ QString errorText(quint8 code)
     }
 }
 
-double rkValue(quint32 rk)
-{
-    double v;
-    if (rk & 0x2) {
-        v = double(qint32(rk) >> 2);
-    } else {
-        const quint64 bits = quint64(rk & 0xFFFFFFFCu) << 32;
-        std::memcpy(&v, &bits, sizeof v);
-    }
-    return (rk & 0x1) ? v / 100.0 : v;
-}
-
-double doubleAt(const uchar *p)
-{
-    const quint64 bits = qFromLittleEndian<quint64>(p);
-    double v;
-    std::memcpy(&v, &bits, sizeof v);
-    return v;
-}
-
 class Walker
 {
 public:
@@ -324,14 +284,14 @@ private:
 bool Walker::globalsRecord(quint16 id, const uchar *p, int len, Chunks &chunks)
 {
     switch (id) {
-    case kFilePass:
+    case RecFilePass:
         return fail(QStringLiteral("the workbook is encrypted"));
-    case kDateMode:
+    case RecDateMode:
         if (len < 2)
             return fail(QStringLiteral("short DATEMODE record"));
         m_date1904 = qFromLittleEndian<quint16>(p) == 1;
         return true;
-    case kBoundSheet:
+    case RecBoundSheet:
         if (len < 8)
             return fail(QStringLiteral("short BOUNDSHEET record"));
         if (m_sheetAt.contains(qFromLittleEndian<quint32>(p)))
@@ -339,12 +299,12 @@ bool Walker::globalsRecord(quint16 id, const uchar *p, int len, Chunks &chunks)
         m_sheetAt.insert(qFromLittleEndian<quint32>(p), int(m_cells.size()));
         m_cells.emplace_back();
         return true;
-    case kXf:
+    case RecXf:
         if (len < 4)
             return fail(QStringLiteral("short XF record"));
         m_xfFormat.append(qFromLittleEndian<quint16>(p + 2));
         return true;
-    case kFormat: {
+    case RecFormat: {
         quint16 index = 0;
         QString text;
         if (!chunks.u16(&index) || !chunks.unicodeString(&text))
@@ -352,7 +312,7 @@ bool Walker::globalsRecord(quint16 id, const uchar *p, int len, Chunks &chunks)
         m_customDate.insert(index, isDateFormat(text));
         return true;
     }
-    case kSst: {
+    case RecSst: {
         quint32 total = 0, unique = 0;
         if (!chunks.u32(&total) || !chunks.u32(&unique))
             return fail(QStringLiteral("short SST record"));
@@ -371,7 +331,7 @@ bool Walker::globalsRecord(quint16 id, const uchar *p, int len, Chunks &chunks)
 
 bool Walker::cellRecord(quint16 id, const uchar *p, int len, Chunks &chunks)
 {
-    if (id == kString) {
+    if (id == RecString) {
         if (!m_pendingString)
             return true;
         m_pendingString = false;
@@ -382,14 +342,14 @@ bool Walker::cellRecord(quint16 id, const uchar *p, int len, Chunks &chunks)
         return true;
     }
     switch (id) {
-    case kNumber:
-    case kRk:
-    case kMulRk:
-    case kBoolErr:
-    case kLabel:
-    case kLabelSst:
-    case kRString:
-    case kFormula:
+    case RecNumber:
+    case RecRk:
+    case RecMulRk:
+    case RecBoolErr:
+    case RecLabel:
+    case RecLabelSst:
+    case RecRString:
+    case RecFormula:
         break;
     default:
         return true; // BLANK, MULBLANK and everything else carry no value
@@ -401,17 +361,17 @@ bool Walker::cellRecord(quint16 id, const uchar *p, int len, Chunks &chunks)
     const quint16 col = qFromLittleEndian<quint16>(p + 2);
     const quint16 xf = qFromLittleEndian<quint16>(p + 4);
     switch (id) {
-    case kNumber:
+    case RecNumber:
         if (len < 14)
             return fail(QStringLiteral("short NUMBER record"));
         sheet().put(row, col, number(xf, doubleAt(p + 6)));
         return true;
-    case kRk:
+    case RecRk:
         if (len < 10)
             return fail(QStringLiteral("short RK record"));
         sheet().put(row, col, number(xf, rkValue(qFromLittleEndian<quint32>(p + 6))));
         return true;
-    case kMulRk: {
+    case RecMulRk: {
         // row, first column, (xf, rk) per cell, last column
         if (len < 12 || (len - 6) % 6 != 0)
             return fail(QStringLiteral("malformed MULRK record"));
@@ -426,7 +386,7 @@ bool Walker::cellRecord(quint16 id, const uchar *p, int len, Chunks &chunks)
         }
         return true;
     }
-    case kBoolErr:
+    case RecBoolErr:
         if (len < 8)
             return fail(QStringLiteral("short BOOLERR record"));
         if (p[7])
@@ -434,7 +394,7 @@ bool Walker::cellRecord(quint16 id, const uchar *p, int len, Chunks &chunks)
         else
             sheet().put(row, col, QString::number(p[6] ? 1 : 0));
         return true;
-    case kLabelSst: {
+    case RecLabelSst: {
         if (len < 10)
             return fail(QStringLiteral("short LABELSST record"));
         const quint32 index = qFromLittleEndian<quint32>(p + 6);
@@ -444,15 +404,15 @@ bool Walker::cellRecord(quint16 id, const uchar *p, int len, Chunks &chunks)
         sheet().put(row, col, text.isEmpty() ? QVariant() : QVariant(text));
         return true;
     }
-    case kLabel:
-    case kRString: {
+    case RecLabel:
+    case RecRString: {
         QString text;
         if (!chunks.skip(6) || !chunks.unicodeString(&text))
             return fail(QStringLiteral("unreadable LABEL record"));
         sheet().put(row, col, text.isEmpty() ? QVariant() : QVariant(text));
         return true;
     }
-    case kFormula:
+    case RecFormula:
         // Only the cached result matters: a number, or a marker in the last
         // two bytes 0xFFFF with the kind in the first byte.
         if (len < 20)
@@ -517,7 +477,7 @@ BiffWorkbook Walker::run(const QByteArray &stream)
         pos += 4 + len;
         Chunks chunks;
         chunks.add(p, len);
-        while (pos + 4 <= size && qFromLittleEndian<quint16>(d + pos) == kContinue) {
+        while (pos + 4 <= size && qFromLittleEndian<quint16>(d + pos) == RecContinue) {
             const int more = qFromLittleEndian<quint16>(d + pos + 2);
             if (pos + 4 + more > size)
                 break; // reported on the next turn
@@ -527,7 +487,7 @@ BiffWorkbook Walker::run(const QByteArray &stream)
 
         if (start == 0) {
             // The globals substream of a BIFF8 workbook comes first.
-            if (id != kBof || len < 4 || qFromLittleEndian<quint16>(p) != 0x0600 ||
+            if (id != RecBof || len < 4 || qFromLittleEndian<quint16>(p) != 0x0600 ||
                 qFromLittleEndian<quint16>(p + 2) != 0x0005) {
                 ok = fail(QStringLiteral("not a BIFF8 workbook"));
                 break;
@@ -537,7 +497,7 @@ BiffWorkbook Walker::run(const QByteArray &stream)
             continue;
         }
         switch (id) {
-        case kBof:
+        case RecBof:
             if (depth == 0) {
                 if (!globalsDone) {
                     ok = fail(QStringLiteral("substream before the workbook globals end"));
@@ -548,7 +508,7 @@ BiffWorkbook Walker::run(const QByteArray &stream)
             }
             ++depth;
             break;
-        case kEof:
+        case RecEof:
             if (depth == 0) {
                 ok = fail(QStringLiteral("EOF outside a substream"));
                 break;
@@ -569,7 +529,7 @@ BiffWorkbook Walker::run(const QByteArray &stream)
                 ok = globalsRecord(id, p, len, chunks);
             else if (m_current >= 0)
                 ok = cellRecord(id, p, len, chunks);
-            else if (id == kFilePass)
+            else if (id == RecFilePass)
                 ok = fail(QStringLiteral("the workbook is encrypted"));
             break;
         }
@@ -668,7 +628,7 @@ bool isBiff8Stream(const QByteArray &stream)
     if (stream.size() < 8)
         return false;
     const auto *d = reinterpret_cast<const uchar *>(stream.constData());
-    return qFromLittleEndian<quint16>(d) == kBof && qFromLittleEndian<quint16>(d + 2) >= 4 &&
+    return qFromLittleEndian<quint16>(d) == RecBof && qFromLittleEndian<quint16>(d + 2) >= 4 &&
            qFromLittleEndian<quint16>(d + 4) == 0x0600;
 }
 

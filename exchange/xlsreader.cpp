@@ -1,5 +1,6 @@
 #include "xlsreader.h"
 
+#include "biffrecords.h"
 #include "biffworkbook.h"
 #include "xlsdatetime.h"
 
@@ -63,18 +64,6 @@ public:
 private:
     static quint64 key(unsigned row, unsigned col) { return (quint64(row) << 16) | col; }
 
-    static double rkValue(quint32 rk)
-    {
-        double v;
-        if (rk & 0x2) {
-            v = double(qint32(rk) >> 2);
-        } else {
-            const quint64 bits = quint64(rk & 0xFFFFFFFCu) << 32;
-            std::memcpy(&v, &bits, sizeof v);
-        }
-        return (rk & 0x1) ? v / 100.0 : v;
-    }
-
     // Sheets are numbered in the order of their BOUNDSHEET records, each of
     // which gives the stream position of its sheet's BOF.
     void parse(const QByteArray &stream)
@@ -93,34 +82,31 @@ private:
             if (pos > size)
                 break;
             switch (id) {
-            case 0x0085: // BOUNDSHEET
+            case RecBoundSheet:
                 if (depth == 1 && current < 0 && len >= 4) {
                     const int index = sheetAt.size();
                     sheetAt.insert(qFromLittleEndian<quint32>(p), index);
                     m_sheets.resize(index + 1);
                 }
                 break;
-            case 0x0809: // BOF
+            case RecBof:
                 if (depth == 0)
                     current = sheetAt.value(quint32(start), -1);
                 ++depth;
                 break;
-            case 0x000A: // EOF
+            case RecEof:
                 if (depth > 0 && --depth == 0)
                     current = -1;
                 break;
-            case 0x0203: // NUMBER
-                if (current >= 0 && depth == 1 && len >= 14) {
-                    double v;
-                    std::memcpy(&v, p + 6, sizeof v);
-                    put(current, p, qFromLittleEndian(v));
-                }
+            case RecNumber:
+                if (current >= 0 && depth == 1 && len >= 14)
+                    put(current, p, doubleAt(p + 6));
                 break;
-            case 0x027E: // RK
+            case RecRk:
                 if (current >= 0 && depth == 1 && len >= 10)
                     put(current, p, rkValue(qFromLittleEndian<quint32>(p + 6)));
                 break;
-            case 0x00BD: // MULRK: row, first column, (xf, rk)..., last column
+            case RecMulRk: // row, first column, (xf, rk)..., last column
                 if (current >= 0 && depth == 1 && len >= 6) {
                     const unsigned row = qFromLittleEndian<quint16>(p);
                     const unsigned first = qFromLittleEndian<quint16>(p + 2);

@@ -1,5 +1,7 @@
 #include "xlswriter.h"
 
+#include "biffrecords.h"
+
 #include "xlsdatetime.h"
 
 #include <QAbstractItemModel>
@@ -22,30 +24,6 @@
 
 namespace xls {
 namespace {
-
-// BIFF8 record identifiers.
-enum Record : quint16
-{
-    RecBof = 0x0809,
-    RecEof = 0x000A,
-    RecCodepage = 0x0042,
-    RecWindow1 = 0x003D,
-    RecDateMode = 0x0022,
-    RecFont = 0x0031,
-    RecFormat = 0x041E,
-    RecXf = 0x00E0,
-    RecStyle = 0x0293,
-    RecBoundSheet = 0x0085,
-    RecSst = 0x00FC,
-    RecContinue = 0x003C,
-    RecExtSst = 0x00FF,
-    RecColInfo = 0x007D,
-    RecDimensions = 0x0200,
-    RecWindow2 = 0x023E,
-    RecNumber = 0x0203,
-    RecRk = 0x027E,
-    RecLabelSst = 0x00FD,
-};
 
 // Largest payload of one BIFF8 record; longer data goes on in CONTINUE records.
 constexpr int kMaxRecordData = 8224;
