@@ -35,8 +35,7 @@ void Widget::importSpreadsheet()
         return;
     }
 
-    const QString name =
-        QStringLiteral("Import%1").arg(1 + countItemsNamed(QStringLiteral("Import")));
+    const QString name = nextImportName(itemNames());
     newItem(name, ItemData::Import);
     applyChartUnitMode(ui->cbbChartUnit->currentText());
     if (activeItem && activeItem->type() == ItemData::Import) {

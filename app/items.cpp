@@ -11,6 +11,8 @@
 
 #include <QDebug>
 
+#include <algorithm>
+
 namespace {
 enum class RowKind
 {
@@ -65,20 +67,20 @@ void Widget::slotItemModeleditDataChanged(QModelIndex index)
         qDebug() << "slotItemModeleditDataChanged  " << index.data(Qt::DisplayRole);
 }
 
-int Widget::countItemsNamed(const QString &prefix) const
+QStringList Widget::itemNames() const
 {
-    int count = 0;
+    // Group rows and items alike: every row the default names count.
+    QStringList names;
     for (int row = 0; row < itemModel->rowCount(); ++row) {
         const QModelIndex top = itemModel->index(row, 0);
-        if (ItemData *item = TvItemModel::itemDataAt(top); item && item->name().startsWith(prefix))
-            ++count;
+        if (ItemData *item = TvItemModel::itemDataAt(top))
+            names << item->name();
         for (int child = 0; child < itemModel->rowCount(top); ++child) {
-            ItemData *item = TvItemModel::itemDataAt(itemModel->index(child, 0, top));
-            if (item && item->name().startsWith(prefix))
-                ++count;
+            if (ItemData *item = TvItemModel::itemDataAt(itemModel->index(child, 0, top)))
+                names << item->name();
         }
     }
-    return count;
+    return names;
 }
 
 void Widget::itemSetToActive(QModelIndex index)
@@ -160,8 +162,11 @@ void Widget::newItem(QString name, ItemData::DataType type)
 
 void Widget::on_actionItemNew_triggered()
 {
-    const QString proposal =
-        QStringLiteral("Measure%1").arg(1 + countItemsNamed(QStringLiteral("Measure")));
+    const QStringList names = itemNames();
+    const auto counted = std::count_if(names.cbegin(), names.cend(), [](const QString &name) {
+        return name.startsWith(QLatin1String("Measure"));
+    });
+    const QString proposal = QStringLiteral("Measure%1").arg(1 + counted);
     bool ok = false;
     const QString name = m_prompt->getText(this, QString(), tr("Name:"), proposal, &ok).trimmed();
     if (!ok || name.isEmpty())

@@ -4,22 +4,12 @@
 #include "prompt.h"
 #include "settingsfile.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QSaveFile>
-#include <QStandardPaths>
 
 QString Widget::settingsFilePath() const
 {
-    // Beside the program where its folder is writable (a portable install);
-    // otherwise, as for a system-wide install, in the user's configuration folder.
-    const QFileInfo folder(m_applicationDir);
-    if (folder.isDir() && folder.isWritable())
-        return QDir(m_applicationDir).filePath(QStringLiteral("options.xml"));
-    const QString configDir = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-    QDir().mkpath(configDir);
-    return QDir(configDir).filePath(QStringLiteral("options.xml"));
+    return ::settingsFilePath(m_applicationDir);
 }
 
 void Widget::saveSettings()

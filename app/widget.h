@@ -108,7 +108,7 @@ private:
     bool dmmIsOpen() const;
     ItemData *storeItem() const;
     QList<QAction *> actionsForRow(const QModelIndex &index) const;
-    int countItemsNamed(const QString &prefix) const;
+    QStringList itemNames() const;
     ChartPoint *chartPointFor(const DmmData *data, const QString &unit) const;
     void exportSpreadsheet();
     void exportPdf();

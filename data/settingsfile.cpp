@@ -1,8 +1,11 @@
 #include "settingsfile.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDevice>
+#include <QFileInfo>
 #include <QIODevice>
+#include <QStandardPaths>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
@@ -51,9 +54,19 @@ bool isXmlWhitespace(QStringView text)
 
 } // namespace
 
+QString settingsFilePath(const QString &applicationDir)
+{
+    const QFileInfo folder(applicationDir);
+    if (folder.isDir() && folder.isWritable())
+        return QDir(applicationDir).filePath(QStringLiteral("options.xml"));
+    const QString configDir = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    QDir().mkpath(configDir);
+    return QDir(configDir).filePath(QStringLiteral("options.xml"));
+}
+
 QString settingsFilePath()
 {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/options.xml");
+    return settingsFilePath(QCoreApplication::applicationDirPath());
 }
 
 bool writeSettingsFile(QIODevice &device, const QByteArray &geometry, const QByteArray &state,

@@ -34,7 +34,11 @@ struct StoredSettings
     bool hasSceneFileName = false;
 };
 
-// The file's place: options.xml in the directory of the executable.
+// The file's place: options.xml in applicationDir where that folder is
+// writable (a portable install); otherwise, as for a system-wide install, in
+// the user's configuration folder, which is created when missing.
+QString settingsFilePath(const QString &applicationDir);
+// The same for the directory of the executable.
 QString settingsFilePath();
 
 // Writes the whole file to an open, writable device. Returns false when the
