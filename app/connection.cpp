@@ -111,6 +111,7 @@ void Widget::slotDmmClosed()
     ui->actionStop->setEnabled(false);
     ui->actionSyncTime->setEnabled(false);
     acquiring = false;
+    syncViews();
 }
 
 void Widget::slotUSBRefreshed()
@@ -130,6 +131,7 @@ void Widget::on_actionStart_triggered()
 void Widget::on_actionStop_triggered()
 {
     acquiring = false;
+    syncViews(); // show every reading recorded before the stop
     ui->actionStart->setEnabled(dmmIsOpen());
     ui->actionStop->setEnabled(false);
 }

@@ -1,7 +1,6 @@
 // Downloading the readings stored in the meter's memory.
 #include "widget.h"
 
-#include "chartpoint.h"
 #include "datamodel.h"
 #include "dlgdownload.h"
 #include "dmmchart.h"
@@ -12,6 +11,8 @@
 #include "tvitemmodel.h"
 #include "widgetform.h"
 
+#include <memory>
+
 void Widget::on_actionItemDownload_triggered()
 {
     if (!dmmIsOpen())
@@ -20,6 +21,10 @@ void Widget::on_actionItemDownload_triggered()
     ui->chart->clearPoints();
     storeItem()->clearDatas();
     itemSetToActive(itemModel->index(0, 0));
+    // The table and chart show the emptied store; points of this download are
+    // labelled as they arrive, without a blank before the unit.
+    dataModel->setStore(&storeItem()->readings());
+    m_downloadLabels = true;
     if (myDmm)
         myDmm->requestStoreData();
 
@@ -29,6 +34,7 @@ void Widget::on_actionItemDownload_triggered()
     connect(this, &Widget::updateDowndPos, dialog, &DlgDownload::updatePos);
     // The dialog deletes itself when it closes.
     m_prompt->exec(*dialog);
+    syncViews(); // the table and chart show every reading received
 }
 
 void Widget::slotStoreNum(int total, int num)
@@ -42,18 +48,9 @@ void Widget::slotDisplayStore(const DmmData *data)
         qWarning("Meter driver fault: displayStore() carried no reading; ignored.");
         return;
     }
-    auto *reading = const_cast<DmmData *>(data);
-    if (!activeItem || activeItem->type() != ItemData::StoreData) {
-        delete reading;
+    std::unique_ptr<DmmData> reading(const_cast<DmmData *>(data));
+    if (!activeItem || activeItem->type() != ItemData::StoreData)
         return;
-    }
-    activeItem->addData(reading);
-    dataModel->appendData(reading);
-    scrollTableToBottom();
-
-    const QString unit = ui->cbbChartUnit->currentText();
-    const QString text = reading->valueText(unit);
-    ui->chart->addPoint(new ChartPoint(reading->value(unit), text, reading->dmmDateTime(), -1, -1,
-                                       QVariant(QStringLiteral("%1%2").arg(text, unit))),
-                        0);
+    activeItem->addData(reading.release());
+    readingsArrived();
 }

@@ -47,6 +47,7 @@ void Widget::delayMs(int ms)
 
 void Widget::on_actionExport_triggered()
 {
+    syncViews(); // the files show every reading received so far
     dlgExport dialog;
     dialog.setPath(sceneFileName);
     const int result = m_prompt->exec(dialog);

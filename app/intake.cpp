@@ -1,12 +1,22 @@
-// Live readings from the meter.
+// Live readings from the meter, and keeping the views in step with the readings
+// the active item receives.
 #include "widget.h"
 
 #include "datamodel.h"
 #include "dmmchart.h"
 #include "dmmdata.h"
+#include "readingstore.h"
 #include "widgetform.h"
 
-#include <QDebug>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+// Readings arriving faster than this are shown together: one table insertion,
+// one chart repaint and one panel update for the whole burst.
+constexpr int ViewSyncIntervalMs = 100;
+} // namespace
 
 void Widget::slotDmmDisplay(const DmmData *data)
 {
@@ -15,23 +25,56 @@ void Widget::slotDmmDisplay(const DmmData *data)
         return;
     }
     // From here on the reading is ours: it is stored or deleted, never leaked.
-    auto *reading = const_cast<DmmData *>(data);
-    if (!acquiring || !activeItem || activeItem->type() != ItemData::Measure) {
-        delete reading;
+    std::unique_ptr<DmmData> reading(const_cast<DmmData *>(data));
+    if (!acquiring || !activeItem || activeItem->type() != ItemData::Measure)
         return;
+    activeItem->addData(reading.release());
+    m_panelPending = true;
+    readingsArrived();
+}
+
+void Widget::readingsArrived()
+{
+    // The first reading after a quiet spell is shown at once; later ones wait
+    // for the interval, so a flood costs a handful of view updates a second.
+    if (m_viewSyncTimer->isActive())
+        return;
+    const qint64 since = m_sinceViewSync.isValid() ? m_sinceViewSync.elapsed() : ViewSyncIntervalMs;
+    if (since >= ViewSyncIntervalMs)
+        syncViewsForReadings();
+    else
+        m_viewSyncTimer->start(int(ViewSyncIntervalMs - since));
+}
+
+void Widget::syncViewsForReadings()
+{
+    m_sinceViewSync.restart();
+    syncViews();
+}
+
+void Widget::syncViews()
+{
+    m_viewSyncTimer->stop();
+    if (!activeItem)
+        return;
+    const ReadingStore &store = activeItem->readings();
+    if (dataModel->store() == &store) {
+        const int before = dataModel->rowCount();
+        if (dataModel->syncRows() != before)
+            scrollTableToBottom();
     }
-    activeItem->addData(reading);
-    dataModel->appendData(reading);
-    scrollTableToBottom();
+    appendChartPoints();
+    if (m_panelPending && !store.isEmpty())
+        showOnPanel(store, store.size() - 1);
+    m_panelPending = false;
+}
 
-    const QString chartUnit = ui->cbbChartUnit->currentText();
-    ui->chart->addPoint(chartPointFor(reading, chartUnit), 0);
-
-    const QString unit = reading->unit();
-    ui->lcdValue->setText(reading->valueText(unit));
+void Widget::showOnPanel(const ReadingStore &store, int index)
+{
+    const QString unit = store.unit(index);
+    ui->lcdValue->setText(store.ownText(index));
     ui->lcdUnit->setText(unit);
-    ui->lcdDmmDatetime->setText(
-        reading->dmmDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm")));
+    ui->lcdDmmDatetime->setText(store.dmmDateTime(index).toString(false));
     ui->lcdWaveLen->setText(
-        QStringLiteral("  %1 %2nm").arg(QChar(0x03BB)).arg(reading->waveLength()));
+        QStringLiteral("  %1 %2nm").arg(QChar(0x03BB)).arg(store.waveLength(index)));
 }

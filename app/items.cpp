@@ -4,8 +4,8 @@
 #include "chartpoint.h"
 #include "datamodel.h"
 #include "dmmchart.h"
-#include "dmmdata.h"
 #include "prompt.h"
+#include "readingstore.h"
 #include "tvitemmodel.h"
 #include "widgetform.h"
 
@@ -90,6 +90,7 @@ void Widget::itemSetToActive(QModelIndex index)
     ItemData *item = TvItemModel::itemDataAt(index);
     if (!item || item == activeItem)
         return;
+    syncViews(); // what arrived for the item being left is shown with it
     activeItem = item;
     for (int row = 0; row < itemModel->rowCount(); ++row) {
         const QModelIndex top = itemModel->index(row, 0);
@@ -104,34 +105,48 @@ void Widget::itemSetToActive(QModelIndex index)
     refreshViews();
 }
 
-ChartPoint *Widget::chartPointFor(const DmmData *data, const QString &unit) const
+QString Widget::chartLabel(const ReadingStore &store, int index, const QString &unit) const
 {
-    const QString text = data->valueText(unit);
+    const QString text = store.text(index, ReadingStore::unitOf(unit));
+    if (m_downloadLabels)
+        return QStringLiteral("%1%2").arg(text, unit);
     QString label = QStringLiteral("%1 %2").arg(text, unit);
-    const QString ownUnit = data->unit();
+    const QString ownUnit = store.unit(index);
     if (ownUnit != unit)
-        label += QStringLiteral("[%1 %2]").arg(data->valueText(ownUnit), ownUnit);
-    return new ChartPoint(data->value(unit), text, data->dateTime(), -1, -1, QVariant(label));
+        label += QStringLiteral("[%1 %2]").arg(store.ownText(index), ownUnit);
+    return label;
+}
+
+void Widget::appendChartPoints()
+{
+    if (!activeItem)
+        return;
+    const ReadingStore &store = activeItem->readings();
+    const QString unit = ui->cbbChartUnit->currentText();
+    const ReadingStore::Unit code = ReadingStore::unitOf(unit);
+    QList<ChartPoint *> points;
+    for (int i = ui->chart->pointCount(0); i < store.size(); ++i) {
+        // Stored readings are dated by the meter's clock, live ones by the
+        // driver's time stamp.
+        const WallTime time = store.stored(i) ? store.dmmDateTime(i) : store.dateTime(i);
+        points.append(new ChartPoint(store.value(i, code), store.text(i, code), time.toDateTime(),
+                                     -1, -1, QVariant(chartLabel(store, i, unit))));
+    }
+    if (!points.isEmpty())
+        ui->chart->addPoints(points, 0);
 }
 
 void Widget::refreshViews()
 {
     if (!activeItem)
         return;
-    const QString unit = ui->cbbChartUnit->currentText();
-    const QList<DmmData *> readings = activeItem->datas();
-    QList<ChartPoint *> points;
-    points.reserve(readings.size());
-    for (const DmmData *reading : readings)
-        points.append(chartPointFor(reading, unit));
-
-    dataModel->clear();
-    dataModel->setDatas(readings);
+    m_downloadLabels = false;
+    dataModel->setStore(&activeItem->readings());
     ui->tv->scrollToBottom();
 
     ui->chart->clearPoints();
-    applyChartUnitMode(unit);
-    ui->chart->addPoints(points, 0);
+    applyChartUnitMode(ui->cbbChartUnit->currentText());
+    appendChartPoints();
 }
 
 void Widget::applyChartUnitMode(const QString &unit)
@@ -184,6 +199,7 @@ void Widget::on_actionItemDelete_triggered()
                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
         return;
     // The views refer to the readings about to go: empty them first.
+    syncViews();
     dataModel->clear();
     ui->chart->clearPoints();
     ItemData *item = TvItemModel::itemDataAt(current);

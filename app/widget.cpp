@@ -106,6 +106,9 @@ void Widget::initWidget()
     m_scrollTimer->setSingleShot(true);
     m_scrollTimer->setInterval(0);
     connect(m_scrollTimer, &QTimer::timeout, tv, &QTableView::scrollToBottom);
+    m_viewSyncTimer = new QTimer(this);
+    m_viewSyncTimer->setSingleShot(true);
+    connect(m_viewSyncTimer, &QTimer::timeout, this, &Widget::syncViewsForReadings);
 
     ui->actionConnect->setEnabled(converterPresent());
 

@@ -4,6 +4,7 @@
 #include "reportcolumn.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QList>
 #include <QMainWindow>
@@ -11,13 +12,13 @@
 
 #include <memory>
 
-class ChartPoint;
 class DataModel;
 class DmmData;
 class IDmm;
 class IMyDmm;
 class Prompt;
 class QStandardItem;
+class ReadingStore;
 class QTimer;
 class SerialDeviceInf;
 class SerialRS232VirInf;
@@ -109,7 +110,15 @@ private:
     ItemData *storeItem() const;
     QList<QAction *> actionsForRow(const QModelIndex &index) const;
     QStringList itemNames() const;
-    ChartPoint *chartPointFor(const DmmData *data, const QString &unit) const;
+    QString chartLabel(const ReadingStore &store, int index, const QString &unit) const;
+    void appendChartPoints();
+    // Readings were added to the active item: show them now or, in a burst,
+    // together a little later.
+    void readingsArrived();
+    // Brings the table, the chart and the reading panel up to the active item.
+    void syncViews();
+    void syncViewsForReadings();
+    void showOnPanel(const ReadingStore &store, int index);
     void exportSpreadsheet();
     void exportPdf();
     void exportChartPicture();
@@ -123,6 +132,11 @@ private:
     QString m_scannedDirectory;
     int m_eventPassMs = 300;
     QTimer *m_scrollTimer = nullptr;
+    QTimer *m_viewSyncTimer = nullptr;
+    QElapsedTimer m_sinceViewSync;
+    bool m_panelPending = false;
+    // Chart labels of a download in progress have no blank before the unit.
+    bool m_downloadLabels = false;
 
     IDmm *dmm = nullptr;
     IMyDmm *myDmm = nullptr;

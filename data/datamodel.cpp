@@ -1,6 +1,6 @@
 #include "datamodel.h"
 
-#include "dmmdata.h"
+#include "readingstore.h"
 
 #include <algorithm>
 
@@ -16,7 +16,7 @@ int DataModel::rowCount(const QModelIndex &parent) const
     // look like a parent to tree-walking code and proxies.
     if (parent.isValid())
         return 0;
-    return m_datas.size();
+    return m_rows;
 }
 
 int DataModel::columnCount(const QModelIndex &parent) const
@@ -26,33 +26,34 @@ int DataModel::columnCount(const QModelIndex &parent) const
     return ColumnCount;
 }
 
+QVariant DataModel::cell(const ReadingStore &store, int index, int row, int column)
+{
+    switch (column) {
+    case 0:
+        return store.stored(index) ? store.storeNo(index) : row + 1;
+    case 1:
+        return store.stored(index) ? store.dmmDateTime(index).toString(false)
+                                   : store.dateTime(index).toString(true);
+    case 2:
+        return store.ownText(index);
+    case 3:
+        return store.unit(index);
+    case 4:
+        return QStringLiteral("%1nm").arg(store.waveLength(index));
+    }
+    return QVariant();
+}
+
 QVariant DataModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() < 0 || index.row() >= m_datas.size() ||
-        index.column() < 0 || index.column() >= ColumnCount)
+    if (!index.isValid() || index.row() < 0 || index.row() >= m_rows || index.column() < 0 ||
+        index.column() >= ColumnCount || !m_store)
         return QVariant();
-
     if (role == Qt::TextAlignmentRole)
         return int(Qt::AlignCenter);
     if (role != Qt::DisplayRole)
         return QVariant();
-
-    const DmmData *reading = m_datas.at(index.row());
-    switch (index.column()) {
-    case 0:
-        return reading->stored() ? reading->storeNo() : index.row() + 1;
-    case 1:
-        if (reading->stored())
-            return reading->dmmDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm"));
-        return reading->dateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    case 2:
-        return reading->valueText(reading->unit());
-    case 3:
-        return reading->unit();
-    case 4:
-        return QStringLiteral("%1nm").arg(reading->waveLength());
-    }
-    return QVariant();
+    return cell(*m_store, readingIndex(index.row()), index.row(), index.column());
 }
 
 QVariant DataModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -81,8 +82,7 @@ Qt::ItemFlags DataModel::flags(const QModelIndex &index) const
 
 bool DataModel::removeRows(int row, int count, const QModelIndex &parent)
 {
-    const int rows = m_datas.size();
-    if (row > rows - 1)
+    if (row > m_rows - 1)
         return false;
     // Rows below a cell do not exist in a table.
     if (parent.isValid())
@@ -90,49 +90,64 @@ bool DataModel::removeRows(int row, int count, const QModelIndex &parent)
     // Only rows that exist are announced and removed: announcing rows the
     // model does not have would leave attached views out of step with it.
     const qint64 first = std::max<qint64>(row, 0);
-    const qint64 last = std::min<qint64>(qint64(row) + count - 1, rows - 1);
+    const qint64 last = std::min<qint64>(qint64(row) + count - 1, m_rows - 1);
     if (last < first)
         return false;
 
     beginRemoveRows(parent, int(first), int(last));
-    m_datas.erase(m_datas.begin() + first, m_datas.begin() + last + 1);
+    if (!m_mapped) {
+        // From now on rows and store indexes differ: keep the mapping.
+        m_mapped = true;
+        m_rowMap.resize(size_t(m_rows));
+        for (int r = 0; r < m_rows; ++r)
+            m_rowMap[size_t(r)] = r;
+    }
+    m_rowMap.erase(m_rowMap.begin() + first, m_rowMap.begin() + last + 1);
+    m_rows = int(m_rowMap.size());
     endRemoveRows();
     return true;
 }
 
-int DataModel::appendData(DmmData *data)
+void DataModel::setStore(const ReadingStore *store)
 {
-    if (!data)
-        return m_datas.size();
-    const int n = m_datas.size();
-    beginInsertRows(QModelIndex(), n, n);
-    m_datas.append(data);
-    endInsertRows();
-    return m_datas.size();
+    clear();
+    m_store = store;
+    syncRows();
 }
 
-int DataModel::setDatas(const QList<DmmData *> &datas)
+int DataModel::syncRows()
 {
-    QList<DmmData *> rows = datas;
-    if (rows.contains(nullptr))
-        rows.removeAll(nullptr);
-    if (rows.isEmpty())
-        return m_datas.size();
-
-    // The rows announced must be exactly the rows that arrive; the list is
-    // replaced, so rows still shown from before are removed first.
-    clear();
-    beginInsertRows(QModelIndex(), 0, rows.size() - 1);
-    m_datas = rows;
+    const int available = m_store ? m_store->size() : 0;
+    if (available < m_nextReading) {
+        // The store was emptied under us: start again from its first reading.
+        const ReadingStore *store = m_store;
+        clear();
+        m_store = store;
+    }
+    if (available <= m_nextReading)
+        return m_rows;
+    const int added = available - m_nextReading;
+    beginInsertRows(QModelIndex(), m_rows, m_rows + added - 1);
+    if (m_mapped) {
+        for (int i = m_nextReading; i < available; ++i)
+            m_rowMap.push_back(i);
+    }
+    m_nextReading = available;
+    m_rows += added;
     endInsertRows();
-    return m_datas.size();
+    return m_rows;
 }
 
 void DataModel::clear()
 {
-    if (m_datas.isEmpty())
-        return;
-    beginRemoveRows(QModelIndex(), 0, m_datas.size() - 1);
-    m_datas.clear();
-    endRemoveRows();
+    if (m_rows > 0) {
+        beginRemoveRows(QModelIndex(), 0, m_rows - 1);
+        m_rows = 0;
+        m_rowMap.clear();
+        endRemoveRows();
+    }
+    m_rowMap.clear();
+    m_mapped = false;
+    m_store = nullptr;
+    m_nextReading = 0;
 }

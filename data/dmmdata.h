@@ -24,6 +24,9 @@ public:
     quint16 waveLength() const { return m_waveLength; }
     bool stored() const { return m_stored; }
     int storeNo() const { return m_storeNo; }
+    // Range state: 0 normal, 1 over range, -1 under range. (Inline, so drivers
+    // built against an older copy of this header stay compatible.)
+    int overload() const { return m_overload; }
 
     // Looks a value up by unit text: exactly "uW", "mW" or "dBm"; 0.0 otherwise.
     double value(const QString &unit) const;

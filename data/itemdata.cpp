@@ -2,29 +2,28 @@
 
 #include "dmmdata.h"
 
-#include <utility>
+#include <memory>
 
 ItemData::ItemData(const QString &name, ItemData::DataType type, QObject *parent)
     : QObject(parent), m_name(name), m_type(type)
 {
 }
 
-ItemData::~ItemData()
-{
-    clearDatas();
-}
+ItemData::~ItemData() = default;
 
 void ItemData::addData(DmmData *data)
 {
-    if (!data)
-        return;
-    m_datas.append(data);
+    const std::unique_ptr<DmmData> owned(data);
+    if (owned)
+        m_readings.append(*owned);
+}
+
+void ItemData::addReading(const Reading &reading)
+{
+    m_readings.append(reading);
 }
 
 void ItemData::clearDatas()
 {
-    // Detach the list before deleting, so that nothing reached from a reading's
-    // destructor can see (or delete again) a half-deleted list.
-    const QList<DmmData *> doomed = std::exchange(m_datas, QList<DmmData *>());
-    qDeleteAll(doomed);
+    m_readings.clear();
 }

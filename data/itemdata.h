@@ -1,14 +1,17 @@
 #pragma once
 
-#include <QList>
+#include "readingstore.h"
+
 #include <QObject>
 #include <QString>
 
 class DmmData;
+struct Reading;
 
 // One measurement item of the item tree: a name, a kind and the readings
-// recorded into it. The item owns its readings and deletes them when it is
-// cleared or destroyed; views only ever refer to them.
+// recorded into it. The readings are kept in a compact store; a DmmData handed
+// to addData is copied into it and deleted at once, so the item owns every
+// reading it was given from that moment on.
 class ItemData : public QObject
 {
     Q_OBJECT
@@ -30,21 +33,20 @@ public:
     void setName(const QString &name) { m_name = name; }
     ItemData::DataType type() const { return m_type; }
 
-    // A copy of the reading list. Cheap: the list is implicitly shared, so
-    // nothing is copied until one side changes it. The pointers stay owned
-    // by the item.
-    QList<DmmData *> datas() const { return m_datas; }
-    // The reading list itself, for callers that only look and must not copy.
-    const QList<DmmData *> &dataList() const { return m_datas; }
-    int dataCount() const { return m_datas.size(); }
+    // The readings, in arrival order. Views refer to this store while the item
+    // is active, so it lives exactly as long as the item.
+    const ReadingStore &readings() const { return m_readings; }
+    int dataCount() const { return m_readings.size(); }
 
-    // Appends a reading and takes ownership of it. A null pointer is ignored.
+    // Appends a reading and takes ownership of it: its fields are stored and
+    // the object is deleted before this returns. A null pointer is ignored.
     void addData(DmmData *data);
-    // Deletes every reading, then empties the list.
+    void addReading(const Reading &reading);
+    // Forgets every reading.
     void clearDatas();
 
 private:
     QString m_name;
-    QList<DmmData *> m_datas;
+    ReadingStore m_readings;
     DataType m_type;
 };

@@ -6,6 +6,7 @@
 #include "dmmchart.h"
 #include "dmmdata.h"
 #include "kv930resources.h"
+#include "readingstore.h"
 #include "testsupport.h"
 
 #include <QAction>
@@ -59,11 +60,11 @@ private slots:
 
             // Non-finite values and unknown units are held like any reading.
             int nonFinite = 0, unknownUnit = 0;
-            for (const DmmData *r : w.activeItemData()->dataList()) {
-                QVERIFY(r); // null readings were never stored
-                if (!std::isfinite(r->value(QStringLiteral("uW"))))
+            const ReadingStore &readings = w.activeItemData()->readings();
+            for (int i = 0; i < readings.size(); ++i) {
+                if (!std::isfinite(readings.valueUW(i)))
                     ++nonFinite;
-                if (r->unit() == QLatin1String("W"))
+                if (readings.unit(i) == QLatin1String("W"))
                     ++unknownUnit;
             }
             QVERIFY(nonFinite > 0);

@@ -53,12 +53,9 @@ private slots:
     void alignmentAndOtherRoles();
     void outOfRangeIndexes();
     void flagsAreReadOnly();
-    void appendData();
-    void appendNullIsRefused();
-    void setDatasEmptyDoesNothing();
-    void setDatasFillsEmptyModel();
-    void setDatasReplacesRows();
-    void setDatasSkipsNulls();
+    void syncRowsAnnouncesEachBurstOnce();
+    void setStoreReplacesRows();
+    void storeEmptiedUnderTheModel();
     void clearEmptyEmitsNothing();
     void clearKeepsReadings();
     void removeRows_data();
@@ -113,11 +110,9 @@ void TestDataModel::liveCells()
 {
     ItemData owner(QStringLiteral("Measure1"), ItemData::Measure);
     DataModel m;
-    for (int i = 0; i < 5; ++i) {
-        DmmData *d = liveReading(i + 5);
-        owner.addData(d);
-        m.appendData(d);
-    }
+    for (int i = 0; i < 5; ++i)
+        owner.addData(liveReading(i + 5));
+    m.setStore(&owner.readings());
     // A live reading in row 4 is numbered 5 and shows its own time to the second.
     QCOMPARE(m.data(m.index(4, 0)).userType(), int(QMetaType::Int));
     QCOMPARE(m.data(m.index(4, 0)).toInt(), 5);
@@ -133,9 +128,8 @@ void TestDataModel::storedCells()
 {
     ItemData owner(QStringLiteral("Store Data"), ItemData::StoreData);
     DataModel m;
-    DmmData *d = storedReading(17);
-    owner.addData(d);
-    m.appendData(d);
+    owner.addData(storedReading(17));
+    m.setStore(&owner.readings());
     QCOMPARE(m.data(m.index(0, 0)).toInt(), 17);
     QCOMPARE(m.data(m.index(0, 0)).userType(), int(QMetaType::Int));
     // Meter time to the minute, with leading zeros and a 24-hour clock.
@@ -164,9 +158,8 @@ void TestDataModel::valueFollowsOwnUnit()
     QFETCH(QString, text);
     ItemData owner(QStringLiteral("Measure1"), ItemData::Measure);
     DataModel m;
-    DmmData *d = liveReading(0, unit);
-    owner.addData(d);
-    m.appendData(d);
+    owner.addData(liveReading(0, unit));
+    m.setStore(&owner.readings());
     QCOMPARE(cell(m, 0, 2), text);
     QCOMPARE(cell(m, 0, 3), unit);
 }
@@ -187,9 +180,8 @@ void TestDataModel::wavelength()
     QFETCH(QString, text);
     ItemData owner(QStringLiteral("Measure1"), ItemData::Measure);
     DataModel m;
-    DmmData *d = liveReading(0, QStringLiteral("mW"), quint16(nm));
-    owner.addData(d);
-    m.appendData(d);
+    owner.addData(liveReading(0, QStringLiteral("mW"), quint16(nm)));
+    m.setStore(&owner.readings());
     QCOMPARE(cell(m, 0, 4), text);
 }
 
@@ -197,9 +189,8 @@ void TestDataModel::alignmentAndOtherRoles()
 {
     ItemData owner(QStringLiteral("Measure1"), ItemData::Measure);
     DataModel m;
-    DmmData *d = liveReading(0);
-    owner.addData(d);
-    m.appendData(d);
+    owner.addData(liveReading(0));
+    m.setStore(&owner.readings());
     for (int c = 0; c < 5; ++c) {
         QCOMPARE(m.data(m.index(0, c), Qt::TextAlignmentRole).toInt(), 132);
         QVERIFY(!m.data(m.index(0, c), Qt::ToolTipRole).isValid());
@@ -212,9 +203,8 @@ void TestDataModel::outOfRangeIndexes()
 {
     ItemData owner(QStringLiteral("Measure1"), ItemData::Measure);
     DataModel m;
-    DmmData *d = liveReading(0);
-    owner.addData(d);
-    m.appendData(d);
+    owner.addData(liveReading(0));
+    m.setStore(&owner.readings());
     // Indexes made while the model was larger, or by hand, must not reach a reading.
     QVERIFY(!m.data(m.index(1, 0)).isValid());
     QVERIFY(!m.data(m.index(0, 5)).isValid());
@@ -229,106 +219,73 @@ void TestDataModel::flagsAreReadOnly()
 {
     ItemData owner(QStringLiteral("Measure1"), ItemData::Measure);
     DataModel m;
-    DmmData *d = liveReading(0);
-    owner.addData(d);
-    m.appendData(d);
+    owner.addData(liveReading(0));
+    m.setStore(&owner.readings());
     const Qt::ItemFlags f = m.flags(m.index(0, 2));
     QVERIFY(f & Qt::ItemIsSelectable);
     QVERIFY(f & Qt::ItemIsEnabled);
     QVERIFY(!(f & Qt::ItemIsEditable));
 }
 
-void TestDataModel::appendData()
+void TestDataModel::syncRowsAnnouncesEachBurstOnce()
 {
     ItemData owner(QStringLiteral("Measure1"), ItemData::Measure);
     DataModel m;
     QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    QSignalSpy about(&m, &QAbstractItemModel::rowsAboutToBeInserted);
+    m.setStore(&owner.readings());
     QSignalSpy inserted(&m, &QAbstractItemModel::rowsInserted);
-    for (int i = 0; i < 3; ++i) {
-        DmmData *d = liveReading(i);
-        owner.addData(d);
-        QCOMPARE(m.appendData(d), i + 1);
-        QCOMPARE(inserted.count(), i + 1);
-        QCOMPARE(inserted.last().at(1).toInt(), i);
-        QCOMPARE(inserted.last().at(2).toInt(), i);
+    QCOMPARE(m.syncRows(), 0); // nothing new: nothing announced
+    QCOMPARE(inserted.count(), 0);
+    for (int burst = 0; burst < 2; ++burst) {
+        for (int i = 0; i < 3; ++i)
+            owner.addData(liveReading(burst * 3 + i));
+        QCOMPARE(m.rowCount(), burst * 3); // rows follow the store when told
+        QCOMPARE(m.syncRows(), burst * 3 + 3);
+        QCOMPARE(inserted.count(), burst + 1);
+        QCOMPARE(inserted.last().at(1).toInt(), burst * 3);
+        QCOMPARE(inserted.last().at(2).toInt(), burst * 3 + 2);
         QVERIFY(!inserted.last().at(0).value<QModelIndex>().isValid());
     }
-    QCOMPARE(about.count(), 3);
-    QCOMPARE(cell(m, 2, 1), QStringLiteral("2024-01-02 03:04:02"));
+    QCOMPARE(cell(m, 5, 1), QStringLiteral("2024-01-02 03:04:05"));
 }
 
-void TestDataModel::appendNullIsRefused()
-{
-    ItemData owner(QStringLiteral("Measure1"), ItemData::Measure);
-    DataModel m;
-    DmmData *d = liveReading(0);
-    owner.addData(d);
-    m.appendData(d);
-    QSignalSpy inserted(&m, &QAbstractItemModel::rowsInserted);
-    QCOMPARE(m.appendData(nullptr), 1);
-    QCOMPARE(m.rowCount(), 1);
-    QCOMPARE(inserted.count(), 0);
-}
-
-void TestDataModel::setDatasEmptyDoesNothing()
-{
-    DataModel m;
-    QSignalSpy about(&m, &QAbstractItemModel::rowsAboutToBeInserted);
-    QSignalSpy inserted(&m, &QAbstractItemModel::rowsInserted);
-    QSignalSpy reset(&m, &QAbstractItemModel::modelReset);
-    QCOMPARE(m.setDatas({}), 0);
-    QCOMPARE(about.count(), 0);
-    QCOMPARE(inserted.count(), 0);
-    QCOMPARE(reset.count(), 0);
-}
-
-void TestDataModel::setDatasFillsEmptyModel()
-{
-    ItemData owner(QStringLiteral("Measure1"), ItemData::Measure);
-    for (int i = 0; i < 4; ++i)
-        owner.addData(liveReading(i));
-    DataModel m;
-    QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    QSignalSpy inserted(&m, &QAbstractItemModel::rowsInserted);
-    QCOMPARE(m.setDatas(owner.datas()), 4);
-    QCOMPARE(inserted.count(), 1);
-    QCOMPARE(inserted.at(0).at(1).toInt(), 0);
-    QCOMPARE(inserted.at(0).at(2).toInt(), 3);
-    QCOMPARE(cell(m, 3, 1), QStringLiteral("2024-01-02 03:04:03"));
-    QCOMPARE(m.data(m.index(3, 0)).toInt(), 4);
-}
-
-void TestDataModel::setDatasReplacesRows()
+void TestDataModel::setStoreReplacesRows()
 {
     ItemData a(QStringLiteral("A"), ItemData::Measure);
     ItemData b(QStringLiteral("B"), ItemData::Measure);
+    ItemData empty(QStringLiteral("C"), ItemData::Measure);
     for (int i = 0; i < 3; ++i)
         a.addData(liveReading(i));
     for (int i = 0; i < 2; ++i)
         b.addData(liveReading(50 + i));
     DataModel m;
     QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    m.setDatas(a.datas());
-    // Without a clear first, the model must still end up showing exactly b.
-    QCOMPARE(m.setDatas(b.datas()), 2);
+    QSignalSpy inserted(&m, &QAbstractItemModel::rowsInserted);
+    m.setStore(&a.readings());
+    m.setStore(&b.readings());
     QCOMPARE(m.rowCount(), 2);
     QCOMPARE(cell(m, 1, 1), QStringLiteral("2024-01-02 03:04:51"));
     QVERIFY(!m.data(m.index(2, 0)).isValid());
-    QCOMPARE(a.dataCount(), 3);
+    // An empty store announces no insertion.
+    m.setStore(&empty.readings());
+    QCOMPARE(m.rowCount(), 0);
+    QCOMPARE(inserted.count(), 2);
 }
 
-void TestDataModel::setDatasSkipsNulls()
+void TestDataModel::storeEmptiedUnderTheModel()
 {
-    ItemData owner(QStringLiteral("Measure1"), ItemData::Measure);
-    owner.addData(liveReading(1));
-    owner.addData(liveReading(2));
+    // A download empties the store and fills it again: the rows that were
+    // shown go, and the new readings come in from row 0.
+    ItemData owner(QStringLiteral("Store Data"), ItemData::StoreData);
+    for (int i = 0; i < 4; ++i)
+        owner.addData(storedReading(i));
     DataModel m;
-    QList<DmmData *> list = owner.datas();
-    list.insert(1, nullptr);
-    QCOMPARE(m.setDatas(list), 2);
-    QCOMPARE(cell(m, 1, 1), QStringLiteral("2024-01-02 03:04:02"));
-    QCOMPARE(m.setDatas({nullptr}), 2);
+    QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    m.setStore(&owner.readings());
+    owner.clearDatas();
+    owner.addData(storedReading(40));
+    QCOMPARE(m.syncRows(), 1);
+    QCOMPARE(m.data(m.index(0, 0)).toInt(), 40);
 }
 
 void TestDataModel::clearEmptyEmitsNothing()
@@ -345,25 +302,24 @@ void TestDataModel::clearEmptyEmitsNothing()
 
 void TestDataModel::clearKeepsReadings()
 {
-    const int before = DmmData::liveInstances();
     {
         ItemData owner(QStringLiteral("Measure1"), ItemData::Measure);
         for (int i = 0; i < 6; ++i)
             owner.addData(liveReading(i));
         DataModel m;
         QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        m.setDatas(owner.datas());
+        m.setStore(&owner.readings());
         QSignalSpy removed(&m, &QAbstractItemModel::rowsRemoved);
         m.clear();
         QCOMPARE(m.rowCount(), 0);
         QCOMPARE(removed.count(), 1);
         QCOMPARE(removed.at(0).at(1).toInt(), 0);
         QCOMPARE(removed.at(0).at(2).toInt(), 5);
-        QCOMPARE(DmmData::liveInstances(), before + 6);
-        // The readings are still whole objects owned by the item.
-        QCOMPARE(owner.datas().at(5)->dateTime().time().second(), 5);
+        // The readings stay with the item.
+        QCOMPARE(owner.dataCount(), 6);
+        QCOMPARE(owner.readings().dateTime(5).toDateTime().time().second(), 5);
+        QVERIFY(m.store() == nullptr);
     }
-    QCOMPARE(DmmData::liveInstances(), before);
 }
 
 void TestDataModel::removeRows_data()
@@ -393,7 +349,6 @@ void TestDataModel::removeRows()
     QFETCH(bool, result);
     QFETCH(QList<int>, left);
 
-    const int before = DmmData::liveInstances();
     {
         // Stored readings carry their own number, so every row stays identifiable.
         ItemData owner(QStringLiteral("Store Data"), ItemData::StoreData);
@@ -401,7 +356,7 @@ void TestDataModel::removeRows()
             owner.addData(storedReading(i));
         DataModel m;
         QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        m.setDatas(owner.datas());
+        m.setStore(&owner.readings());
         QSignalSpy removed(&m, &QAbstractItemModel::rowsRemoved);
 
         QCOMPARE(m.removeRows(row, count), result);
@@ -409,10 +364,13 @@ void TestDataModel::removeRows()
         QCOMPARE(m.rowCount(), left.size());
         for (int r = 0; r < left.size(); ++r)
             QCOMPARE(m.data(m.index(r, 0)).toInt(), left.at(r));
-        // Removing rows never deletes readings.
-        QCOMPARE(DmmData::liveInstances(), before + 10);
+        // Removing rows never touches the readings.
+        QCOMPARE(owner.dataCount(), 10);
+        // Readings arriving later follow the remaining rows.
+        owner.addData(storedReading(10));
+        QCOMPARE(m.syncRows(), left.size() + 1);
+        QCOMPARE(m.data(m.index(left.size(), 0)).toInt(), 10);
     }
-    QCOMPARE(DmmData::liveInstances(), before);
 }
 
 void TestDataModel::liveNumbersFollowPosition()
@@ -421,7 +379,7 @@ void TestDataModel::liveNumbersFollowPosition()
     for (int i = 0; i < 10; ++i)
         owner.addData(liveReading(i));
     DataModel m;
-    m.setDatas(owner.datas());
+    m.setStore(&owner.readings());
     QVERIFY(m.removeRows(2, 3));
     QList<int> numbers, seconds;
     for (int r = 0; r < m.rowCount(); ++r) {
@@ -438,7 +396,7 @@ void TestDataModel::removeRowsAnnouncesOnlyExistingRows()
     for (int i = 0; i < 10; ++i)
         owner.addData(liveReading(i));
     DataModel m;
-    m.setDatas(owner.datas());
+    m.setStore(&owner.readings());
     QSignalSpy about(&m, &QAbstractItemModel::rowsAboutToBeRemoved);
     QVERIFY(m.removeRows(7, 10));
     QCOMPARE(about.count(), 1);
@@ -451,7 +409,7 @@ void TestDataModel::noChildrenBelowCells()
     ItemData owner(QStringLiteral("Measure1"), ItemData::Measure);
     owner.addData(liveReading(0));
     DataModel m;
-    m.setDatas(owner.datas());
+    m.setStore(&owner.readings());
     const QModelIndex cellIndex = m.index(0, 0);
     QCOMPARE(m.rowCount(cellIndex), 0);
     QVERIFY(!m.index(0, 0, cellIndex).isValid());
@@ -462,21 +420,14 @@ void TestDataModel::noChildrenBelowCells()
 void TestDataModel::millionRows()
 {
     const int n = 1000000;
-    const int before = DmmData::liveInstances();
-    {
-        ItemData owner(QStringLiteral("Measure1"), ItemData::Measure);
-        DataModel m;
-        for (int i = 0; i < n; ++i) {
-            auto *d = new DmmData;
-            owner.addData(d);
-            m.appendData(d);
-        }
-        QCOMPARE(m.rowCount(), n);
-        QCOMPARE(m.data(m.index(n - 1, 0)).toInt(), n);
-        m.clear();
-        QCOMPARE(m.setDatas(owner.datas()), n);
-    }
-    QCOMPARE(DmmData::liveInstances(), before);
+    ItemData owner(QStringLiteral("Measure1"), ItemData::Measure);
+    DataModel m;
+    m.setStore(&owner.readings());
+    for (int i = 0; i < n; ++i)
+        owner.addData(liveReading(i % 60));
+    QCOMPARE(m.syncRows(), n);
+    QCOMPARE(m.data(m.index(n - 1, 0)).toInt(), n);
+    QCOMPARE(cell(m, n - 1, 1), QStringLiteral("2024-01-02 03:04:39"));
 }
 
 QTEST_GUILESS_MAIN(TestDataModel)

@@ -1,5 +1,6 @@
 #include "dmmdata.h"
 #include "itemdata.h"
+#include "reading.h"
 
 #include <QtTest>
 
@@ -11,13 +12,9 @@ private slots:
     void construction();
     void enumValuesAreFixed();
     void renameKeepsType();
-    void addKeepsArrivalOrder();
-    void nullReadingIsIgnored();
-    void datasIsACopy();
-    void clearDeletesEachReadingOnce();
-    void destructorDeletesEachReadingOnce();
-    void clearedItemTakesNewReadings();
-    void largeItem();
+    void addKeepsEveryFieldInArrivalOrder();
+    void addDeletesTheReadingAtOnce();
+    void clearForgetsReadings();
 };
 
 void TestItemData::construction_data()
@@ -38,7 +35,7 @@ void TestItemData::construction()
     ItemData item(name, ItemData::DataType(type));
     QCOMPARE(item.name(), name);
     QCOMPARE(int(item.type()), type);
-    QVERIFY(item.datas().isEmpty());
+    QVERIFY(item.readings().isEmpty());
     QCOMPARE(item.dataCount(), 0);
     QVERIFY(item.parent() == nullptr);
     QCOMPARE(QString::fromLatin1(item.metaObject()->className()), QStringLiteral("ItemData"));
@@ -60,111 +57,67 @@ void TestItemData::renameKeepsType()
     QCOMPARE(item.type(), ItemData::Measure);
 }
 
-void TestItemData::addKeepsArrivalOrder()
+namespace {
+DmmData *reading(int i)
+{
+    auto *d = new DmmData;
+    d->setDateTime(QDateTime(QDate(2024, 5, 1), QTime(12, 0)).addSecs(i));
+    d->setDmmDateTime(QDateTime(QDate(2024, 5, 1), QTime(11, 59)));
+    d->setValueUW(500.0 + i);
+    d->setValueMW((500.0 + i) / 1000.0);
+    d->setValueDBm(-3.0 + i / 100.0);
+    d->setTextUW(QString::number(500.0 + i, 'f', 1));
+    d->setTextMW(QString::number((500.0 + i) / 1000.0, 'f', 3));
+    d->setTextDBm(i % 2 ? QStringLiteral("    OL") : QString::number(-3.0 + i / 100.0, 'f', 2));
+    d->setOverload(i % 2);
+    d->setUnit(i % 3 ? QStringLiteral("dBm") : QStringLiteral("uW"));
+    d->setWaveLength(quint16(1310 + i));
+    d->setStored(i == 2);
+    d->setStoreNo(i == 2 ? 17 : 0);
+    return d;
+}
+} // namespace
+
+void TestItemData::addKeepsEveryFieldInArrivalOrder()
 {
     ItemData item(QStringLiteral("Measure1"), ItemData::Measure);
-    QList<DmmData *> added;
+    QList<Reading> added;
     for (int i = 0; i < 5; ++i) {
-        auto *d = new DmmData;
-        d->setStoreNo(i);
+        DmmData *d = reading(i);
+        added << Reading::fromDmmData(*d);
         item.addData(d);
-        added << d;
     }
-    QCOMPARE(item.datas(), added);
-    QCOMPARE(item.dataList(), added);
     QCOMPARE(item.dataCount(), 5);
+    for (int i = 0; i < 5; ++i)
+        QVERIFY2(item.readings().at(i) == added.at(i), qPrintable(QString::number(i)));
 }
 
-void TestItemData::nullReadingIsIgnored()
+void TestItemData::addDeletesTheReadingAtOnce()
 {
+    // The item owns what it is given from the call on: the object itself is
+    // gone before addData returns, and a null pointer changes nothing.
     const int before = DmmData::liveInstances();
-    {
-        ItemData item(QStringLiteral("Measure1"), ItemData::Measure);
-        item.addData(nullptr);
-        QCOMPARE(item.dataCount(), 0);
-        item.addData(new DmmData);
-        item.addData(nullptr);
-        QCOMPARE(item.dataCount(), 1);
-        QVERIFY(!item.datas().contains(nullptr));
-    }
-    QCOMPARE(DmmData::liveInstances(), before);
-}
-
-void TestItemData::datasIsACopy()
-{
     ItemData item(QStringLiteral("Measure1"), ItemData::Measure);
-    item.addData(new DmmData);
-    QList<DmmData *> copy = item.datas();
-    copy.clear();
+    QPointer<DmmData> guard = reading(1);
+    item.addData(guard.data());
+    QVERIFY(guard.isNull());
+    item.addData(nullptr);
     QCOMPARE(item.dataCount(), 1);
-
-    QList<DmmData *> snapshot = item.datas();
-    item.addData(new DmmData);
-    QCOMPARE(snapshot.size(), 1);
-    QCOMPARE(item.datas().size(), 2);
+    QCOMPARE(DmmData::liveInstances(), before);
 }
 
-void TestItemData::clearDeletesEachReadingOnce()
+void TestItemData::clearForgetsReadings()
 {
-    const int before = DmmData::liveInstances();
     ItemData item(QStringLiteral("Store Data"), ItemData::StoreData);
-    QList<QPointer<DmmData>> guards;
-    for (int i = 0; i < 10; ++i) {
-        auto *d = new DmmData;
-        guards << d;
-        item.addData(d);
-    }
-    QCOMPARE(DmmData::liveInstances(), before + 10);
+    for (int i = 0; i < 3; ++i)
+        item.addData(reading(i));
     item.clearDatas();
-    QCOMPARE(DmmData::liveInstances(), before);
-    for (const auto &g : guards)
-        QVERIFY(g.isNull());
-    QVERIFY(item.datas().isEmpty());
-    item.clearDatas(); // clearing twice deletes nothing twice
-    QCOMPARE(DmmData::liveInstances(), before);
-}
-
-void TestItemData::destructorDeletesEachReadingOnce()
-{
-    const int before = DmmData::liveInstances();
-    auto *item = new ItemData(QStringLiteral("Measure1"), ItemData::Measure);
-    for (int i = 0; i < 7; ++i)
-        item->addData(new DmmData);
-    QCOMPARE(DmmData::liveInstances(), before + 7);
-    delete item;
-    QCOMPARE(DmmData::liveInstances(), before);
-}
-
-void TestItemData::clearedItemTakesNewReadings()
-{
-    const int before = DmmData::liveInstances();
-    {
-        ItemData item(QStringLiteral("Store Data"), ItemData::StoreData);
-        item.addData(new DmmData);
-        item.clearDatas();
-        auto *d = new DmmData;
-        item.addData(d);
-        QCOMPARE(item.datas(), QList<DmmData *>{d});
-    }
-    QCOMPARE(DmmData::liveInstances(), before);
-}
-
-void TestItemData::largeItem()
-{
-    const int before = DmmData::liveInstances();
-    {
-        ItemData item(QStringLiteral("Measure1"), ItemData::Measure);
-        const int n = 200000;
-        for (int i = 0; i < n; ++i)
-            item.addData(new DmmData);
-        QCOMPARE(item.dataCount(), n);
-        // A copy shares the list instead of duplicating it.
-        const QList<DmmData *> a = item.datas();
-        const QList<DmmData *> b = item.datas();
-        QVERIFY(&a.at(0) == &b.at(0));
-        QVERIFY(&a.at(0) == &item.dataList().at(0));
-    }
-    QCOMPARE(DmmData::liveInstances(), before);
+    QCOMPARE(item.dataCount(), 0);
+    DmmData *d = reading(4);
+    const Reading expected = Reading::fromDmmData(*d);
+    item.addData(d);
+    QCOMPARE(item.dataCount(), 1);
+    QVERIFY(item.readings().at(0) == expected);
 }
 
 QTEST_GUILESS_MAIN(TestItemData)
