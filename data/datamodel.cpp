@@ -6,7 +6,8 @@
 
 namespace {
 constexpr int ColumnCount = 5;
-}
+constexpr int ValueColumn = 2;
+} // namespace
 
 DataModel::DataModel(QObject *parent) : QAbstractTableModel(parent) {}
 
@@ -51,6 +52,8 @@ QVariant DataModel::data(const QModelIndex &index, int role) const
         return QVariant();
     if (role == Qt::TextAlignmentRole)
         return int(Qt::AlignCenter);
+    if (role == Qt::ForegroundRole && index.column() == ValueColumn && m_valueForeground)
+        return m_valueForeground(*m_store, readingIndex(index.row()));
     if (role != Qt::DisplayRole)
         return QVariant();
     return cell(*m_store, readingIndex(index.row()), index.row(), index.column());
@@ -106,6 +109,19 @@ bool DataModel::removeRows(int row, int count, const QModelIndex &parent)
     m_rows = int(m_rowMap.size());
     endRemoveRows();
     return true;
+}
+
+void DataModel::setValueForeground(ValueForeground foreground)
+{
+    m_valueForeground = std::move(foreground);
+    valueForegroundChanged();
+}
+
+void DataModel::valueForegroundChanged()
+{
+    if (m_rows > 0)
+        emit dataChanged(index(0, ValueColumn), index(m_rows - 1, ValueColumn),
+                         {Qt::ForegroundRole});
 }
 
 void DataModel::setStore(const ReadingStore *store)

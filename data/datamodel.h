@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 
+#include <functional>
 #include <vector>
 
 class ReadingStore;
@@ -48,10 +49,19 @@ public:
     // 0, a QString for the others. Exports use it to write what the table shows.
     static QVariant cell(const ReadingStore &store, int index, int row, int column);
 
+    // Colours the value column: asked for a reading's foreground (a QBrush or
+    // QColor; an invalid QVariant keeps the view's) under Qt::ForegroundRole.
+    // The model knows nothing of why; the window decides.
+    using ValueForeground = std::function<QVariant(const ReadingStore &store, int index)>;
+    void setValueForeground(ValueForeground foreground);
+    // The foregrounds changed: views ask again.
+    void valueForegroundChanged();
+
 private:
     const ReadingStore *m_store = nullptr;
     int m_rows = 0;            // rows announced to views
     int m_nextReading = 0;     // first store index not yet shown
     std::vector<int> m_rowMap; // store index per row, once rows were removed (m_mapped)
     bool m_mapped = false;
+    ValueForeground m_valueForeground;
 };

@@ -23,6 +23,14 @@ void ItemData::addReading(const Reading &reading)
     m_readings.append(reading);
 }
 
+void ItemData::addReadings(ReadingStore &&readings)
+{
+    if (m_readings.isEmpty())
+        m_readings = std::move(readings);
+    else
+        m_readings.appendFrom(readings, 0, readings.size());
+}
+
 void ItemData::clearDatas()
 {
     m_readings.clear();

@@ -42,6 +42,10 @@ public:
     // the object is deleted before this returns. A null pointer is ignored.
     void addData(DmmData *data);
     void addReading(const Reading &reading);
+    // Appends every reading of a store at once (taken over whole when the item
+    // is empty), so that a reader can build them aside and hand them over only
+    // when all went well.
+    void addReadings(ReadingStore &&readings);
     // Forgets every reading.
     void clearDatas();
 

@@ -3,6 +3,7 @@
 #include "dmmdata.h"
 #include "reading.h"
 
+#include <atomic>
 #include <cstring>
 
 namespace {
@@ -70,20 +71,33 @@ QString ReadingStore::unitText(Unit unit)
     return unit <= NoUnit ? unitName(unit) : QString();
 }
 
+quint64 ReadingStore::nextGeneration()
+{
+    static std::atomic<quint64> counter{0};
+    return ++counter;
+}
+
 void ReadingStore::append(const DmmData &reading)
 {
-    appendFields(Reading::fromDmmData(reading));
+    append(Reading::fromDmmData(reading));
 }
 
 void ReadingStore::append(const Reading &reading)
 {
-    appendFields(reading);
+    appendFields(reading, WallTime::fromDateTime(reading.dateTime),
+                 WallTime::fromDateTime(reading.dmmDateTime));
+}
+
+void ReadingStore::append(const Reading &reading, const WallTime &dateTime,
+                          const WallTime &dmmDateTime)
+{
+    appendFields(reading, dateTime, dmmDateTime);
 }
 
 void ReadingStore::appendFrom(const ReadingStore &other, int from, int count)
 {
     for (int i = from; i < from + count && i < other.size(); ++i)
-        appendFields(other.at(i));
+        append(other.at(i));
 }
 
 void ReadingStore::clear()
@@ -92,7 +106,7 @@ void ReadingStore::clear()
     *this = ReadingStore();
 }
 
-void ReadingStore::appendFields(const Reading &r)
+void ReadingStore::appendFields(const Reading &r, const WallTime &time, const WallTime &dmmTime)
 {
     const int index = m_size;
     if (slot(index) == 0)
@@ -101,8 +115,8 @@ void ReadingStore::appendFields(const Reading &r)
     const int s = slot(index);
     quint8 flags = r.stored ? StoredFlag : 0;
 
-    encodeTime(c, index, 0, WallTime::fromDateTime(r.dateTime), &flags);
-    encodeTime(c, index, 1, WallTime::fromDateTime(r.dmmDateTime), &flags);
+    encodeTime(c, index, 0, time, &flags);
+    encodeTime(c, index, 1, dmmTime, &flags);
     c.uW[s] = r.valueUW;
     c.mW[s] = r.valueMW;
     c.dBm[s] = r.valueDBm;

@@ -51,10 +51,18 @@ public:
 
     int size() const { return m_size; }
     bool isEmpty() const { return m_size == 0; }
+    // Differs for every store made and every time one is emptied, so that code
+    // keeping figures beside a store can tell a refilled store from one that
+    // only grew. Moves carry it along.
+    quint64 generation() const { return m_generation; }
 
     // Appends a copy of the reading's fields; the DmmData stays the caller's.
     void append(const DmmData &reading);
     void append(const Reading &reading);
+    // The same with both times given as wall-clock values; the reading's own
+    // date-times are not looked at. For readers of many readings, which then
+    // need not build a QDateTime (a local one costs a time-zone lookup).
+    void append(const Reading &reading, const WallTime &dateTime, const WallTime &dmmDateTime);
     // Appends a range of another store (used to merge or copy items).
     void appendFrom(const ReadingStore &other, int from, int count);
     void clear();
@@ -128,10 +136,12 @@ private:
     QString decodeText(int index, int which, quint16 code, double value) const;
     WallTime decodeTime(int index, int which) const;
     void encodeTime(Chunk &c, int index, int which, const WallTime &t, quint8 *flags);
-    void appendFields(const Reading &r);
+    void appendFields(const Reading &r, const WallTime &time, const WallTime &dmmTime);
+    static quint64 nextGeneration();
 
     std::vector<std::unique_ptr<Chunk>> m_chunks;
     int m_size = 0;
+    quint64 m_generation = nextGeneration();
     QVector<QString> m_interned;
     QHash<QString, quint16> m_internedIds;
     QVector<QString> m_units; // unit codes OtherUnit.. name these

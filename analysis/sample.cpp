@@ -1,0 +1,52 @@
+#include "sample.h"
+
+#include <cmath>
+
+namespace analysis {
+
+Sample sampleAt(const ReadingStore &store, int index)
+{
+    Sample s;
+    s.dBm = store.valueDBm(index);
+    s.mW = store.valueMW(index);
+    s.waveLength = store.waveLength(index);
+    s.usable = store.overload(index) == 0 && store.unitCode(index) <= ReadingStore::DBm &&
+               std::isfinite(s.dBm) && std::isfinite(s.mW) && s.mW > 0.0;
+    const WallTime t = store.shownTime(index);
+    switch (t.spec) {
+    case WallTime::Null:
+        break;
+    case WallTime::Local:
+    case WallTime::Utc:
+        // A local wall clock is taken as it reads: turning it into an instant
+        // costs a time-zone lookup per reading, and only the hour when
+        // daylight saving changes would come out differently.
+        s.timeMs = t.ms;
+        s.hasTime = true;
+        break;
+    case WallTime::Offset:
+        s.timeMs = t.ms - qint64(t.offsetSeconds) * 1000;
+        s.hasTime = true;
+        break;
+    }
+    return s;
+}
+
+RangeState rangeState(const ReadingStore &store, int index, ReadingStore::Unit chartUnit)
+{
+    const int overload = store.overload(index);
+    if (overload > 0)
+        return RangeState::Over;
+    if (overload < 0)
+        return RangeState::Under;
+    if (chartUnit > ReadingStore::DBm)
+        return RangeState::NoValue;
+    const double v = store.value(index, chartUnit);
+    if (std::isnan(v))
+        return RangeState::NoValue;
+    if (std::isinf(v))
+        return v > 0 ? RangeState::Over : RangeState::Under;
+    return RangeState::Valid;
+}
+
+} // namespace analysis
