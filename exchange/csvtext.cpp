@@ -1,0 +1,263 @@
+#include "csvtext.h"
+
+#include <QDateTime>
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace csv {
+
+namespace {
+constexpr qint64 MsPerDay = 86400000;
+constexpr qint64 MsPerQuarterHour = 900000;
+constexpr qint64 UnixEpochJulianDay = 2440588;
+
+qint64 floorDiv(qint64 a, qint64 b)
+{
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
+
+// Civil date of a day count since 1970-01-01 and back (proleptic Gregorian).
+void civilFromDays(qint64 z, qint64 *year, int *month, int *day)
+{
+    z += 719468;
+    const qint64 era = floorDiv(z, 146097);
+    const qint64 doe = z - era * 146097;
+    const qint64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const qint64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const qint64 mp = (5 * doy + 2) / 153;
+    *day = int(doy - (153 * mp + 2) / 5 + 1);
+    *month = int(mp < 10 ? mp + 3 : mp - 9);
+    *year = yoe + era * 400 + (*month <= 2);
+}
+
+qint64 daysFromCivil(qint64 year, int month, int day)
+{
+    year -= month <= 2;
+    const qint64 era = floorDiv(year, 400);
+    const qint64 yoe = year - era * 400;
+    const qint64 doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const qint64 doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+int daysInMonth(qint64 year, int month)
+{
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : days[month - 1];
+}
+
+char *digits(char *out, qint64 value, int width)
+{
+    for (int i = width - 1; i >= 0; --i) {
+        out[i] = char('0' + value % 10);
+        value /= 10;
+    }
+    return out + width;
+}
+
+char *offsetText(char *out, int seconds)
+{
+    *out++ = seconds < 0 ? '-' : '+';
+    const int a = std::abs(seconds);
+    out = digits(out, a / 3600, 2);
+    *out++ = ':';
+    out = digits(out, a / 60 % 60, 2);
+    if (a % 60 != 0) {
+        *out++ = ':';
+        out = digits(out, a % 60, 2);
+    }
+    return out;
+}
+
+// Reads exactly n digits at p.
+bool readDigits(const char *&p, const char *end, int n, qint64 *value)
+{
+    if (end - p < n)
+        return false;
+    qint64 v = 0;
+    for (int i = 0; i < n; ++i) {
+        if (p[i] < '0' || p[i] > '9')
+            return false;
+        v = v * 10 + (p[i] - '0');
+    }
+    p += n;
+    *value = v;
+    return true;
+}
+} // namespace
+
+int LocalOffsets::secondsAt(qint64 wallMs)
+{
+    const qint64 bucket = floorDiv(wallMs, MsPerQuarterHour);
+    if (bucket != m_bucket) {
+        WallTime start;
+        start.spec = WallTime::Local;
+        start.ms = bucket * MsPerQuarterHour;
+        m_seconds = start.toDateTime().offsetFromUtc();
+        m_bucket = bucket;
+    }
+    return m_seconds;
+}
+
+int formatTime(char *out, const WallTime &time, LocalOffsets &offsets)
+{
+    if (time.spec == WallTime::Null)
+        return 0;
+    char *p = out;
+    const qint64 days = floorDiv(time.ms, MsPerDay);
+    const qint64 msOfDay = time.ms - days * MsPerDay;
+    qint64 year;
+    int month, day;
+    civilFromDays(days, &year, &month, &day);
+    if (year < 0) {
+        *p++ = '-';
+        year = -year;
+    }
+    int yearDigits = 4;
+    for (qint64 y = year; y >= 10000; y /= 10)
+        ++yearDigits;
+    p = digits(p, year, yearDigits);
+    *p++ = '-';
+    p = digits(p, month, 2);
+    *p++ = '-';
+    p = digits(p, day, 2);
+    *p++ = 'T';
+    p = digits(p, msOfDay / 3600000, 2);
+    *p++ = ':';
+    p = digits(p, msOfDay / 60000 % 60, 2);
+    *p++ = ':';
+    p = digits(p, msOfDay / 1000 % 60, 2);
+    *p++ = '.';
+    p = digits(p, msOfDay % 1000, 3);
+    switch (time.spec) {
+    case WallTime::Utc:
+        *p++ = 'Z';
+        break;
+    case WallTime::Local:
+        p = offsetText(p, offsets.secondsAt(time.ms));
+        break;
+    case WallTime::Offset:
+        p = offsetText(p, time.offsetSeconds);
+        break;
+    case WallTime::Null:
+        break;
+    }
+    return int(p - out);
+}
+
+bool parseTime(const char *begin, const char *end, WallTime *time, LocalOffsets &offsets)
+{
+    *time = WallTime();
+    if (begin == end)
+        return true;
+    const char *p = begin;
+    bool negativeYear = false;
+    if (*p == '-' || *p == '+') {
+        negativeYear = *p == '-';
+        ++p;
+    }
+    // The year: four to six digits (far beyond any meter, within the millisecond range).
+    const char *yearEnd = p;
+    while (yearEnd < end && *yearEnd >= '0' && *yearEnd <= '9')
+        ++yearEnd;
+    if (yearEnd - p < 4 || yearEnd - p > 6)
+        return false;
+    qint64 year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, ms = 0;
+    readDigits(p, yearEnd, int(yearEnd - p), &year);
+    if (negativeYear)
+        year = -year;
+    if (p == end || *p++ != '-' || !readDigits(p, end, 2, &month) || p == end || *p++ != '-' ||
+        !readDigits(p, end, 2, &day) || p == end || (*p != 'T' && *p != ' '))
+        return false;
+    ++p;
+    if (!readDigits(p, end, 2, &hour) || p == end || *p++ != ':' || !readDigits(p, end, 2, &minute))
+        return false;
+    if (p < end && *p == ':') {
+        ++p;
+        if (!readDigits(p, end, 2, &second))
+            return false;
+        if (p < end && (*p == '.' || *p == ',')) {
+            ++p;
+            int n = 0;
+            for (; p < end && *p >= '0' && *p <= '9'; ++p, ++n) {
+                if (n < 3)
+                    ms = ms * 10 + (*p - '0');
+            }
+            if (n == 0 || n > 9)
+                return false;
+            for (; n < 3; ++n)
+                ms *= 10;
+        }
+    }
+    if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, int(month)) || hour > 23 ||
+        minute > 59 || second > 59)
+        return false;
+    const qint64 wall = daysFromCivil(year, int(month), int(day)) * MsPerDay +
+                        ((hour * 60 + minute) * 60 + second) * 1000 + ms;
+    time->ms = wall;
+    if (p == end) {
+        time->spec = WallTime::Local;
+        return true;
+    }
+    if (*p == 'Z' && p + 1 == end) {
+        time->spec = WallTime::Utc;
+        return true;
+    }
+    if (*p != '+' && *p != '-')
+        return false;
+    const int sign = *p++ == '-' ? -1 : 1;
+    qint64 oh = 0, om = 0, os = 0;
+    if (!readDigits(p, end, 2, &oh) || p == end || *p++ != ':' || !readDigits(p, end, 2, &om))
+        return false;
+    if (p < end && (*p != ':' || !readDigits(++p, end, 2, &os)))
+        return false;
+    if (p != end || oh > 23 || om > 59 || os > 59)
+        return false;
+    const int offset = sign * int((oh * 60 + om) * 60 + os);
+    if (offset == offsets.secondsAt(wall)) {
+        time->spec = WallTime::Local;
+    } else {
+        time->spec = WallTime::Offset;
+        time->offsetSeconds = offset;
+    }
+    return true;
+}
+
+int formatNumber(char *out, double value)
+{
+    const auto result = std::to_chars(out, out + 32, value);
+    return int(result.ptr - out);
+}
+
+bool parseNumber(const char *begin, const char *end, double *value)
+{
+    if (begin < end && *begin == '+')
+        ++begin;
+    if (begin == end)
+        return false;
+    const auto result = std::from_chars(begin, end, *value);
+    return result.ec == std::errc() && result.ptr == end;
+}
+
+void appendField(std::string &record, const char *text, size_t size)
+{
+    bool quote = false;
+    for (size_t i = 0; i < size && !quote; ++i)
+        quote = text[i] == ',' || text[i] == '"' || text[i] == '\r' || text[i] == '\n';
+    if (!quote) {
+        record.append(text, size);
+        return;
+    }
+    record.push_back('"');
+    for (size_t i = 0; i < size; ++i) {
+        if (text[i] == '"')
+            record.push_back('"');
+        record.push_back(text[i]);
+    }
+    record.push_back('"');
+}
+
+} // namespace csv

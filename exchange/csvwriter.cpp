@@ -1,0 +1,139 @@
+#include "csvwriter.h"
+
+#include "csvtext.h"
+#include "datamodel.h"
+#include "readingstore.h"
+
+#include <QSaveFile>
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+namespace csv {
+
+const char kHeader[] =
+    "No,Time,MeterTime,Power_uW,Power_mW,Power_dBm,Unit,Display,Wavelength_nm,Loss_dB,Verdict";
+
+namespace {
+constexpr size_t FlushBytes = 1 << 20;
+
+void appendInt(std::string &out, long long value)
+{
+    char buffer[24];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, size_t(result.ptr - buffer));
+}
+
+void appendNumber(std::string &out, double value)
+{
+    char buffer[40];
+    out.append(buffer, size_t(formatNumber(buffer, value)));
+}
+
+void appendText(std::string &out, const QString &text)
+{
+    if (text.isEmpty())
+        return;
+    const QByteArray utf8 = text.toUtf8();
+    appendField(out, utf8.constData(), size_t(utf8.size()));
+}
+
+void appendTime(std::string &out, const WallTime &time, LocalOffsets &offsets)
+{
+    char buffer[64];
+    out.append(buffer, size_t(formatTime(buffer, time, offsets)));
+}
+
+bool flush(QIODevice &device, std::string &buffer, QString *errorMessage)
+{
+    if (buffer.empty())
+        return true;
+    if (device.write(buffer.data(), qint64(buffer.size())) != qint64(buffer.size())) {
+        if (errorMessage)
+            *errorMessage = device.errorString();
+        return false;
+    }
+    buffer.clear();
+    return true;
+}
+} // namespace
+
+bool writeReadings(QIODevice &device, const DataModel &table, const DerivedColumns &derived,
+                   QString *errorMessage)
+{
+    std::string buffer;
+    buffer.reserve(FlushBytes + 4096);
+    buffer.append(kHeader);
+    buffer.append("\r\n");
+    const ReadingStore *store = table.store();
+    const int rows = store ? table.rowCount() : 0;
+    LocalOffsets offsets;
+    for (int row = 0; row < rows; ++row) {
+        const int i = table.readingIndex(row);
+        appendInt(buffer, store->stored(i) ? store->storeNo(i) : row + 1LL);
+        buffer.push_back(',');
+        appendTime(buffer, store->dateTime(i), offsets);
+        buffer.push_back(',');
+        appendTime(buffer, store->dmmDateTime(i), offsets);
+        buffer.push_back(',');
+        // Over- and under-range readings carry the range limits as values,
+        // which no one should take for a measured power.
+        if (store->overload(i) == 0) {
+            appendNumber(buffer, store->valueUW(i));
+            buffer.push_back(',');
+            appendNumber(buffer, store->valueMW(i));
+            buffer.push_back(',');
+            appendNumber(buffer, store->valueDBm(i));
+            buffer.push_back(',');
+        } else {
+            buffer.append(",,,");
+        }
+        const ReadingStore::Unit unit = store->unitCode(i);
+        if (unit <= ReadingStore::DBm)
+            buffer.append(unit == ReadingStore::UW   ? "uW"
+                          : unit == ReadingStore::MW ? "mW"
+                                                     : "dBm");
+        else
+            appendText(buffer, store->unit(i));
+        buffer.push_back(',');
+        appendText(buffer, store->ownText(i));
+        buffer.push_back(',');
+        appendInt(buffer, store->waveLength(i));
+        buffer.push_back(',');
+        const Derived d = derived ? derived(i) : Derived();
+        if (std::isfinite(d.lossDB))
+            appendNumber(buffer, d.lossDB);
+        buffer.push_back(',');
+        if (d.verdict)
+            buffer.append(d.verdict);
+        buffer.append("\r\n");
+        if (buffer.size() >= FlushBytes && !flush(device, buffer, errorMessage))
+            return false;
+    }
+    return flush(device, buffer, errorMessage);
+}
+
+bool writeReadings(const QString &path, const DataModel &table, const DerivedColumns &derived,
+                   QString *errorMessage)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (errorMessage)
+            *errorMessage = file.errorString();
+        return false;
+    }
+    if (!writeReadings(file, table, derived, errorMessage)) {
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        if (errorMessage)
+            *errorMessage = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace csv
