@@ -78,6 +78,9 @@ void Widget::on_actionExport_triggered()
         exportPdf();
         break;
     }
+    case 3:
+        exportCsv();
+        break;
     default:
         break;
     }

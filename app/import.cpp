@@ -14,10 +14,15 @@ void Widget::on_actionImport_triggered()
 
 void Widget::importSpreadsheet()
 {
-    const QString fileName = m_prompt->getOpenFileName(
-        this, tr("Import the datas from a excel file."), QString(), tr("Excel File(*.xls)"));
+    const QString fileName =
+        m_prompt->getOpenFileName(this, tr("Import the datas from a excel file."), QString(),
+                                  tr("Excel File(*.xls);;CSV File(*.csv)"));
     if (fileName.isEmpty())
         return;
+    if (fileName.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive)) {
+        importCsv(fileName);
+        return;
+    }
 
     ui->tvItems->setEnabled(false);
     const xls::ReadResult sheet = xls::readRows(fileName);

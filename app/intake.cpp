@@ -77,4 +77,5 @@ void Widget::showOnPanel(const ReadingStore &store, int index)
     ui->lcdDmmDatetime->setText(store.dmmDateTime(index).toString(false));
     ui->lcdWaveLen->setText(
         QStringLiteral("  %1 %2nm").arg(QChar(0x03BB)).arg(store.waveLength(index)));
+    showAnalysisOnPanel(store, index);
 }

@@ -55,6 +55,7 @@ void Widget::construct()
     initWidget();
     initSelf();
     initConnec();
+    initAnalysis();
 }
 
 Widget::~Widget()

@@ -27,6 +27,9 @@ class TvItemModel;
 namespace Ui {
 class Widget;
 }
+namespace analysis {
+class Judge;
+}
 
 // The main window: owns the form, the item tree and reading table models, the
 // meter interfaces found in Lib and the acquisition state. Its operations are
@@ -56,6 +59,8 @@ public:
     void setPrompt(std::unique_ptr<Prompt> prompt);
     // How long the export dispatcher lets the event loop run before exporting.
     void setEventPassMs(int ms) { m_eventPassMs = ms; }
+    // References and limits, and how readings are judged against them.
+    const analysis::Judge &judge() const;
 
 signals:
     void updateDowndPos(int total, int pos);
@@ -124,6 +129,18 @@ private:
     void exportChartPicture();
     void importSpreadsheet();
     void delayMs(int ms);
+    // Loss, statistics and limits (analysis.cpp); CSV files (csvfiles.cpp).
+    void initAnalysis();
+    void setReference();
+    void clearReference();
+    void editLimits();
+    void judgeChanged();
+    void showAnalysisOnPanel(const ReadingStore &store, int index);
+    void showPanelJudgement();
+    void scheduleStatistics();
+    void updateStatistics();
+    void exportCsv();
+    void importCsv(const QString &fileName);
 
     std::unique_ptr<Ui::Widget> ui;
     std::unique_ptr<Prompt> m_prompt;
@@ -154,4 +171,12 @@ private:
     // deleted with their row.
     std::unique_ptr<ItemData> m_storeGroupData;
     std::unique_ptr<ItemData> m_liveGroupData;
+    // Loss, statistics and limits (analysis.cpp). Declared last so that it is
+    // destroyed first, with its connections to the items above.
+    struct Analysis;
+    struct AnalysisDeleter
+    {
+        void operator()(Analysis *analysis) const;
+    };
+    std::unique_ptr<Analysis, AnalysisDeleter> m_analysis;
 };

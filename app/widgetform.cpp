@@ -105,7 +105,8 @@ void Widget::setupUi(QMainWindow *window)
     itemToolBar->setIconSize(QSize(16, 16));
     itemToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
     itemToolBar->setFloatable(true);
-    gridLayout_2->addWidget(itemToolBar, 1, 0);
+    // Row 1 holds the statistics under the reading panel (setupAnalysisUi).
+    gridLayout_2->addWidget(itemToolBar, 2, 0);
 
     tvItems = new QTreeView(widget_2);
     tvItems->setObjectName(QStringLiteral("tvItems"));
@@ -113,7 +114,7 @@ void Widget::setupUi(QMainWindow *window)
     tvItems->setAnimated(true);
     tvItems->header()->setVisible(false);
     tvItems->header()->setStretchLastSection(true);
-    gridLayout_2->addWidget(tvItems, 2, 0);
+    gridLayout_2->addWidget(tvItems, 3, 0);
     splitter_2->addWidget(widget_2);
 
     // Right pane: the Table and Chart tabs.
@@ -204,6 +205,7 @@ void Widget::setupUi(QMainWindow *window)
     mainToolBar->addSeparator();
     mainToolBar->addAction(actionClose);
 
+    setupAnalysisUi(window);
     retranslateUi(window);
     tabWidget->setCurrentIndex(0);
     cbbChartUnit->setCurrentIndex(0);
@@ -238,6 +240,7 @@ void Widget::retranslateUi(QMainWindow *window)
     tabWidget->setTabText(tabWidget->indexOf(tab), tr("Table"));
     tabWidget->setTabText(tabWidget->indexOf(tabChart), tr("Chart"));
     mainToolBar->setWindowTitle(tr("Toolbar"));
+    retranslateAnalysisUi();
 }
 
 } // namespace Ui

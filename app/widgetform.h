@@ -61,8 +61,28 @@ public:
     QToolBar *mainToolBar = nullptr;
     QStatusBar *statusBar = nullptr;
 
+    // Loss, statistics and limits (analysisform.cpp).
+    QAction *actionSetReference = nullptr;
+    QAction *actionClearReference = nullptr;
+    QAction *actionLimits = nullptr;
+    QMenu *menuAnalysis = nullptr;
+    QLabel *lcdLoss = nullptr;
+    QLabel *lcdVerdict = nullptr;
+    QGroupBox *gbStatistics = nullptr;
+    QFormLayout *formStatistics = nullptr;
+    QLabel *statCount = nullptr;
+    QLabel *statMin = nullptr;
+    QLabel *statAvg = nullptr;
+    QLabel *statMax = nullptr;
+    QLabel *statSpan = nullptr;
+    QLabel *statStd = nullptr;
+    QLabel *statDrift = nullptr;
+    QLabel *statOutOfLimits = nullptr;
+
     void setupUi(QMainWindow *window);
     void retranslateUi(QMainWindow *window);
+    void setupAnalysisUi(QMainWindow *window);
+    void retranslateAnalysisUi();
 };
 
 } // namespace Ui

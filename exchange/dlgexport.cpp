@@ -33,6 +33,10 @@ void Ui_dlgExport::setupUi(QDialog *dlgExport)
     rbPdf->setObjectName(QStringLiteral("rbPdf"));
     verticalLayout->addWidget(rbPdf);
 
+    rbCsv = new QRadioButton(dlgExport);
+    rbCsv->setObjectName(QStringLiteral("rbCsv"));
+    verticalLayout->addWidget(rbCsv);
+
     gridLayout_2->addLayout(verticalLayout, 0, 0, 1, 1);
 
     buttonBox = new QDialogButtonBox(dlgExport);
@@ -54,6 +58,7 @@ void Ui_dlgExport::retranslateUi(QDialog *dlgExport)
     rbTable->setText(QCoreApplication::translate("dlgExport", "Table(XLS)"));
     rbChart->setText(QCoreApplication::translate("dlgExport", "Chart(JPG)"));
     rbPdf->setText(QCoreApplication::translate("dlgExport", "PDF"));
+    rbCsv->setText(QCoreApplication::translate("dlgExport", "CSV"));
 }
 
 dlgExport::dlgExport(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::dlgExport>())
@@ -81,4 +86,10 @@ void dlgExport::on_rbPdf_toggled(bool checked)
 {
     if (checked)
         m_exportKind = 2;
+}
+
+void dlgExport::on_rbCsv_toggled(bool checked)
+{
+    if (checked)
+        m_exportKind = 3;
 }

@@ -19,6 +19,7 @@ public:
     QRadioButton *rbTable = nullptr;
     QRadioButton *rbChart = nullptr;
     QRadioButton *rbPdf = nullptr;
+    QRadioButton *rbCsv = nullptr;
     QDialogButtonBox *buttonBox = nullptr;
 
     void setupUi(QDialog *dlgExport);
@@ -32,9 +33,9 @@ class dlgExport : public Ui_dlgExport
 } // namespace Ui
 
 // Asks which export to make: 0 = spreadsheet ("Table(XLS)"), 1 = chart
-// picture ("Chart(JPG)"), 2 = PDF. A new dialog always starts on the
-// spreadsheet. The path is handed in by the caller and read back; the dialog
-// shows no field for it and never changes it.
+// picture ("Chart(JPG)"), 2 = PDF, 3 = CSV file of the readings ("CSV"). A new dialog always starts
+// on the spreadsheet. The path is handed in by the caller and read back; the dialog shows no field
+// for it and never changes it.
 class dlgExport : public QDialog
 {
     Q_OBJECT
@@ -50,6 +51,7 @@ private slots:
     void on_rbTable_toggled(bool checked);
     void on_rbChart_toggled(bool checked);
     void on_rbPdf_toggled(bool checked);
+    void on_rbCsv_toggled(bool checked);
 
 private:
     std::unique_ptr<Ui::dlgExport> ui;

@@ -320,6 +320,10 @@ void DMMChart::mouseReleaseEvent(QMouseEvent *event)
         m_selecting = false;
         m_axesDirty = true;
         update();
+        if (m_zoomed)
+            emit visibleRangeChanged(m_first, m_last, true);
+        else
+            emit visibleRangeChanged(0, pointCount(0) - 1, false);
     }
     QFrame::mouseReleaseEvent(event);
 }

@@ -95,6 +95,11 @@ public:
     // Vertical-axis label text for a grid value.
     QString valueLabel(double value) const;
 
+signals:
+    // A drag ended: the view zoomed into first..last (indexes of series 0,
+    // inclusive), or shows all points again (zoomed false).
+    void visibleRangeChanged(int first, int last, bool zoomed);
+
 public slots:
     void slotTmrIndicatorTimeout();
 

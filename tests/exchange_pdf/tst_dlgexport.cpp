@@ -51,12 +51,13 @@ void TestDlgExport::formMatchesItsLayout()
     QCOMPARE(grid->itemAtPosition(1, 0)->widget(), buttons);
     QCOMPARE(column->contentsMargins().left(), 6);
 
+    // The CSV choice comes after the three the chooser always had.
     const QStringList names{QStringLiteral("rbTable"), QStringLiteral("rbChart"),
-                            QStringLiteral("rbPdf")};
+                            QStringLiteral("rbPdf"), QStringLiteral("rbCsv")};
     const QStringList texts{QStringLiteral("Table(XLS)"), QStringLiteral("Chart(JPG)"),
-                            QStringLiteral("PDF")};
-    QCOMPARE(column->count(), 3);
-    for (int i = 0; i < 3; ++i) {
+                            QStringLiteral("PDF"), QStringLiteral("CSV")};
+    QCOMPARE(column->count(), 4);
+    for (int i = 0; i < 4; ++i) {
         auto *button = qobject_cast<QRadioButton *>(column->itemAt(i)->widget());
         QVERIFY(button);
         QCOMPARE(button->objectName(), names.at(i));
@@ -78,6 +79,10 @@ void TestDlgExport::togglingSetsKind_data()
     QTest::newRow("chart then pdf")
         << QStringList{QStringLiteral("rbChart"), QStringLiteral("rbPdf")} << 2;
     QTest::newRow("table clicked again") << QStringList{QStringLiteral("rbTable")} << 0;
+    QTest::newRow("csv then pdf") << QStringList{QStringLiteral("rbCsv"), QStringLiteral("rbPdf")}
+                                  << 2;
+    QTest::newRow("pdf then csv") << QStringList{QStringLiteral("rbPdf"), QStringLiteral("rbCsv")}
+                                  << 3;
 }
 
 void TestDlgExport::togglingSetsKind()

@@ -1,0 +1,319 @@
+// Loss against a reference, statistics and limits: the window's side. The
+// figures come from the analysis library; this file wires them to the panel,
+// the statistics box, the table's colours and the user's configuration.
+#include "widget.h"
+
+#include "datamodel.h"
+#include "dlglimits.h"
+#include "dmmchart.h"
+#include "itemfigures.h"
+#include "judge.h"
+#include "prompt.h"
+#include "readingstore.h"
+#include "widgetform.h"
+
+#include <QBrush>
+#include <QSettings>
+#include <QTimer>
+
+#include <cmath>
+#include <unordered_map>
+
+struct Widget::Analysis
+{
+    analysis::Judge judge;
+    // Figures kept beside each item's readings, made when first asked for.
+    std::unordered_map<const ItemData *, std::unique_ptr<analysis::ItemFigures>> figures;
+    // Context of the connections to the items, so that they end with this.
+    QObject items;
+    QTimer *statisticsTimer = nullptr;
+    // The newest live reading the panel shows.
+    bool hasPanelReading = false;
+    analysis::Sample panelReading;
+};
+
+void Widget::AnalysisDeleter::operator()(Analysis *analysis) const
+{
+    delete analysis;
+}
+
+namespace {
+// References and limits live in the user's configuration, beside (not in)
+// options.xml, whose layout stays as it is.
+std::unique_ptr<QSettings> analysisSettings()
+{
+    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                       QStringLiteral("kv930"), QStringLiteral("kv930"));
+}
+
+void writeLimit(QSettings &settings, const QString &key, const std::optional<double> &value)
+{
+    if (value)
+        settings.setValue(key, analysis::exactNumber(*value));
+    else
+        settings.remove(key);
+}
+
+std::optional<double> readLimit(const QSettings &settings, const QString &key)
+{
+    if (!settings.contains(key))
+        return std::nullopt;
+    const std::optional<double> value = analysis::parseNumber(settings.value(key).toString());
+    if (!value)
+        qWarning("Configuration: %s is not a number; no such limit.", qPrintable(key));
+    return value;
+}
+
+QString fixed(double value, int decimals)
+{
+    return QString::number(value, 'f', decimals);
+}
+} // namespace
+
+const analysis::Judge &Widget::judge() const
+{
+    return m_analysis->judge;
+}
+
+void Widget::initAnalysis()
+{
+    m_analysis.reset(new Analysis);
+    m_analysis->statisticsTimer = new QTimer(this);
+    m_analysis->statisticsTimer->setSingleShot(true);
+    m_analysis->statisticsTimer->setInterval(0);
+    connect(m_analysis->statisticsTimer, &QTimer::timeout, this, &Widget::updateStatistics);
+
+    // The Analysis menu goes before Help.
+    QAction *before = nullptr;
+    for (QAction *action : ui->menuBar->actions()) {
+        if (action->menu() && action->menu()->actions().contains(ui->actionManual))
+            before = action;
+    }
+    ui->menuBar->insertMenu(before, ui->menuAnalysis);
+    connect(ui->actionSetReference, &QAction::triggered, this, &Widget::setReference);
+    connect(ui->actionClearReference, &QAction::triggered, this, &Widget::clearReference);
+    connect(ui->actionLimits, &QAction::triggered, this, &Widget::editLimits);
+
+    const auto settings = analysisSettings();
+    analysis::Judge &judge = m_analysis->judge;
+    const int skipped =
+        judge.referencesFromText(settings->value(QStringLiteral("analysis/references")).toString());
+    if (skipped > 0)
+        qWarning("Configuration: %d unreadable references skipped.", skipped);
+    analysis::Limits limits;
+    limits.lower = readLimit(*settings, QStringLiteral("analysis/dBmLower"));
+    limits.upper = readLimit(*settings, QStringLiteral("analysis/dBmUpper"));
+    judge.setDBmLimits(limits);
+    limits.lower = readLimit(*settings, QStringLiteral("analysis/lossLower"));
+    limits.upper = readLimit(*settings, QStringLiteral("analysis/lossUpper"));
+    judge.setLossLimits(limits);
+
+    dataModel->setValueForeground([this](const ReadingStore &store, int index) -> QVariant {
+        const analysis::Verdict v = m_analysis->judge.verdict(analysis::sampleAt(store, index));
+        if (v == analysis::Verdict::Low || v == analysis::Verdict::High)
+            return QBrush(Qt::red);
+        return QVariant();
+    });
+    // The statistics follow the table: new rows, another item, an emptied item.
+    connect(dataModel.get(), &QAbstractItemModel::rowsInserted, this, &Widget::scheduleStatistics);
+    connect(dataModel.get(), &QAbstractItemModel::rowsRemoved, this, &Widget::scheduleStatistics);
+    connect(dataModel.get(), &QAbstractItemModel::modelReset, this, &Widget::scheduleStatistics);
+    connect(ui->chart, &DMMChart::visibleRangeChanged, this, &Widget::scheduleStatistics);
+    updateStatistics();
+}
+
+void Widget::setReference()
+{
+    Analysis &a = *m_analysis;
+    if (a.hasPanelReading) {
+        if (!a.panelReading.usable) {
+            m_prompt->warning(this, tr("The newest reading has no power to take as a reference "
+                                       "(over or under range, 0 mW or no value). No reference "
+                                       "was set."));
+            return;
+        }
+        a.judge.setReference(a.panelReading.waveLength, a.panelReading.dBm);
+    } else {
+        bool ok = false;
+        const QString text = m_prompt->getText(
+            this, tr("Set Reference"),
+            tr("No reading yet. Reference power in dBm, for every wavelength without a "
+               "reference of its own:"),
+            QString(), &ok);
+        if (!ok)
+            return;
+        const std::optional<double> dBm = analysis::parseNumber(text, QStringLiteral("dBm"));
+        if (!dBm) {
+            m_prompt->warning(
+                this,
+                tr("\"%1\" is not a power in dBm. No reference was set.").arg(text.trimmed()));
+            return;
+        }
+        a.judge.setCommonReference(*dBm);
+    }
+    judgeChanged();
+}
+
+void Widget::clearReference()
+{
+    if (!m_analysis->judge.hasAnyReference())
+        return;
+    m_analysis->judge.clearReferences();
+    judgeChanged();
+}
+
+void Widget::editLimits()
+{
+    Analysis &a = *m_analysis;
+    // Limits are in dB of loss for readings whose wavelength has a reference.
+    const bool loss = a.hasPanelReading ? a.judge.hasReference(a.panelReading.waveLength)
+                                        : a.judge.hasAnyReference();
+    DlgLimits dialog(loss ? DlgLimits::LossDB : DlgLimits::PowerDBm,
+                     loss ? a.judge.lossLimits() : a.judge.dBmLimits(), this);
+    for (;;) {
+        if (m_prompt->exec(dialog) != QDialog::Accepted)
+            return;
+        analysis::Limits limits;
+        QString problem;
+        if (dialog.read(&limits, &problem)) {
+            if (loss)
+                a.judge.setLossLimits(limits);
+            else
+                a.judge.setDBmLimits(limits);
+            judgeChanged();
+            return;
+        }
+        // Shown again with what was typed, so that it can be put right.
+        m_prompt->warning(this, problem);
+    }
+}
+
+void Widget::judgeChanged()
+{
+    const analysis::Judge &judge = m_analysis->judge;
+    const auto settings = analysisSettings();
+    settings->setValue(QStringLiteral("analysis/references"), judge.referencesToText());
+    writeLimit(*settings, QStringLiteral("analysis/dBmLower"), judge.dBmLimits().lower);
+    writeLimit(*settings, QStringLiteral("analysis/dBmUpper"), judge.dBmLimits().upper);
+    writeLimit(*settings, QStringLiteral("analysis/lossLower"), judge.lossLimits().lower);
+    writeLimit(*settings, QStringLiteral("analysis/lossUpper"), judge.lossLimits().upper);
+    settings->sync();
+    if (settings->status() != QSettings::NoError)
+        qWarning("Configuration: references and limits could not be saved to %s.",
+                 qPrintable(settings->fileName()));
+
+    showPanelJudgement();
+    dataModel->valueForegroundChanged();
+    updateStatistics();
+}
+
+void Widget::showAnalysisOnPanel(const ReadingStore &store, int index)
+{
+    m_analysis->hasPanelReading = true;
+    m_analysis->panelReading = analysis::sampleAt(store, index);
+    showPanelJudgement();
+}
+
+void Widget::showPanelJudgement()
+{
+    const Analysis &a = *m_analysis;
+    const analysis::Sample &r = a.panelReading;
+    const bool referenced = a.hasPanelReading && a.judge.hasReference(r.waveLength);
+    const double loss = a.hasPanelReading ? a.judge.loss(r) : std::nan("");
+    ui->lcdBasis->setText(referenced ? tr("REF") : QString());
+    ui->lcdLoss->setText(std::isfinite(loss) ? tr("Loss %1 dB").arg(fixed(loss, 2)) : QString());
+    ui->lcdLoss->setVisible(!ui->lcdLoss->text().isEmpty());
+
+    const analysis::Verdict verdict =
+        a.hasPanelReading ? a.judge.verdict(r) : analysis::Verdict::None;
+    ui->lcdVerdict->setText(QLatin1String(analysis::verdictText(verdict)));
+    switch (verdict) {
+    case analysis::Verdict::Low: // amber
+        ui->lcdVerdict->setStyleSheet(
+            QStringLiteral("background-color: rgb(255, 176, 0); color: black; font-weight: bold"));
+        break;
+    case analysis::Verdict::Pass:
+        ui->lcdVerdict->setStyleSheet(
+            QStringLiteral("background-color: rgb(0, 150, 0); color: white; font-weight: bold"));
+        break;
+    case analysis::Verdict::High:
+        ui->lcdVerdict->setStyleSheet(
+            QStringLiteral("background-color: rgb(210, 0, 0); color: white; font-weight: bold"));
+        break;
+    case analysis::Verdict::None:
+        ui->lcdVerdict->setStyleSheet(QString());
+        break;
+    }
+    ui->lcdVerdict->setVisible(verdict != analysis::Verdict::None);
+}
+
+void Widget::scheduleStatistics()
+{
+    if (!m_analysis->statisticsTimer->isActive())
+        m_analysis->statisticsTimer->start();
+}
+
+void Widget::updateStatistics()
+{
+    Analysis &a = *m_analysis;
+    a.statisticsTimer->stop();
+    QLabel *const values[] = {ui->statCount, ui->statMin, ui->statAvg,   ui->statMax,
+                              ui->statSpan,  ui->statStd, ui->statDrift, ui->statOutOfLimits};
+    auto showNothing = [&] {
+        ui->gbStatistics->setTitle(tr("Statistics"));
+        for (QLabel *label : values)
+            label->clear();
+        ui->statCount->setText(QStringLiteral("0"));
+    };
+    if (!activeItem || activeItem->readings().isEmpty()) {
+        showNothing();
+        return;
+    }
+    const ReadingStore &store = activeItem->readings();
+    auto &slot = a.figures[activeItem];
+    if (!slot) {
+        slot = std::make_unique<analysis::ItemFigures>();
+        // Figures go with their item.
+        connect(activeItem, &QObject::destroyed, &a.items,
+                [&a, item = activeItem] { a.figures.erase(item); });
+    }
+    analysis::ItemFigures &figures = *slot;
+    figures.follow(store, a.judge);
+
+    // While the chart is zoomed the figures cover its window, at the
+    // wavelength of the newest reading in it.
+    const int count = store.size();
+    const bool zoomed = ui->chart->isZoomed() && ui->chart->lastVisible() < count &&
+                        ui->chart->firstVisible() <= ui->chart->lastVisible();
+    const int last = zoomed ? ui->chart->lastVisible() : count - 1;
+    const quint16 waveLength = store.waveLength(last);
+    const analysis::PowerStats stats =
+        zoomed ? figures.range(store, a.judge, ui->chart->firstVisible(), last, waveLength)
+               : figures.whole(waveLength);
+
+    ui->gbStatistics->setTitle(zoomed ? tr("Statistics at %1 nm, zoomed").arg(waveLength)
+                                      : tr("Statistics at %1 nm").arg(waveLength));
+    ui->statCount->setText(stats.leftOut > 0
+                               ? tr("%1 (%2 left out)").arg(stats.count).arg(stats.leftOut)
+                               : QString::number(stats.count));
+    const std::optional<double> ref = a.judge.reference(waveLength);
+    auto power = [&](double dBm) {
+        if (!std::isfinite(dBm))
+            return QString();
+        return ref ? tr("Loss %1 dB").arg(fixed(*ref - dBm, 2)) : tr("%1 dBm").arg(fixed(dBm, 2));
+    };
+    // With a reference the smallest loss belongs to the largest power.
+    const bool any = stats.count > 0;
+    ui->statMin->setText(any ? power(ref ? stats.maxDBm : stats.minDBm) : QString());
+    ui->statAvg->setText(any ? power(stats.averageDBm()) : QString());
+    ui->statMax->setText(any ? power(ref ? stats.minDBm : stats.maxDBm) : QString());
+    const double span = stats.spanDB();
+    ui->statSpan->setText(std::isfinite(span) ? tr("%1 dB").arg(fixed(span, 2)) : QString());
+    const double deviation = stats.stdDB();
+    ui->statStd->setText(std::isfinite(deviation) ? tr("%1 dB").arg(fixed(deviation, 3))
+                                                  : QString());
+    const double drift = stats.driftDBPerHour();
+    ui->statDrift->setText(std::isfinite(drift) ? tr("%1 dB/h").arg(fixed(drift, 3)) : QString());
+    ui->statOutOfLimits->setText(
+        a.judge.limitsFor(waveLength).isEmpty() ? QString() : QString::number(stats.outOfLimits));
+}

@@ -1,0 +1,356 @@
+// Loss, statistics, limits and CSV files through the window on the virtual
+// KV930, driven by the object names a user's tools would use.
+#include "datamodel.h"
+#include "dmmchart.h"
+#include "judge.h"
+#include "kv930resources.h"
+#include "readingstore.h"
+#include "testsupport.h"
+#include "tvitemmodel.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTabWidget>
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+QString fixed(double v, int decimals)
+{
+    return QString::number(v, 'f', decimals);
+}
+
+// Plain figures of the readings first..last at a wavelength.
+struct Plain
+{
+    int count = 0, leftOut = 0;
+    double min = INFINITY, max = -INFINITY, sumMW = 0.0;
+};
+Plain plainFigures(const ReadingStore &s, int first, int last, quint16 waveLength)
+{
+    Plain p;
+    for (int i = first; i <= last; ++i) {
+        if (s.waveLength(i) != waveLength)
+            continue;
+        if (s.overload(i) != 0 || !std::isfinite(s.valueDBm(i)) || !(s.valueMW(i) > 0)) {
+            ++p.leftOut;
+            continue;
+        }
+        ++p.count;
+        p.min = std::min(p.min, s.valueDBm(i));
+        p.max = std::max(p.max, s.valueDBm(i));
+        p.sumMW += s.valueMW(i);
+    }
+    return p;
+}
+} // namespace
+
+class WindowAnalysisTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir config;
+    QTemporaryDir steady; // a meter without range events
+    QTemporaryDir noisy;  // one with many
+    QTemporaryDir files;
+
+    struct Window
+    {
+        ScriptedPrompt *prompt = nullptr;
+        std::unique_ptr<Widget> w;
+        template <typename T> T *child(const char *name) const
+        {
+            return w->findChild<T *>(QLatin1String(name));
+        }
+        QString text(const char *label) const { return child<QLabel>(label)->text(); }
+        void trigger(const char *action) const { windowAction(*w, action)->trigger(); }
+        const ReadingStore &readings() const { return w->activeItemData()->readings(); }
+    };
+    Window open(const QTemporaryDir &appDir)
+    {
+        Window win;
+        auto scripted = std::make_unique<ScriptedPrompt>();
+        win.prompt = scripted.get();
+        win.w = std::make_unique<Widget>(appDir.path(), std::move(scripted));
+        win.w->show();
+        return win;
+    }
+    // Records at least count live readings, then stops and lets the views catch up.
+    void record(const Window &win, int count)
+    {
+        if (!windowAction(*win.w, "actionStart")->isEnabled()) {
+            win.trigger("actionConnect");
+            QTRY_VERIFY(windowAction(*win.w, "actionStart")->isEnabled());
+        }
+        const int before = win.w->activeItemData()->dataCount();
+        win.trigger("actionStart");
+        QTRY_VERIFY(win.w->activeItemData()->dataCount() >= before + count);
+        win.trigger("actionStop");
+        QTRY_COMPARE(win.w->readingModel()->rowCount(), win.w->activeItemData()->dataCount());
+        QTest::qWait(150); // the panel and statistics follow at their next turn
+    }
+    static std::function<int(QDialog &)> limits(QStringList answers)
+    {
+        // Each shown dialog takes "lower|upper" (accepted) or "" (cancelled).
+        return [answers](QDialog &dialog) mutable {
+            if (dialog.objectName() != QLatin1String("DlgLimits") || answers.isEmpty())
+                return int(QDialog::Rejected);
+            const QString answer = answers.takeFirst();
+            if (answer.isEmpty())
+                return int(QDialog::Rejected);
+            dialog.findChild<QLineEdit *>("leLowerLimit")->setText(answer.section('|', 0, 0));
+            dialog.findChild<QLineEdit *>("leUpperLimit")->setText(answer.section('|', 1, 1));
+            return int(QDialog::Accepted);
+        };
+    }
+
+private slots:
+    void initTestCase()
+    {
+        kv930InitResources();
+        // References and limits are kept in the user's configuration: here.
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config.path());
+        QVERIFY(installVirtualMeter(steady, "[meter]\nrate=200\nunit=cycle\nrangeEventChance=0\n"
+                                            "openDelayMs=10\n"));
+        QVERIFY(installVirtualMeter(noisy, "[meter]\nrate=400\nunit=cycle\nrangeEventChance=0.1\n"
+                                           "openDelayMs=10\n"));
+    }
+
+    void init()
+    {
+        QFile::remove(config.filePath("kv930/kv930.ini"));
+        QTest::qWait(100); // the driver's closed() for the last window comes and goes
+    }
+
+    void referenceLossAndVerdictOnThePanel()
+    {
+        Window win = open(steady);
+        QVERIFY(!win.child<QLabel>("lcdLoss")->isVisible());
+        record(win, 20);
+        QCOMPARE(win.text("lcdBasis"), QString());
+        win.trigger("actionSetReference");
+        const ReadingStore &s = win.readings();
+        const double reference = s.valueDBm(s.size() - 1);
+        QCOMPARE(win.w->judge().reference(1550), std::optional<double>(reference));
+        QCOMPARE(win.text("lcdBasis"), QStringLiteral("REF"));
+        QCOMPARE(win.text("lcdLoss"), QStringLiteral("Loss 0.00 dB"));
+        QVERIFY(win.child<QLabel>("lcdLoss")->isVisible());
+
+        record(win, 20);
+        const double newest = s.valueDBm(s.size() - 1);
+        QCOMPARE(win.text("lcdLoss"),
+                 QStringLiteral("Loss %1 dB").arg(fixed(reference - newest, 2)));
+        // The statistics turn to loss: the smallest loss is the largest power.
+        const Plain p = plainFigures(s, 0, s.size() - 1, 1550);
+        QCOMPARE(win.text("statMin"),
+                 QStringLiteral("Loss %1 dB").arg(fixed(reference - p.max, 2)));
+        QCOMPARE(win.text("statMax"),
+                 QStringLiteral("Loss %1 dB").arg(fixed(reference - p.min, 2)));
+
+        // Limits of the loss, inclusive: the newest reading's own loss passes.
+        const QString own = analysis::exactNumber(reference - newest);
+        win.prompt->onExec = limits({own + "|" + own});
+        win.trigger("actionLimits");
+        QCOMPARE(win.text("lcdVerdict"), QStringLiteral("PASS"));
+        QVERIFY(win.child<QLabel>("lcdVerdict")->styleSheet().contains("0, 150, 0")); // green
+        win.prompt->onExec = limits({"|" + analysis::exactNumber(reference - newest - 0.001)});
+        win.trigger("actionLimits");
+        QCOMPARE(win.text("lcdVerdict"), QStringLiteral("HIGH"));
+        QVERIFY(win.child<QLabel>("lcdVerdict")->styleSheet().contains("210, 0, 0")); // red
+        // The table shows readings outside the limits in red.
+        const QModelIndex value = win.w->readingModel()->index(s.size() - 1, 2);
+        QCOMPARE(value.data(Qt::ForegroundRole).value<QBrush>().color(), QColor(Qt::red));
+        const double upper = *win.w->judge().lossLimits().upper;
+        int outside = 0;
+        for (int i = 0; i < s.size(); ++i)
+            outside += reference - s.valueDBm(i) > upper;
+        QCOMPARE(win.text("statOutOfLimits"), QString::number(outside));
+
+        // Kept for the next run, in the user's configuration.
+        Window next = open(steady);
+        QCOMPARE(next.w->judge().reference(1550), std::optional<double>(reference));
+        QCOMPARE(next.w->judge().lossLimits(), win.w->judge().lossLimits());
+
+        // Without a reference the dBm limits apply, and these are none.
+        win.trigger("actionClearReference");
+        QCOMPARE(win.text("lcdBasis"), QString());
+        QCOMPARE(win.text("lcdLoss"), QString());
+        QCOMPARE(win.text("lcdVerdict"), QString());
+        QVERIFY(!win.child<QLabel>("lcdVerdict")->isVisible());
+        QVERIFY(!value.data(Qt::ForegroundRole).isValid());
+        QCOMPARE(win.text("statMin"), QStringLiteral("%1 dBm").arg(fixed(p.min, 2)));
+        QVERIFY(win.prompt->messages().isEmpty());
+    }
+
+    void typedReferenceAndRefusedInput()
+    {
+        Window win = open(steady);
+        // No reading yet: the reference is asked for, in dBm.
+        win.prompt->texts << "abc"
+                          << "0 mW"
+                          << "-7.5 dBm";
+        for (int i = 0; i < 3; ++i)
+            win.trigger("actionSetReference");
+        QCOMPARE(win.prompt->messages(),
+                 QStringList({"\"abc\" is not a power in dBm. No reference was set.",
+                              "\"0 mW\" is not a power in dBm. No reference was set."}));
+        QCOMPARE(win.w->judge().reference(1310), std::optional<double>(-7.5));
+        record(win, 10);
+        const ReadingStore &s = win.readings();
+        QCOMPARE(win.text("lcdBasis"), QStringLiteral("REF"));
+        QCOMPARE(win.text("lcdLoss"),
+                 QStringLiteral("Loss %1 dB").arg(fixed(-7.5 - s.valueDBm(s.size() - 1), 2)));
+
+        // A lower limit above the upper one is refused, and the dialog comes
+        // back with what was typed until it is put right or cancelled.
+        win.prompt->asked.clear();
+        QStringList shownLower;
+        auto answers = limits({"2|1", "x|1", ""});
+        win.prompt->onExec = [&](QDialog &dialog) {
+            shownLower << dialog.findChild<QLineEdit *>("leLowerLimit")->text();
+            return answers(dialog);
+        };
+        win.trigger("actionLimits");
+        QCOMPARE(win.prompt->messages(),
+                 QStringList({"The lower limit (2) is above the upper limit (1).",
+                              "The lower limit \"x\" is not a number. Leave the field empty for no "
+                              "limit."}));
+        QCOMPARE(shownLower, QStringList({"", "2", "x"}));
+        QVERIFY(win.w->judge().lossLimits().isEmpty());
+        QCOMPARE(win.text("lcdVerdict"), QString());
+    }
+
+    void statisticsFollowTheItemAndTheZoom()
+    {
+        Window win = open(noisy);
+        auto *box = win.child<QGroupBox>("gbStatistics");
+        QCOMPARE(box->title(), QStringLiteral("Statistics"));
+        QCOMPARE(win.text("statCount"), QStringLiteral("0"));
+        record(win, 400);
+        const ReadingStore &s = win.readings();
+        const Plain all = plainFigures(s, 0, s.size() - 1, 1550);
+        QVERIFY(all.leftOut > 0); // over and under range happened
+        QCOMPARE(box->title(), QStringLiteral("Statistics at 1550 nm"));
+        QCOMPARE(win.text("statCount"),
+                 QStringLiteral("%1 (%2 left out)").arg(all.count).arg(all.leftOut));
+        QCOMPARE(win.text("statMin"), QStringLiteral("%1 dBm").arg(fixed(all.min, 2)));
+        QCOMPARE(win.text("statMax"), QStringLiteral("%1 dBm").arg(fixed(all.max, 2)));
+        QCOMPARE(win.text("statAvg"),
+                 QStringLiteral("%1 dBm").arg(fixed(10 * std::log10(all.sumMW / all.count), 2)));
+        QCOMPARE(win.text("statSpan"), QStringLiteral("%1 dB").arg(fixed(all.max - all.min, 2)));
+        QVERIFY(win.text("statStd").endsWith(" dB"));
+        QVERIFY(win.text("statDrift").endsWith(" dB/h"));
+        QCOMPARE(win.text("statOutOfLimits"), QString()); // no limits
+
+        // Zoomed, the figures cover the chart's window.
+        auto *tabs = win.child<QTabWidget>("tabWidget");
+        tabs->setCurrentWidget(win.child<QWidget>("tabChart"));
+        auto *chart = win.child<DMMChart>("chart");
+        QVERIFY(QTest::qWaitForWindowExposed(win.w.get()));
+        chart->repaint();
+        const QRect plot = chart->plotRect();
+        const QPoint from(plot.left() + plot.width() / 5, plot.top() + 10);
+        const QPoint to(plot.left() + plot.width() * 3 / 5, plot.bottom() - 10);
+        QTest::mousePress(chart, Qt::LeftButton, {}, from);
+        // Moves go straight to the chart: the offscreen platform has no cursor.
+        QMouseEvent move(QEvent::MouseMove, to, chart->mapToGlobal(to), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(chart, &move);
+        QTest::mouseRelease(chart, Qt::LeftButton, {}, to);
+        QVERIFY(chart->isZoomed());
+        QTRY_COMPARE(box->title(), QStringLiteral("Statistics at 1550 nm, zoomed"));
+        const Plain zoomed = plainFigures(s, chart->firstVisible(), chart->lastVisible(), 1550);
+        QVERIFY(zoomed.count < all.count);
+        QCOMPARE(win.text("statCount"),
+                 zoomed.leftOut
+                     ? QStringLiteral("%1 (%2 left out)").arg(zoomed.count).arg(zoomed.leftOut)
+                     : QString::number(zoomed.count));
+        QCOMPARE(win.text("statMax"), QStringLiteral("%1 dBm").arg(fixed(zoomed.max, 2)));
+        // A click shows everything again.
+        QTest::mouseClick(chart, Qt::LeftButton, {}, from);
+        QTRY_COMPARE(box->title(), QStringLiteral("Statistics at 1550 nm"));
+
+        // Another item has figures of its own: none yet.
+        win.prompt->texts << "Empty";
+        win.trigger("actionItemNew");
+        QTRY_COMPARE(box->title(), QStringLiteral("Statistics"));
+        QCOMPARE(win.text("statCount"), QStringLiteral("0"));
+    }
+
+    void csvOutAndBackIn()
+    {
+        Window win = open(noisy);
+        record(win, 300);
+        const DataModel &table = *win.w->readingModel();
+        QStringList cells;
+        for (int r = 0; r < table.rowCount(); ++r)
+            for (int c = 0; c < table.columnCount(); ++c)
+                cells << table.index(r, c).data().toString();
+
+        const QString path = files.filePath("run.csv");
+        win.prompt->onExec = [](QDialog &dialog) {
+            dialog.findChild<QRadioButton *>("rbCsv")->setChecked(true);
+            return int(QDialog::Accepted);
+        };
+        win.prompt->fileNames << path;
+        win.w->setEventPassMs(0);
+        win.trigger("actionExport");
+        QCOMPARE(win.prompt->asked.at(1).filter, QStringLiteral("CSV File(*.csv)"));
+        QCOMPARE(win.prompt->messages(), QStringList({"The datas is exported successfully."}));
+
+        // python's csv module reads what a technician would see.
+        QProcess py;
+        py.start(
+            "/usr/bin/python3",
+            {"-c",
+             "import csv,sys; r=list(csv.reader(open(sys.argv[1],newline='',encoding='utf-8')));"
+             "print(len(r)-1, ','.join(r[0]), sum(1 for x in r[1:] if 'OL' in x[7] and not x[4]))",
+             path});
+        QVERIFY(py.waitForFinished(30000));
+        const QStringList seen = QString::fromUtf8(py.readAllStandardOutput()).split(' ');
+        QCOMPARE(seen.value(0).toInt(), table.rowCount());
+        QCOMPARE(seen.value(1), QStringLiteral("No,Time,MeterTime,Power_uW,Power_mW,Power_dBm,"
+                                               "Unit,Display,Wavelength_nm,Loss_dB,Verdict"));
+        QVERIFY(seen.value(2).toInt() > 0); // range events: no powers, the meter's text
+
+        // Back in: a new item with the same table.
+        win.prompt->asked.clear();
+        win.prompt->fileNames << path;
+        win.trigger("actionImport");
+        QCOMPARE(win.prompt->asked.at(0).filter,
+                 QStringLiteral("Excel File(*.xls);;CSV File(*.csv)"));
+        QCOMPARE(win.prompt->messages(), QStringList({"The datas is imported successfully."}));
+        QCOMPARE(win.w->activeItemData()->name(), QStringLiteral("Import1"));
+        QStringList back;
+        for (int r = 0; r < table.rowCount(); ++r)
+            for (int c = 0; c < table.columnCount(); ++c)
+                back << table.index(r, c).data().toString();
+        QCOMPARE(back, cells);
+
+        // A broken file makes no item and says why.
+        QFile broken(files.filePath("broken.csv"));
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write("No,Time,MeterTime,Power_uW,Power_mW,Power_dBm,Unit,Display,Wavelength_nm\n"
+                     "1,,,1,0.001,-30,uW,1.000,1550\n1,,,1,zero,-30,uW,1.000,1550\n");
+        broken.close();
+        const int items = win.w->treeModel()->rowCount(win.w->treeModel()->index(1, 0));
+        win.prompt->asked.clear();
+        win.prompt->fileNames << broken.fileName();
+        win.trigger("actionImport");
+        QCOMPARE(win.prompt->messages(),
+                 QStringList({"The datas is imported failed.\nRow 3: Power_mW \"zero\" is not a "
+                              "number."}));
+        QCOMPARE(win.w->treeModel()->rowCount(win.w->treeModel()->index(1, 0)), items);
+        QCOMPARE(win.w->activeItemData()->name(), QStringLiteral("Import1"));
+    }
+};
+
+QTEST_MAIN(WindowAnalysisTest)
+#include "tst_analysis.moc"
