@@ -5,11 +5,15 @@
 #include "readingstore.h"
 
 #include <QSaveFile>
+#include <QThread>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <future>
 #include <string>
+#include <vector>
 
 namespace csv {
 
@@ -17,7 +21,7 @@ const char kHeader[] =
     "No,Time,MeterTime,Power_uW,Power_mW,Power_dBm,Unit,Display,Wavelength_nm,Loss_dB,Verdict";
 
 namespace {
-constexpr size_t FlushBytes = 1 << 20;
+constexpr int BlockRows = 8192; // about a megabyte of text
 
 void appendInt(std::string &out, long long value)
 {
@@ -58,49 +62,42 @@ bool flush(QIODevice &device, std::string &buffer, QString *errorMessage)
     buffer.clear();
     return true;
 }
-} // namespace
-
-bool writeReadings(QIODevice &device, const DataModel &table, const DerivedColumns &derived,
-                   QString *errorMessage)
+// Appends the rows first..end-1 of the table.
+void formatRows(const ReadingStore &store, const DataModel &table, int first, int end,
+                const DerivedColumns &derived, std::string &buffer)
 {
-    std::string buffer;
-    buffer.reserve(FlushBytes + 4096);
-    buffer.append(kHeader);
-    buffer.append("\r\n");
-    const ReadingStore *store = table.store();
-    const int rows = store ? table.rowCount() : 0;
     LocalOffsets offsets;
-    for (int row = 0; row < rows; ++row) {
+    for (int row = first; row < end; ++row) {
         const int i = table.readingIndex(row);
-        appendInt(buffer, store->stored(i) ? store->storeNo(i) : row + 1LL);
+        appendInt(buffer, store.stored(i) ? store.storeNo(i) : row + 1LL);
         buffer.push_back(',');
-        appendTime(buffer, store->dateTime(i), offsets);
+        appendTime(buffer, store.dateTime(i), offsets);
         buffer.push_back(',');
-        appendTime(buffer, store->dmmDateTime(i), offsets);
+        appendTime(buffer, store.dmmDateTime(i), offsets);
         buffer.push_back(',');
         // Over- and under-range readings carry the range limits as values,
         // which no one should take for a measured power.
-        if (store->overload(i) == 0) {
-            appendNumber(buffer, store->valueUW(i));
+        if (store.overload(i) == 0) {
+            appendNumber(buffer, store.valueUW(i));
             buffer.push_back(',');
-            appendNumber(buffer, store->valueMW(i));
+            appendNumber(buffer, store.valueMW(i));
             buffer.push_back(',');
-            appendNumber(buffer, store->valueDBm(i));
+            appendNumber(buffer, store.valueDBm(i));
             buffer.push_back(',');
         } else {
             buffer.append(",,,");
         }
-        const ReadingStore::Unit unit = store->unitCode(i);
+        const ReadingStore::Unit unit = store.unitCode(i);
         if (unit <= ReadingStore::DBm)
             buffer.append(unit == ReadingStore::UW   ? "uW"
                           : unit == ReadingStore::MW ? "mW"
                                                      : "dBm");
         else
-            appendText(buffer, store->unit(i));
+            appendText(buffer, store.unit(i));
         buffer.push_back(',');
-        appendText(buffer, store->ownText(i));
+        appendText(buffer, store.ownText(i));
         buffer.push_back(',');
-        appendInt(buffer, store->waveLength(i));
+        appendInt(buffer, store.waveLength(i));
         buffer.push_back(',');
         const Derived d = derived ? derived(i) : Derived();
         if (std::isfinite(d.lossDB))
@@ -109,10 +106,60 @@ bool writeReadings(QIODevice &device, const DataModel &table, const DerivedColum
         if (d.verdict)
             buffer.append(d.verdict);
         buffer.append("\r\n");
-        if (buffer.size() >= FlushBytes && !flush(device, buffer, errorMessage))
-            return false;
     }
-    return flush(device, buffer, errorMessage);
+}
+} // namespace
+
+bool writeReadings(QIODevice &device, const DataModel &table, const DerivedColumns &derived,
+                   QString *errorMessage)
+{
+    std::string header = kHeader;
+    header.append("\r\n");
+    if (!flush(device, header, errorMessage))
+        return false;
+    const ReadingStore *store = table.store();
+    const int rows = store ? table.rowCount() : 0;
+    const int blocks = (rows + BlockRows - 1) / BlockRows;
+
+    // Formatting costs several times what writing does: blocks of rows are
+    // formatted on a few threads, a round ahead, while this one writes the
+    // last round in order. Nothing else touches the store meanwhile, since
+    // readings are only added on this thread.
+    const int perRound = std::clamp(QThread::idealThreadCount(), 1, 8);
+    using Round = std::vector<std::string>;
+    auto startRound = [&](int round, Round &out) {
+        std::vector<std::future<void>> jobs;
+        for (int k = 0; k < perRound; ++k) {
+            const int block = round * perRound + k;
+            out[size_t(k)].clear();
+            if (block >= blocks)
+                continue;
+            // With no thread to be had the block is formatted when waited for.
+            std::string *target = &out[size_t(k)];
+            jobs.push_back(
+                std::async(std::launch::async | std::launch::deferred, [&, block, target] {
+                    formatRows(*store, table, block * BlockRows,
+                               std::min(rows, (block + 1) * BlockRows), derived, *target);
+                }));
+        }
+        return jobs;
+    };
+    Round current{Round(size_t(perRound))}, following{Round(size_t(perRound))};
+    std::vector<std::future<void>> jobs = startRound(0, current);
+    for (int round = 0; round * perRound < blocks; ++round) {
+        for (std::future<void> &job : jobs)
+            job.wait();
+        jobs = startRound(round + 1, following);
+        for (std::string &block : current) {
+            if (!flush(device, block, errorMessage)) {
+                for (std::future<void> &job : jobs)
+                    job.wait();
+                return false;
+            }
+        }
+        std::swap(current, following);
+    }
+    return true;
 }
 
 bool writeReadings(const QString &path, const DataModel &table, const DerivedColumns &derived,

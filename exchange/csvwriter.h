@@ -22,7 +22,9 @@ namespace csv {
 
 extern const char kHeader[];
 
-// The derived columns of the reading at a store index.
+// The derived columns of the reading at a store index. The writer formats
+// rows on several threads: the function is called from them at once and must
+// only read.
 struct Derived
 {
     double lossDB = std::numeric_limits<double>::quiet_NaN(); // NaN: no loss
