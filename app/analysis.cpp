@@ -257,63 +257,58 @@ void Widget::updateStatistics()
 {
     Analysis &a = *m_analysis;
     a.statisticsTimer->stop();
-    QLabel *const values[] = {ui->statCount, ui->statMin, ui->statAvg,   ui->statMax,
-                              ui->statSpan,  ui->statStd, ui->statDrift, ui->statOutOfLimits};
-    auto showNothing = [&] {
-        ui->gbStatistics->setTitle(tr("Statistics"));
-        for (QLabel *label : values)
-            label->clear();
-        ui->statCount->setText(QStringLiteral("0"));
+    // Each label says what it shows: "Min -3.52 dBm", "Min loss 0.48 dB".
+    auto show = [](QLabel *label, const QString &caption, const QString &value = QString()) {
+        label->setText(value.isEmpty() ? caption : caption + QLatin1Char(' ') + value);
     };
-    if (!activeItem || activeItem->readings().isEmpty()) {
-        showNothing();
-        return;
+    const bool empty = !activeItem || activeItem->readings().isEmpty();
+    quint16 waveLength = 0;
+    bool zoomed = false;
+    analysis::PowerStats stats;
+    if (!empty) {
+        const ReadingStore &store = activeItem->readings();
+        auto &slot = a.figures[activeItem];
+        if (!slot) {
+            slot = std::make_unique<analysis::ItemFigures>();
+            // Figures go with their item.
+            connect(activeItem, &QObject::destroyed, &a.items,
+                    [&a, item = activeItem] { a.figures.erase(item); });
+        }
+        slot->follow(store, a.judge);
+        // While the chart is zoomed the figures cover its window, at the
+        // wavelength of the newest reading in it.
+        const DMMChart &chart = *ui->chart;
+        zoomed = chart.isZoomed() && chart.lastVisible() < store.size() &&
+                 chart.firstVisible() <= chart.lastVisible();
+        const int last = zoomed ? chart.lastVisible() : store.size() - 1;
+        waveLength = store.waveLength(last);
+        stats = zoomed ? slot->range(store, a.judge, chart.firstVisible(), last, waveLength)
+                       : slot->whole(waveLength);
     }
-    const ReadingStore &store = activeItem->readings();
-    auto &slot = a.figures[activeItem];
-    if (!slot) {
-        slot = std::make_unique<analysis::ItemFigures>();
-        // Figures go with their item.
-        connect(activeItem, &QObject::destroyed, &a.items,
-                [&a, item = activeItem] { a.figures.erase(item); });
-    }
-    analysis::ItemFigures &figures = *slot;
-    figures.follow(store, a.judge);
 
-    // While the chart is zoomed the figures cover its window, at the
-    // wavelength of the newest reading in it.
-    const int count = store.size();
-    const bool zoomed = ui->chart->isZoomed() && ui->chart->lastVisible() < count &&
-                        ui->chart->firstVisible() <= ui->chart->lastVisible();
-    const int last = zoomed ? ui->chart->lastVisible() : count - 1;
-    const quint16 waveLength = store.waveLength(last);
-    const analysis::PowerStats stats =
-        zoomed ? figures.range(store, a.judge, ui->chart->firstVisible(), last, waveLength)
-               : figures.whole(waveLength);
-
-    ui->gbStatistics->setTitle(zoomed ? tr("Statistics at %1 nm, zoomed").arg(waveLength)
-                                      : tr("Statistics at %1 nm").arg(waveLength));
-    ui->statCount->setText(stats.leftOut > 0
-                               ? tr("%1 (%2 left out)").arg(stats.count).arg(stats.leftOut)
-                               : QString::number(stats.count));
-    const std::optional<double> ref = a.judge.reference(waveLength);
+    ui->gbStatistics->setTitle(empty    ? tr("Statistics")
+                               : zoomed ? tr("Statistics at %1 nm, zoomed").arg(waveLength)
+                                        : tr("Statistics at %1 nm").arg(waveLength));
+    show(ui->statCount, tr("Count"),
+         stats.leftOut > 0 ? tr("%1 (+%2)").arg(stats.count).arg(stats.leftOut)
+                           : QString::number(stats.count));
+    const std::optional<double> ref = empty ? std::nullopt : a.judge.reference(waveLength);
     auto power = [&](double dBm) {
-        if (!std::isfinite(dBm))
+        if (stats.count == 0 || !std::isfinite(dBm))
             return QString();
-        return ref ? tr("Loss %1 dB").arg(fixed(*ref - dBm, 2)) : tr("%1 dBm").arg(fixed(dBm, 2));
+        return ref ? tr("%1 dB").arg(fixed(*ref - dBm, 2)) : tr("%1 dBm").arg(fixed(dBm, 2));
     };
     // With a reference the smallest loss belongs to the largest power.
-    const bool any = stats.count > 0;
-    ui->statMin->setText(any ? power(ref ? stats.maxDBm : stats.minDBm) : QString());
-    ui->statAvg->setText(any ? power(stats.averageDBm()) : QString());
-    ui->statMax->setText(any ? power(ref ? stats.minDBm : stats.maxDBm) : QString());
-    const double span = stats.spanDB();
-    ui->statSpan->setText(std::isfinite(span) ? tr("%1 dB").arg(fixed(span, 2)) : QString());
-    const double deviation = stats.stdDB();
-    ui->statStd->setText(std::isfinite(deviation) ? tr("%1 dB").arg(fixed(deviation, 3))
-                                                  : QString());
-    const double drift = stats.driftDBPerHour();
-    ui->statDrift->setText(std::isfinite(drift) ? tr("%1 dB/h").arg(fixed(drift, 3)) : QString());
-    ui->statOutOfLimits->setText(
-        a.judge.limitsFor(waveLength).isEmpty() ? QString() : QString::number(stats.outOfLimits));
+    show(ui->statMin, ref ? tr("Min loss") : tr("Min"), power(ref ? stats.maxDBm : stats.minDBm));
+    show(ui->statAvg, ref ? tr("Avg loss") : tr("Avg"), power(stats.averageDBm()));
+    show(ui->statMax, ref ? tr("Max loss") : tr("Max"), power(ref ? stats.minDBm : stats.maxDBm));
+    auto figure = [](double value, int decimals, const QString &unit) {
+        return std::isfinite(value) ? fixed(value, decimals) + QLatin1Char(' ') + unit : QString();
+    };
+    show(ui->statSpan, tr("Span"), figure(stats.spanDB(), 2, tr("dB")));
+    show(ui->statStd, tr("Std"), figure(stats.stdDB(), 3, tr("dB")));
+    show(ui->statDrift, tr("Drift"), figure(stats.driftDBPerHour(), 3, tr("dB/h")));
+    show(ui->statOutOfLimits, tr("Out of limits"),
+         empty || a.judge.limitsFor(waveLength).isEmpty() ? QString()
+                                                          : QString::number(stats.outOfLimits));
 }

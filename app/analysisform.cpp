@@ -5,12 +5,12 @@
 namespace Ui {
 
 namespace {
-QLabel *statLabel(QGroupBox *box, QFormLayout *form, const char *objectName)
+QLabel *statLabel(QGroupBox *box, QVBoxLayout *column, const char *objectName)
 {
     auto *label = new QLabel(box);
     label->setObjectName(QLatin1String(objectName));
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    form->addRow(new QLabel(box), label); // the caption is named in retranslateAnalysisUi
+    column->addWidget(label);
     return label;
 }
 } // namespace
@@ -48,17 +48,19 @@ void Widget::setupAnalysisUi(QMainWindow *window)
     gbStatistics = new QGroupBox(widget_2);
     gbStatistics->setObjectName(QStringLiteral("gbStatistics"));
     gbStatistics->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
-    formStatistics = new QFormLayout(gbStatistics);
-    formStatistics->setObjectName(QStringLiteral("formStatistics"));
-    formStatistics->setVerticalSpacing(2);
-    statCount = statLabel(gbStatistics, formStatistics, "statCount");
-    statMin = statLabel(gbStatistics, formStatistics, "statMin");
-    statAvg = statLabel(gbStatistics, formStatistics, "statAvg");
-    statMax = statLabel(gbStatistics, formStatistics, "statMax");
-    statSpan = statLabel(gbStatistics, formStatistics, "statSpan");
-    statStd = statLabel(gbStatistics, formStatistics, "statStd");
-    statDrift = statLabel(gbStatistics, formStatistics, "statDrift");
-    statOutOfLimits = statLabel(gbStatistics, formStatistics, "statOutOfLimits");
+    // One column of labels that each say what they show ("Min -3.52 dBm"):
+    // the pane is narrow.
+    columnStatistics = new QVBoxLayout(gbStatistics);
+    columnStatistics->setObjectName(QStringLiteral("columnStatistics"));
+    columnStatistics->setSpacing(2);
+    statCount = statLabel(gbStatistics, columnStatistics, "statCount");
+    statMin = statLabel(gbStatistics, columnStatistics, "statMin");
+    statAvg = statLabel(gbStatistics, columnStatistics, "statAvg");
+    statMax = statLabel(gbStatistics, columnStatistics, "statMax");
+    statSpan = statLabel(gbStatistics, columnStatistics, "statSpan");
+    statStd = statLabel(gbStatistics, columnStatistics, "statStd");
+    statDrift = statLabel(gbStatistics, columnStatistics, "statDrift");
+    statOutOfLimits = statLabel(gbStatistics, columnStatistics, "statOutOfLimits");
     gridLayout_2->addWidget(gbStatistics, 1, 0);
 }
 
@@ -70,19 +72,10 @@ void Widget::retranslateAnalysisUi()
     actionLimits->setText(tr("Limits..."));
     menuAnalysis->setTitle(tr("&Analysis"));
     gbStatistics->setTitle(tr("Statistics"));
-    gbStatistics->setToolTip(
-        tr("Readings of the active item at one wavelength; over- and under-range readings "
-           "and readings without a value are left out and counted apart."));
-    const char *captions[] = {
-        QT_TRANSLATE_NOOP("Widget", "Readings"), QT_TRANSLATE_NOOP("Widget", "Min"),
-        QT_TRANSLATE_NOOP("Widget", "Avg"),      QT_TRANSLATE_NOOP("Widget", "Max"),
-        QT_TRANSLATE_NOOP("Widget", "Span"),     QT_TRANSLATE_NOOP("Widget", "Std"),
-        QT_TRANSLATE_NOOP("Widget", "Drift"),    QT_TRANSLATE_NOOP("Widget", "Out of limits")};
-    for (int row = 0; row < formStatistics->rowCount() && row < 8; ++row) {
-        if (auto *caption = qobject_cast<QLabel *>(
-                formStatistics->itemAt(row, QFormLayout::LabelRole)->widget()))
-            caption->setText(tr(captions[row]));
-    }
+    gbStatistics->setToolTip(tr("The active item's readings at one wavelength (the newest "
+                                "reading's), or those in the chart's zoom window."));
+    statCount->setToolTip(tr("In brackets: over- and under-range readings and readings "
+                             "without a value, left out of the figures."));
 }
 
 } // namespace Ui

@@ -69,7 +69,7 @@ public:
     QLabel *lcdLoss = nullptr;
     QLabel *lcdVerdict = nullptr;
     QGroupBox *gbStatistics = nullptr;
-    QFormLayout *formStatistics = nullptr;
+    QVBoxLayout *columnStatistics = nullptr;
     QLabel *statCount = nullptr;
     QLabel *statMin = nullptr;
     QLabel *statAvg = nullptr;
