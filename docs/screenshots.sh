@@ -21,6 +21,8 @@ cp -a "$build/kv930" "$work/"
 mkdir "$work/Lib"
 cp -a "$build/Lib/virtualmeter.so" "$work/Lib/"
 printf '[meter]\nrate=4\nunit=dBm\nstoredCount=120\n' >"$work/Lib/virtualmeter.ini"
+# References and limits are kept in the user's configuration: a fresh one.
+export XDG_CONFIG_HOME="$work/config"
 
 xvfb-run -a -s "-screen 0 1000x600x24" bash -c '
     set -e
@@ -34,9 +36,20 @@ xvfb-run -a -s "-screen 0 1000x600x24" bash -c '
     "$grab" "$out/recording.png"
     click 355 107 2            # Chart tab
     "$grab" "$out/chart.png"
+    click 265 107 1            # Table tab
+    xdotool key alt+a Return   # Analysis > Set Reference
+    sleep 1
+    xdotool key alt+a Down Down Return # Analysis > Limits...
+    sleep 1
+    xdotool type -- "-0.03"    # loss limits around the reference
+    xdotool key Tab
+    xdotool type "0.03"
+    xdotool key Return
+    sleep 6
+    "$grab" "$out/analysis.png"
     click 253 47               # Stop
-    click 98 285               # the "Store Data" row
-    click 58 253 4             # Download (second button of the item tool bar)
+    click 98 520               # the "Store Data" row (below the statistics)
+    click 58 488 4             # Download (second button of the item tool bar)
     "$grab" "$out/download.png"
     click 405 47 2             # Export: the export chooser
     "$grab" "$out/export.png"
