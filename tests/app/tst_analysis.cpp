@@ -227,6 +227,36 @@ private slots:
         QCOMPARE(win.text("lcdVerdict"), QString());
     }
 
+    void readingsWithoutPowerShowNoLoss()
+    {
+        WindowOnFake f; // the scripted meter: readings of our choosing
+        QObject *fake = fakeMeter();
+        resetFake(fake);
+        f.prompt->texts << "-3";
+        f.action("actionSetReference")->trigger(); // no reading yet: typed
+        f.action("actionConnect")->trigger();
+        QTRY_VERIFY(f.action("actionStart")->isEnabled());
+        f.action("actionStart")->trigger();
+        auto emitUW = [&](double uW) {
+            QMetaObject::invokeMethod(fake, "emitDisplay", Q_ARG(QString, "dBm"), Q_ARG(double, uW),
+                                      Q_ARG(int, 1550), Q_ARG(QDateTime, QDateTime()));
+            QTest::qWait(150);
+        };
+        emitUW(0.0); // under range
+        QCOMPARE(f.child<QLabel>("lcdValue")->text(), QStringLiteral("   -OL"));
+        QCOMPARE(f.child<QLabel>("lcdBasis")->text(), QStringLiteral("REF"));
+        QCOMPARE(f.child<QLabel>("lcdLoss")->text(), QString());
+        f.action("actionSetReference")->trigger();
+        QCOMPARE(f.prompt->messages(),
+                 QStringList({"The newest reading has no power to take as a reference (over or "
+                              "under range, 0 mW or no value). No reference was set."}));
+        QCOMPARE(f.window->judge().reference(1550), std::optional<double>(-3.0));
+        emitUW(500.0); // -3.0103 dBm
+        QCOMPARE(f.child<QLabel>("lcdLoss")->text(), QStringLiteral("Loss 0.01 dB"));
+        QCOMPARE(f.child<QLabel>("statCount")->text(), QStringLiteral("Count 1 (+1)"));
+        f.action("actionStop")->trigger();
+    }
+
     void statisticsFollowTheItemAndTheZoom()
     {
         Window win = open(noisy);
