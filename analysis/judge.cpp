@@ -133,6 +133,18 @@ double Judge::loss(const Sample &sample) const
     return ref ? *ref - sample.dBm : std::nan("");
 }
 
+Verdict Judge::verdict(const Sample &sample, double *loss) const
+{
+    *loss = std::nan("");
+    if (!sample.usable)
+        return Verdict::None;
+    const std::optional<double> ref = reference(sample.waveLength);
+    if (!ref)
+        return m_dBmLimits.verdict(sample.dBm);
+    *loss = *ref - sample.dBm;
+    return m_lossLimits.verdict(*loss);
+}
+
 Verdict Judge::verdict(const Sample &sample) const
 {
     if (!sample.usable)

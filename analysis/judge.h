@@ -67,6 +67,8 @@ public:
     // Reference minus reading in dB; NaN without a reference or a usable power.
     double loss(const Sample &sample) const;
     Verdict verdict(const Sample &sample) const;
+    // Both at once (one reference look-up), for callers judging many readings.
+    Verdict verdict(const Sample &sample, double *loss) const;
 
     // Changes with every change that can change a loss or a verdict; never
     // the same for two different judges' states.

@@ -249,6 +249,8 @@ void Widget::showPanelJudgement()
 
 void Widget::scheduleStatistics()
 {
+    if (!m_analysis) // the window is being taken down
+        return;
     if (!m_analysis->statisticsTimer->isActive())
         m_analysis->statisticsTimer->start();
 }

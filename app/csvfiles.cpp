@@ -25,8 +25,7 @@ void Widget::exportCsv()
     auto derived = [&j, store](int index) {
         const analysis::Sample sample = analysis::sampleAt(*store, index);
         csv::Derived d;
-        d.lossDB = j.loss(sample);
-        d.verdict = analysis::verdictText(j.verdict(sample));
+        d.verdict = analysis::verdictText(j.verdict(sample, &d.lossDB));
         return d;
     };
     QString error;

@@ -296,7 +296,7 @@ ReadResult readReadings(const QString &path, qint64 pieceBytes)
         needed = std::max(needed, at[c] + 1);
     }
 
-    LocalOffsets offsets;
+    TimeCache times;
     QHash<QByteArray, QString> units;
     const QString over = QStringLiteral("    OL");
     const QString under = QStringLiteral("   -OL");
@@ -332,10 +332,10 @@ ReadResult readReadings(const QString &path, qint64 pieceBytes)
             return fail(tr("No \"%1\" is not a whole number.").arg(text(field(No))));
 
         WallTime time, meterTime;
-        if (!parseTime(field(Time).data(), field(Time).data() + field(Time).size(), &time, offsets))
+        if (!parseTime(field(Time).data(), field(Time).data() + field(Time).size(), &time, times))
             return fail(tr("Time \"%1\" is not a time.").arg(text(field(Time))));
         if (!parseTime(field(MeterTime).data(), field(MeterTime).data() + field(MeterTime).size(),
-                       &meterTime, offsets))
+                       &meterTime, times))
             return fail(tr("MeterTime \"%1\" is not a time.").arg(text(field(MeterTime))));
 
         const QByteArray unitBytes(field(Unit).data(), int(field(Unit).size()));

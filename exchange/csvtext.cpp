@@ -89,7 +89,7 @@ bool readDigits(const char *&p, const char *end, int n, qint64 *value)
 }
 } // namespace
 
-int LocalOffsets::secondsAt(qint64 wallMs)
+int TimeCache::localOffsetSeconds(qint64 wallMs)
 {
     const qint64 bucket = floorDiv(wallMs, MsPerQuarterHour);
     if (bucket != m_bucket) {
@@ -102,42 +102,51 @@ int LocalOffsets::secondsAt(qint64 wallMs)
     return m_seconds;
 }
 
-int formatTime(char *out, const WallTime &time, LocalOffsets &offsets)
+int formatTime(char *out, const WallTime &time, TimeCache &cache)
 {
     if (time.spec == WallTime::Null)
         return 0;
-    char *p = out;
-    const qint64 days = floorDiv(time.ms, MsPerDay);
-    const qint64 msOfDay = time.ms - days * MsPerDay;
-    qint64 year;
-    int month, day;
-    civilFromDays(days, &year, &month, &day);
-    if (year < 0) {
+    const qint64 minute = floorDiv(time.ms, 60000);
+    if (minute != cache.m_minute) {
+        char *p = cache.m_minuteText;
+        const qint64 days = floorDiv(minute, 1440);
+        const qint64 minuteOfDay = minute - days * 1440;
+        qint64 year;
+        int month, day;
+        civilFromDays(days, &year, &month, &day);
+        if (year < 0) {
+            *p++ = '-';
+            year = -year;
+        }
+        int yearDigits = 4;
+        for (qint64 y = year; y >= 10000; y /= 10)
+            ++yearDigits;
+        p = digits(p, year, yearDigits);
         *p++ = '-';
-        year = -year;
+        p = digits(p, month, 2);
+        *p++ = '-';
+        p = digits(p, day, 2);
+        *p++ = 'T';
+        p = digits(p, minuteOfDay / 60, 2);
+        *p++ = ':';
+        p = digits(p, minuteOfDay % 60, 2);
+        *p++ = ':';
+        cache.m_minute = minute;
+        cache.m_minuteLength = int(p - cache.m_minuteText);
     }
-    int yearDigits = 4;
-    for (qint64 y = year; y >= 10000; y /= 10)
-        ++yearDigits;
-    p = digits(p, year, yearDigits);
-    *p++ = '-';
-    p = digits(p, month, 2);
-    *p++ = '-';
-    p = digits(p, day, 2);
-    *p++ = 'T';
-    p = digits(p, msOfDay / 3600000, 2);
-    *p++ = ':';
-    p = digits(p, msOfDay / 60000 % 60, 2);
-    *p++ = ':';
-    p = digits(p, msOfDay / 1000 % 60, 2);
+    char *p = out;
+    memcpy(p, cache.m_minuteText, size_t(cache.m_minuteLength));
+    p += cache.m_minuteLength;
+    const qint64 msOfMinute = time.ms - minute * 60000;
+    p = digits(p, msOfMinute / 1000, 2);
     *p++ = '.';
-    p = digits(p, msOfDay % 1000, 3);
+    p = digits(p, msOfMinute % 1000, 3);
     switch (time.spec) {
     case WallTime::Utc:
         *p++ = 'Z';
         break;
     case WallTime::Local:
-        p = offsetText(p, offsets.secondsAt(time.ms));
+        p = offsetText(p, cache.localOffsetSeconds(time.ms));
         break;
     case WallTime::Offset:
         p = offsetText(p, time.offsetSeconds);
@@ -148,7 +157,7 @@ int formatTime(char *out, const WallTime &time, LocalOffsets &offsets)
     return int(p - out);
 }
 
-bool parseTime(const char *begin, const char *end, WallTime *time, LocalOffsets &offsets)
+bool parseTime(const char *begin, const char *end, WallTime *time, TimeCache &cache)
 {
     *time = WallTime();
     if (begin == end)
@@ -217,7 +226,7 @@ bool parseTime(const char *begin, const char *end, WallTime *time, LocalOffsets 
     if (p != end || oh > 23 || om > 59 || os > 59)
         return false;
     const int offset = sign * int((oh * 60 + om) * 60 + os);
-    if (offset == offsets.secondsAt(wall)) {
+    if (offset == cache.localOffsetSeconds(wall)) {
         time->spec = WallTime::Local;
     } else {
         time->spec = WallTime::Offset;

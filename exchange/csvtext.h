@@ -11,31 +11,35 @@
 // file of 10^7 readings cannot afford a QString per field.
 namespace csv {
 
-// The UTC offset of local wall-clock times, looked up once per quarter hour of
-// wall clock (time zones change their offset on quarter hours), so that
-// consecutive readings cost one lookup between them.
-class LocalOffsets
+// What consecutive times share, looked up or formatted once: the UTC offset
+// of local wall-clock times per quarter hour of wall clock (time zones change
+// their offset on quarter hours) and the text of the minute.
+class TimeCache
 {
 public:
-    int secondsAt(qint64 wallMs);
+    int localOffsetSeconds(qint64 wallMs);
 
 private:
+    friend int formatTime(char *out, const WallTime &time, TimeCache &cache);
     qint64 m_bucket = WallTime::NullMs;
     int m_seconds = 0;
+    qint64 m_minute = WallTime::NullMs;
+    char m_minuteText[24] = {}; // "yyyy-MM-ddThh:mm:"
+    int m_minuteLength = 0;
 };
 
 // Writes "yyyy-MM-ddThh:mm:ss.zzz" followed by the UTC offset ("+02:00",
 // "Z" for a UTC time, "+05:30:15" for an offset with seconds) to out (at least
 // 40 bytes); returns the length, 0 for a null time. Years outside 0..9999
 // keep their sign and all their digits.
-int formatTime(char *out, const WallTime &time, LocalOffsets &offsets);
+int formatTime(char *out, const WallTime &time, TimeCache &cache);
 
 // Reads what formatTime writes, also with a blank instead of the "T", one to
 // nine digits of fractions (kept to the millisecond) or none, and without an
 // offset (a local time). A time whose offset is the local one at that time
 // becomes a local time, "Z" a UTC time, any other offset a fixed offset. An
 // empty text is a null time. False for anything else.
-bool parseTime(const char *begin, const char *end, WallTime *time, LocalOffsets &offsets);
+bool parseTime(const char *begin, const char *end, WallTime *time, TimeCache &cache);
 
 // Shortest text that reads back as the same double ("501.18723362727224",
 // "1e-05", "nan", "-inf"); returns its length (out: at least 32 bytes).

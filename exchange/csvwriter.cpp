@@ -40,14 +40,27 @@ void appendText(std::string &out, const QString &text)
 {
     if (text.isEmpty())
         return;
+    // The meter's texts are plain ASCII numbers: no conversion needed.
+    char ascii[32];
+    const int n = text.size();
+    bool plain = n <= int(sizeof ascii);
+    for (int k = 0; plain && k < n; ++k) {
+        const ushort c = text.at(k).unicode();
+        plain = c >= 0x20 && c < 0x7F && c != ',' && c != '"';
+        ascii[k] = char(c);
+    }
+    if (plain) {
+        out.append(ascii, size_t(n));
+        return;
+    }
     const QByteArray utf8 = text.toUtf8();
     appendField(out, utf8.constData(), size_t(utf8.size()));
 }
 
-void appendTime(std::string &out, const WallTime &time, LocalOffsets &offsets)
+void appendTime(std::string &out, const WallTime &time, TimeCache &times)
 {
     char buffer[64];
-    out.append(buffer, size_t(formatTime(buffer, time, offsets)));
+    out.append(buffer, size_t(formatTime(buffer, time, times)));
 }
 
 bool flush(QIODevice &device, std::string &buffer, QString *errorMessage)
@@ -66,14 +79,14 @@ bool flush(QIODevice &device, std::string &buffer, QString *errorMessage)
 void formatRows(const ReadingStore &store, const DataModel &table, int first, int end,
                 const DerivedColumns &derived, std::string &buffer)
 {
-    LocalOffsets offsets;
+    TimeCache times;
     for (int row = first; row < end; ++row) {
         const int i = table.readingIndex(row);
         appendInt(buffer, store.stored(i) ? store.storeNo(i) : row + 1LL);
         buffer.push_back(',');
-        appendTime(buffer, store.dateTime(i), offsets);
+        appendTime(buffer, store.dateTime(i), times);
         buffer.push_back(',');
-        appendTime(buffer, store.dmmDateTime(i), offsets);
+        appendTime(buffer, store.dmmDateTime(i), times);
         buffer.push_back(',');
         // Over- and under-range readings carry the range limits as values,
         // which no one should take for a measured power.

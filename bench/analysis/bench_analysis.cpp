@@ -125,8 +125,7 @@ bool csvFiles(const ReadingStore &store, const QString &path, const char *export
     auto derived = [&](int i) {
         const analysis::Sample s = analysis::sampleAt(store, i);
         csv::Derived d;
-        d.lossDB = judge.loss(s);
-        d.verdict = analysis::verdictText(judge.verdict(s));
+        d.verdict = analysis::verdictText(judge.verdict(s, &d.lossDB));
         return d;
     };
     QElapsedTimer timer;

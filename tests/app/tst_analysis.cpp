@@ -320,6 +320,11 @@ private slots:
     void csvOutAndBackIn()
     {
         Window win = open(noisy);
+        // Loss against -3 dBm, judged against 0 .. 0.1 dB.
+        win.prompt->texts << "-3";
+        win.trigger("actionSetReference");
+        win.prompt->onExec = limits({"0|0.1"});
+        win.trigger("actionLimits");
         record(win, 300);
         const DataModel &table = *win.w->readingModel();
         QStringList cells;
@@ -328,6 +333,7 @@ private slots:
                 cells << table.index(r, c).data().toString();
 
         const QString path = files.filePath("run.csv");
+        win.prompt->asked.clear();
         win.prompt->onExec = [](QDialog &dialog) {
             dialog.findChild<QRadioButton *>("rbCsv")->setChecked(true);
             return int(QDialog::Accepted);
@@ -337,6 +343,7 @@ private slots:
         win.trigger("actionExport");
         QCOMPARE(win.prompt->asked.at(1).filter, QStringLiteral("CSV File(*.csv)"));
         QCOMPARE(win.prompt->messages(), QStringList({"The datas is exported successfully."}));
+        QVERIFY(QFile::exists(path));
 
         // python's csv module reads what a technician would see.
         QProcess py;
@@ -344,7 +351,9 @@ private slots:
             "/usr/bin/python3",
             {"-c",
              "import csv,sys; r=list(csv.reader(open(sys.argv[1],newline='',encoding='utf-8')));"
-             "print(len(r)-1, ','.join(r[0]), sum(1 for x in r[1:] if 'OL' in x[7] and not x[4]))",
+             "print(len(r)-1, ','.join(r[0]), sum(1 for x in r[1:] if 'OL' in x[7] and not x[4]),"
+             " sum(1 for x in r[1:] if x[5] and (float(x[9]) != -3 - float(x[5]) or x[10] != "
+             "('LOW' if float(x[9]) < 0 else 'HIGH' if float(x[9]) > 0.1 else 'PASS'))))",
              path});
         QVERIFY(py.waitForFinished(30000));
         const QStringList seen = QString::fromUtf8(py.readAllStandardOutput()).split(' ');
@@ -352,6 +361,7 @@ private slots:
         QCOMPARE(seen.value(1), QStringLiteral("No,Time,MeterTime,Power_uW,Power_mW,Power_dBm,"
                                                "Unit,Display,Wavelength_nm,Loss_dB,Verdict"));
         QVERIFY(seen.value(2).toInt() > 0); // range events: no powers, the meter's text
+        QCOMPARE(seen.value(3).trimmed(), QStringLiteral("0")); // every loss and verdict right
 
         // Back in: a new item with the same table.
         win.prompt->asked.clear();

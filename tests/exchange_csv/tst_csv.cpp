@@ -142,10 +142,13 @@ private:
         }
     }
 
-    QString exported(const QString &name)
+    // The sample written as the table shows it, or only its first rows.
+    QString exported(const QString &name, int rows = -1)
     {
         DataModel table;
         table.setStore(&sample);
+        if (rows >= 0)
+            table.removeRows(rows, table.rowCount() - rows);
         const QString path = dir.filePath(name);
         QString error;
         if (!csv::writeReadings(
@@ -166,11 +169,10 @@ private slots:
 
     void timesInIso8601()
     {
-        csv::LocalOffsets offsets;
+        csv::TimeCache times;
         auto text = [&](const QDateTime &t) {
             char out[64];
-            return QString::fromLatin1(out,
-                                       csv::formatTime(out, WallTime::fromDateTime(t), offsets));
+            return QString::fromLatin1(out, csv::formatTime(out, WallTime::fromDateTime(t), times));
         };
         const QDate d(2024, 7, 1);
         const QTime t(12, 34, 56, 789);
@@ -185,7 +187,7 @@ private slots:
         QCOMPARE(text(QDateTime()), QString());
 
         auto parse = [&](const char *s, WallTime *w) {
-            return csv::parseTime(s, s + strlen(s), w, offsets);
+            return csv::parseTime(s, s + strlen(s), w, times);
         };
         WallTime w;
         QVERIFY(parse("2024-07-01T12:34:56.789+02:00", &w));
@@ -218,15 +220,17 @@ private slots:
                                "-3.000002024454176,dBm,-3.00,1550,2.024454175852952e-06,PASS\r\n"));
         QVERIFY(bytes.contains("\"2,5 \"\"\xC2\xB5\"\"\r\nW\""));
 
-        // Read in pieces of every small size, so that records, quotes and line
-        // ends fall across the pieces; then as a whole.
-        DataModel table;
-        table.setStore(&sample);
-        for (qint64 piece : {1, 2, 3, 5, 64, 1 << 20}) {
-            csv::ReadResult back = csv::readReadings(path, piece);
+        // Read whole, and in pieces of every small size so that records,
+        // quotes and line ends fall across the pieces (the first rows only:
+        // a piece of a byte re-reads each row many times).
+        const QString head = exported(QStringLiteral("head.csv"), 40);
+        for (qint64 piece :
+             {qint64(1) << 20, qint64(64), qint64(5), qint64(3), qint64(2), qint64(1)}) {
+            const bool whole = piece >= 64;
+            csv::ReadResult back = csv::readReadings(whole ? path : head, piece);
             QVERIFY2(back.ok, qPrintable(back.errorMessage));
-            QCOMPARE(back.readings.size(), sample.size());
-            for (int i = 0; i < sample.size(); ++i) {
+            QCOMPARE(back.readings.size(), whole ? sample.size() : 40);
+            for (int i = 0; i < back.readings.size(); ++i) {
                 Reading expected = sample.at(i);
                 if (expected.unit != QLatin1String("uW") && expected.unit != QLatin1String("mW") &&
                     expected.unit != QLatin1String("dBm"))
@@ -236,7 +240,7 @@ private slots:
                     got.textUW = got.textMW = got.textDBm = QString();
                 QVERIFY2(sameReading(got, expected), qPrintable(QString::number(i)));
             }
-            if (piece == 1) {
+            if (piece == 1 << 20) {
                 // And written again: the very same bytes.
                 DataModel again;
                 again.setStore(&back.readings);
@@ -246,8 +250,6 @@ private slots:
                                            [&](int i) { return derived(back.readings, i); }));
                 QCOMPARE(copy.data(), bytes);
             }
-            if (piece == 64)
-                QTest::qWait(0); // keep the event loop alive on slow machines
         }
     }
 
