@@ -5,9 +5,9 @@
 namespace Ui {
 
 namespace {
-QLabel *statLabel(QGroupBox *box, QVBoxLayout *column, const char *objectName)
+QLabel *statLabel(QWidget *parent, QVBoxLayout *column, const char *objectName)
 {
-    auto *label = new QLabel(box);
+    auto *label = new QLabel(parent);
     label->setObjectName(QLatin1String(objectName));
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     column->addWidget(label);
@@ -48,20 +48,41 @@ void Widget::setupAnalysisUi(QMainWindow *window)
     gbStatistics = new QGroupBox(widget_2);
     gbStatistics->setObjectName(QStringLiteral("gbStatistics"));
     gbStatistics->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
-    // One column of labels that each say what they show ("Min -3.52 dBm"):
-    // the pane is narrow.
-    columnStatistics = new QVBoxLayout(gbStatistics);
+    // The window must still go as short as it always could: the box gives way
+    // (its figures scroll) rather than raise the window's smallest height.
+    gbStatistics->setMinimumHeight(1);
+    // One column of labels that each say what they show ("Min -3.52 dBm"),
+    // since the pane is narrow.
+    auto *boxLayout = new QVBoxLayout(gbStatistics);
+    boxLayout->setContentsMargins(4, 2, 2, 2);
+    saStatistics = new QScrollArea(gbStatistics);
+    saStatistics->setObjectName(QStringLiteral("saStatistics"));
+    saStatistics->setFrameShape(QFrame::NoFrame);
+    saStatistics->setWidgetResizable(true);
+    saStatistics->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    boxLayout->addWidget(saStatistics);
+    auto *figures = new QWidget(saStatistics);
+    figures->setObjectName(QStringLiteral("statFigures"));
+    columnStatistics = new QVBoxLayout(figures);
     columnStatistics->setObjectName(QStringLiteral("columnStatistics"));
+    columnStatistics->setContentsMargins(4, 2, 2, 2);
     columnStatistics->setSpacing(2);
-    statCount = statLabel(gbStatistics, columnStatistics, "statCount");
-    statMin = statLabel(gbStatistics, columnStatistics, "statMin");
-    statAvg = statLabel(gbStatistics, columnStatistics, "statAvg");
-    statMax = statLabel(gbStatistics, columnStatistics, "statMax");
-    statSpan = statLabel(gbStatistics, columnStatistics, "statSpan");
-    statStd = statLabel(gbStatistics, columnStatistics, "statStd");
-    statDrift = statLabel(gbStatistics, columnStatistics, "statDrift");
-    statOutOfLimits = statLabel(gbStatistics, columnStatistics, "statOutOfLimits");
+    statCount = statLabel(figures, columnStatistics, "statCount");
+    statMin = statLabel(figures, columnStatistics, "statMin");
+    statAvg = statLabel(figures, columnStatistics, "statAvg");
+    statMax = statLabel(figures, columnStatistics, "statMax");
+    statSpan = statLabel(figures, columnStatistics, "statSpan");
+    statStd = statLabel(figures, columnStatistics, "statStd");
+    statDrift = statLabel(figures, columnStatistics, "statDrift");
+    statOutOfLimits = statLabel(figures, columnStatistics, "statOutOfLimits");
+    saStatistics->setWidget(figures);
     gridLayout_2->addWidget(gbStatistics, 1, 0);
+    // Space goes to the figures first and the tree takes the rest, down to
+    // the height it always had at least; otherwise a short window would
+    // share its lack of space evenly and scroll the figures while the tree
+    // shows empty rows.
+    tvItems->setMinimumHeight(tvItems->minimumSizeHint().height());
+    tvItems->setSizePolicy(tvItems->sizePolicy().horizontalPolicy(), QSizePolicy::Ignored);
 }
 
 void Widget::retranslateAnalysisUi()

@@ -69,6 +69,7 @@ public:
     QLabel *lcdLoss = nullptr;
     QLabel *lcdVerdict = nullptr;
     QGroupBox *gbStatistics = nullptr;
+    QScrollArea *saStatistics = nullptr;
     QVBoxLayout *columnStatistics = nullptr;
     QLabel *statCount = nullptr;
     QLabel *statMin = nullptr;

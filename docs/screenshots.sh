@@ -48,8 +48,8 @@ xvfb-run -a -s "-screen 0 1000x600x24" bash -c '
     sleep 6
     "$grab" "$out/analysis.png"
     click 253 47               # Stop
-    click 98 520               # the "Store Data" row (below the statistics)
-    click 58 488 4             # Download (second button of the item tool bar)
+    click 98 510               # the "Store Data" row (below the statistics)
+    click 58 478 4             # Download (second button of the item tool bar)
     "$grab" "$out/download.png"
     click 405 47 2             # Export: the export chooser
     "$grab" "$out/export.png"

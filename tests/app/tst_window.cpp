@@ -101,13 +101,17 @@ private slots:
         auto *menuBar = w.child<QMenuBar>("menuBar");
         QVERIFY(menuBar);
         const QList<QAction *> menus = menuBar->actions();
-        QCOMPARE(menus.size(), 2);
+        // File and Help as they always were, with Analysis added between them.
+        QCOMPARE(menus.size(), 3);
         QCOMPARE(menus[0]->text(), QStringLiteral("&File"));
-        QCOMPARE(menus[1]->text(), QStringLiteral("&Help"));
+        QCOMPARE(menus[1]->text(), QStringLiteral("&Analysis"));
+        QCOMPARE(menus[2]->text(), QStringLiteral("&Help"));
         QCOMPARE(actionNames(menus[0]->menu()->actions()),
                  QStringList({"actionConnect", "actionDisconnect", "actionStart", "actionStop", "|",
                               "actionImport", "actionExport", "|", "actionClose"}));
-        QCOMPARE(actionNames(menus[1]->menu()->actions()), QStringList({"actionManual"}));
+        QCOMPARE(actionNames(menus[1]->menu()->actions()),
+                 QStringList({"actionSetReference", "actionClearReference", "|", "actionLimits"}));
+        QCOMPARE(actionNames(menus[2]->menu()->actions()), QStringList({"actionManual"}));
 
         auto *mainToolBar = w.child<QToolBar>("mainToolBar");
         QCOMPARE(mainToolBar->windowTitle(), QStringLiteral("Toolbar"));
