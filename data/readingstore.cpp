@@ -94,6 +94,12 @@ void ReadingStore::append(const Reading &reading, const WallTime &dateTime,
     appendFields(reading, dateTime, dmmDateTime);
 }
 
+void ReadingStore::append(const Reading &reading, const WallTime &dateTime,
+                          const WallTime &dmmDateTime, const int (&decimals)[3])
+{
+    appendFields(reading, dateTime, dmmDateTime, decimals);
+}
+
 void ReadingStore::appendFrom(const ReadingStore &other, int from, int count)
 {
     for (int i = from; i < from + count && i < other.size(); ++i)
@@ -106,7 +112,8 @@ void ReadingStore::clear()
     *this = ReadingStore();
 }
 
-void ReadingStore::appendFields(const Reading &r, const WallTime &time, const WallTime &dmmTime)
+void ReadingStore::appendFields(const Reading &r, const WallTime &time, const WallTime &dmmTime,
+                                const int *decimals)
 {
     const int index = m_size;
     if (slot(index) == 0)
@@ -122,9 +129,13 @@ void ReadingStore::appendFields(const Reading &r, const WallTime &time, const Wa
     c.dBm[s] = r.valueDBm;
     c.storeNo[s] = r.storeNo;
     c.waveLength[s] = r.waveLength;
-    c.text[0][s] = encodeText(index, 0, r.textUW, r.valueUW);
-    c.text[1][s] = encodeText(index, 1, r.textMW, r.valueMW);
-    c.text[2][s] = encodeText(index, 2, r.textDBm, r.valueDBm);
+    const QString *texts[3] = {&r.textUW, &r.textMW, &r.textDBm};
+    const double values[3] = {r.valueUW, r.valueMW, r.valueDBm};
+    for (int u = 0; u < 3; ++u) {
+        const int d = decimals ? decimals[u] : -1;
+        c.text[u][s] = d >= 0 && d <= MaxDecimals ? quint16(1 + d)
+                                                  : encodeText(index, u, *texts[u], values[u]);
+    }
 
     const int code = overloadCode(r.overload);
     flags |= quint8(code << OverloadShift);

@@ -63,6 +63,13 @@ public:
     // date-times are not looked at. For readers of many readings, which then
     // need not build a QDateTime (a local one costs a time-zone lookup).
     void append(const Reading &reading, const WallTime &dateTime, const WallTime &dmmDateTime);
+    // The same for texts known to be their value printed with a number of
+    // decimals (QString::number(value, 'f', decimals), 0..15): decimals[u]
+    // gives them for unit u (uW, mW, dBm) and the reading's text for u is not
+    // looked at; -1 takes the reading's text. Spares a reader formatting
+    // texts only to have them compared with the same formatting.
+    void append(const Reading &reading, const WallTime &dateTime, const WallTime &dmmDateTime,
+                const int (&decimals)[3]);
     // Appends a range of another store (used to merge or copy items).
     void appendFrom(const ReadingStore &other, int from, int count);
     void clear();
@@ -136,7 +143,8 @@ private:
     QString decodeText(int index, int which, quint16 code, double value) const;
     WallTime decodeTime(int index, int which) const;
     void encodeTime(Chunk &c, int index, int which, const WallTime &t, quint8 *flags);
-    void appendFields(const Reading &r, const WallTime &time, const WallTime &dmmTime);
+    void appendFields(const Reading &r, const WallTime &time, const WallTime &dmmTime,
+                      const int *decimals = nullptr);
     static quint64 nextGeneration();
 
     std::vector<std::unique_ptr<Chunk>> m_chunks;

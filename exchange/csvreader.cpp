@@ -238,18 +238,16 @@ bool parseInt(std::string_view s, long long *value)
     return result.ec == std::errc() && result.ptr == s.data() + s.size();
 }
 
-// The meter's way of showing a power: four digits in uW and mW (fewer
-// decimals as the value grows), two decimals in dBm.
-QString meterText(double value, ReadingStore::Unit unit)
+// The decimals the meter shows a power with: four digits in uW and mW (fewer
+// decimals as the value grows), two in dBm; -1 for a value that is no number.
+int meterDecimals(double value, int unit)
 {
     if (!std::isfinite(value))
-        return QString::number(value);
-    int decimals = 2;
-    if (unit != ReadingStore::DBm) {
-        const double a = std::fabs(value);
-        decimals = a >= 1000.0 ? 0 : a >= 100.0 ? 1 : a >= 10.0 ? 2 : 3;
-    }
-    return QString::number(value, 'f', decimals);
+        return -1;
+    if (unit == ReadingStore::DBm)
+        return 2;
+    const double a = std::fabs(value);
+    return a >= 1000.0 ? 0 : a >= 100.0 ? 1 : a >= 10.0 ? 2 : 3;
 }
 
 } // namespace
@@ -360,6 +358,7 @@ ReadResult readReadings(const QString &path, qint64 pieceBytes)
                                 .arg(QLatin1String(kColumnNames[powers[k]]))
                                 .arg(text(field(powers[k]))));
         }
+        int decimals[3] = {-1, -1, -1};
         if (empty == 3) {
             // Over or under range: the numbers were left out on purpose.
             const bool isUnder = display.contains(QLatin1Char('-'));
@@ -376,10 +375,17 @@ ReadResult readReadings(const QString &path, qint64 pieceBytes)
             r.valueUW = values[0];
             r.valueMW = values[1];
             r.valueDBm = values[2];
-            r.textUW = unit == ReadingStore::UW ? display : meterText(r.valueUW, ReadingStore::UW);
-            r.textMW = unit == ReadingStore::MW ? display : meterText(r.valueMW, ReadingStore::MW);
-            r.textDBm =
-                unit == ReadingStore::DBm ? display : meterText(r.valueDBm, ReadingStore::DBm);
+            // The display text is the one in the reading's own unit; the others
+            // are the values as the meter would show them.
+            QString *texts[3] = {&r.textUW, &r.textMW, &r.textDBm};
+            for (int u = 0; u < 3; ++u) {
+                if (u == unit) {
+                    *texts[u] = display;
+                    continue;
+                }
+                decimals[u] = meterDecimals(values[u], u);
+                *texts[u] = decimals[u] < 0 ? QString::number(values[u]) : QString();
+            }
         }
 
         long long waveLength = 0;
@@ -389,7 +395,7 @@ ReadResult readReadings(const QString &path, qint64 pieceBytes)
         r.waveLength = quint16(waveLength);
         r.stored = number != position + 1;
         r.storeNo = r.stored ? int(number) : 0;
-        result.readings.append(r, time, meterTime);
+        result.readings.append(r, time, meterTime, decimals);
         ++position;
     }
     result.ok = true;

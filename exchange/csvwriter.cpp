@@ -23,44 +23,68 @@ const char kHeader[] =
 namespace {
 constexpr int BlockRows = 8192; // about a megabyte of text
 
-void appendInt(std::string &out, long long value)
+// Writes into a string through a pointer, growing it in large steps: a row
+// is some twenty small pieces, and appending each through std::string costs
+// more than formatting it.
+class Cursor
 {
-    char buffer[24];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, size_t(result.ptr - buffer));
-}
+public:
+    explicit Cursor(std::string &out) : m_out(out), m_used(out.size()) {}
+    ~Cursor() { m_out.resize(m_used); }
+    Cursor(const Cursor &) = delete;
+    Cursor &operator=(const Cursor &) = delete;
 
-void appendNumber(std::string &out, double value)
-{
-    char buffer[40];
-    out.append(buffer, size_t(formatNumber(buffer, value)));
-}
-
-void appendText(std::string &out, const QString &text)
-{
-    if (text.isEmpty())
-        return;
-    // The meter's texts are plain ASCII numbers: no conversion needed.
-    char ascii[32];
-    const int n = text.size();
-    bool plain = n <= int(sizeof ascii);
-    for (int k = 0; plain && k < n; ++k) {
-        const ushort c = text.at(k).unicode();
-        plain = c >= 0x20 && c < 0x7F && c != ',' && c != '"';
-        ascii[k] = char(c);
+    // Room for n more bytes; advance() says how many were written.
+    char *room(size_t n)
+    {
+        if (m_used + n > m_out.size())
+            m_out.resize(std::max(m_out.size() * 2, m_used + n + 4096));
+        return &m_out[m_used];
     }
-    if (plain) {
-        out.append(ascii, size_t(n));
-        return;
+    void advance(char *end) { m_used = size_t(end - m_out.data()); }
+    void put(const char *text, size_t n)
+    {
+        std::memcpy(room(n), text, n);
+        m_used += n;
+    }
+
+private:
+    std::string &m_out;
+    size_t m_used;
+};
+
+char *putInt(char *p, long long value)
+{
+    return std::to_chars(p, p + 24, value).ptr;
+}
+
+char *putNumber(char *p, double value)
+{
+    return p + formatNumber(p, value);
+}
+
+void putText(Cursor &out, const QString &text)
+{
+    // The meter's texts are plain ASCII numbers: no conversion, no quotes.
+    const int n = text.size();
+    if (n <= 32) {
+        char *p = out.room(size_t(n));
+        int k = 0;
+        for (; k < n; ++k) {
+            const ushort c = text.at(k).unicode();
+            if (c < 0x20 || c >= 0x7F || c == ',' || c == '"')
+                break;
+            p[k] = char(c);
+        }
+        if (k == n) {
+            out.advance(p + n);
+            return;
+        }
     }
     const QByteArray utf8 = text.toUtf8();
-    appendField(out, utf8.constData(), size_t(utf8.size()));
-}
-
-void appendTime(std::string &out, const WallTime &time, TimeCache &times)
-{
-    char buffer[64];
-    out.append(buffer, size_t(formatTime(buffer, time, times)));
+    std::string quoted;
+    appendField(quoted, utf8.constData(), size_t(utf8.size()));
+    out.put(quoted.data(), quoted.size());
 }
 
 bool flush(QIODevice &device, std::string &buffer, QString *errorMessage)
@@ -75,50 +99,64 @@ bool flush(QIODevice &device, std::string &buffer, QString *errorMessage)
     buffer.clear();
     return true;
 }
+
 // Appends the rows first..end-1 of the table.
 void formatRows(const ReadingStore &store, const DataModel &table, int first, int end,
                 const DerivedColumns &derived, std::string &buffer)
 {
+    static const char *const unitNames[] = {"uW", "mW", "dBm"};
+    Cursor out(buffer);
     TimeCache times;
     for (int row = first; row < end; ++row) {
         const int i = table.readingIndex(row);
-        appendInt(buffer, store.stored(i) ? store.storeNo(i) : row + 1LL);
-        buffer.push_back(',');
-        appendTime(buffer, store.dateTime(i), times);
-        buffer.push_back(',');
-        appendTime(buffer, store.dmmDateTime(i), times);
-        buffer.push_back(',');
+        // Number, times and powers: well under 256 bytes.
+        char *p = out.room(256);
+        p = putInt(p, store.stored(i) ? store.storeNo(i) : row + 1LL);
+        *p++ = ',';
+        p += formatTime(p, store.dateTime(i), times);
+        *p++ = ',';
+        p += formatTime(p, store.dmmDateTime(i), times);
+        *p++ = ',';
         // Over- and under-range readings carry the range limits as values,
         // which no one should take for a measured power.
         if (store.overload(i) == 0) {
-            appendNumber(buffer, store.valueUW(i));
-            buffer.push_back(',');
-            appendNumber(buffer, store.valueMW(i));
-            buffer.push_back(',');
-            appendNumber(buffer, store.valueDBm(i));
-            buffer.push_back(',');
+            p = putNumber(p, store.valueUW(i));
+            *p++ = ',';
+            p = putNumber(p, store.valueMW(i));
+            *p++ = ',';
+            p = putNumber(p, store.valueDBm(i));
         } else {
-            buffer.append(",,,");
+            *p++ = ',';
+            *p++ = ',';
         }
+        *p++ = ',';
         const ReadingStore::Unit unit = store.unitCode(i);
-        if (unit <= ReadingStore::DBm)
-            buffer.append(unit == ReadingStore::UW   ? "uW"
-                          : unit == ReadingStore::MW ? "mW"
-                                                     : "dBm");
-        else
-            appendText(buffer, store.unit(i));
-        buffer.push_back(',');
-        appendText(buffer, store.ownText(i));
-        buffer.push_back(',');
-        appendInt(buffer, store.waveLength(i));
-        buffer.push_back(',');
+        if (unit <= ReadingStore::DBm) {
+            const size_t n = unit == ReadingStore::DBm ? 3 : 2;
+            std::memcpy(p, unitNames[unit], n);
+            p += n;
+            out.advance(p);
+        } else {
+            out.advance(p);
+            putText(out, store.unit(i));
+        }
+        out.put(",", 1);
+        putText(out, store.ownText(i));
         const Derived d = derived ? derived(i) : Derived();
+        const size_t verdict = d.verdict ? std::strlen(d.verdict) : 0;
+        // Wavelength, loss, verdict and line end.
+        p = out.room(64 + verdict);
+        *p++ = ',';
+        p = putInt(p, store.waveLength(i));
+        *p++ = ',';
         if (std::isfinite(d.lossDB))
-            appendNumber(buffer, d.lossDB);
-        buffer.push_back(',');
-        if (d.verdict)
-            buffer.append(d.verdict);
-        buffer.append("\r\n");
+            p = putNumber(p, d.lossDB);
+        *p++ = ',';
+        std::memcpy(p, d.verdict, verdict);
+        p += verdict;
+        *p++ = '\r';
+        *p++ = '\n';
+        out.advance(p);
     }
 }
 } // namespace
