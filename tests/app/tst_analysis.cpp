@@ -189,51 +189,40 @@ private slots:
         QVERIFY(win.prompt->messages().isEmpty());
     }
 
-    void typedReferenceAndRefusedInput()
-    {
-        Window win = open(steady);
-        // No reading yet: the reference is asked for, in dBm.
-        win.prompt->texts << "abc"
-                          << "0 mW"
-                          << "-7.5 dBm";
-        for (int i = 0; i < 3; ++i)
-            win.trigger("actionSetReference");
-        QCOMPARE(win.prompt->messages(),
-                 QStringList({"\"abc\" is not a power in dBm. No reference was set.",
-                              "\"0 mW\" is not a power in dBm. No reference was set."}));
-        QCOMPARE(win.w->judge().reference(1310), std::optional<double>(-7.5));
-        record(win, 10);
-        const ReadingStore &s = win.readings();
-        QCOMPARE(win.text("lcdBasis"), QStringLiteral("REF"));
-        QCOMPARE(win.text("lcdLoss"),
-                 QStringLiteral("Loss %1 dB").arg(fixed(-7.5 - s.valueDBm(s.size() - 1), 2)));
-
-        // A lower limit above the upper one is refused, and the dialog comes
-        // back with what was typed until it is put right or cancelled.
-        win.prompt->asked.clear();
-        QStringList shownLower;
-        auto answers = limits({"2|1", "x|1", ""});
-        win.prompt->onExec = [&](QDialog &dialog) {
-            shownLower << dialog.findChild<QLineEdit *>("leLowerLimit")->text();
-            return answers(dialog);
-        };
-        win.trigger("actionLimits");
-        QCOMPARE(win.prompt->messages(),
-                 QStringList({"The lower limit (2) is above the upper limit (1).",
-                              "The lower limit \"x\" is not a number. Leave the field empty for no "
-                              "limit."}));
-        QCOMPARE(shownLower, QStringList({"", "2", "x"}));
-        QVERIFY(win.w->judge().lossLimits().isEmpty());
-        QCOMPARE(win.text("lcdVerdict"), QString());
-    }
-
-    void readingsWithoutPowerShowNoLoss()
+    void typedReferenceRefusedInputAndReadingsWithoutPower()
     {
         WindowOnFake f; // the scripted meter: readings of our choosing
         QObject *fake = fakeMeter();
         resetFake(fake);
-        f.prompt->texts << "-3";
-        f.action("actionSetReference")->trigger(); // no reading yet: typed
+        // No reading yet: the reference is asked for, in dBm.
+        f.prompt->texts << "abc"
+                        << "0 mW"
+                        << "-3 dBm";
+        for (int i = 0; i < 3; ++i)
+            f.action("actionSetReference")->trigger();
+        QCOMPARE(f.prompt->messages(),
+                 QStringList({"\"abc\" is not a power in dBm. No reference was set.",
+                              "\"0 mW\" is not a power in dBm. No reference was set."}));
+        QCOMPARE(f.window->judge().reference(1310), std::optional<double>(-3.0));
+
+        // A lower limit above the upper one is refused, and the dialog comes
+        // back with what was typed until it is put right or cancelled.
+        f.prompt->asked.clear();
+        QStringList shownLower;
+        auto answers = limits({"2|1", "x|1", ""});
+        f.prompt->onExec = [&](QDialog &dialog) {
+            shownLower << dialog.findChild<QLineEdit *>("leLowerLimit")->text();
+            return answers(dialog);
+        };
+        f.action("actionLimits")->trigger();
+        QCOMPARE(f.prompt->messages(),
+                 QStringList({"The lower limit (2) is above the upper limit (1).",
+                              "The lower limit \"x\" is not a number. Leave the field empty for no "
+                              "limit."}));
+        QCOMPARE(shownLower, QStringList({"", "2", "x"}));
+        QVERIFY(f.window->judge().lossLimits().isEmpty());
+
+        f.prompt->asked.clear();
         f.action("actionConnect")->trigger();
         QTRY_VERIFY(f.action("actionStart")->isEnabled());
         f.action("actionStart")->trigger();
@@ -242,17 +231,18 @@ private slots:
                                       Q_ARG(int, 1550), Q_ARG(QDateTime, QDateTime()));
             QTest::qWait(150);
         };
-        emitUW(0.0); // under range
+        emitUW(0.0); // under range: the reference applies, yet there is no loss
         QCOMPARE(f.child<QLabel>("lcdValue")->text(), QStringLiteral("   -OL"));
         QCOMPARE(f.child<QLabel>("lcdBasis")->text(), QStringLiteral("REF"));
         QCOMPARE(f.child<QLabel>("lcdLoss")->text(), QString());
-        f.action("actionSetReference")->trigger();
+        f.action("actionSetReference")->trigger(); // nor a reference from it
         QCOMPARE(f.prompt->messages(),
                  QStringList({"The newest reading has no power to take as a reference (over or "
                               "under range, 0 mW or no value). No reference was set."}));
         QCOMPARE(f.window->judge().reference(1550), std::optional<double>(-3.0));
         emitUW(500.0); // -3.0103 dBm
         QCOMPARE(f.child<QLabel>("lcdLoss")->text(), QStringLiteral("Loss 0.01 dB"));
+        QCOMPARE(f.child<QLabel>("lcdVerdict")->text(), QString()); // no limits
         QCOMPARE(f.child<QLabel>("statCount")->text(), QStringLiteral("Count 1 (+1)"));
         f.action("actionStop")->trigger();
     }
