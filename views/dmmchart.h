@@ -10,6 +10,7 @@
 
 class ChartLine;
 class ChartPoint;
+class ChartSource;
 class QTimer;
 
 // The trend chart: the active item's readings as a line against their order of
@@ -21,6 +22,12 @@ class QTimer;
 // line. A line over more points than the plot has pixel columns is drawn as each
 // column's first, minimum, maximum and last value: the same pixels as one vertex
 // per point, at a cost that follows the pixels.
+//
+// A series takes its points either as ChartPoint objects (addPoint, owned) or
+// from an attached ChartSource, whose values it copies into a compact array
+// with a min/max pyramid while times and labels stay with the source. Either
+// way a repaint costs by pixel columns (about log16(n) per column), not by
+// points. All of it runs on the GUI thread.
 class DMMChart : public QFrame
 {
     Q_OBJECT
@@ -31,7 +38,24 @@ public:
     // Takes ownership of the point(s). A series index that does not exist deletes them.
     void addPoint(ChartPoint *point, int series);
     void addPoints(const QList<ChartPoint *> &points, int series);
+    // Deletes every series' own points and lets go of every attached source.
+    // The zoom stays while its window still lies within the points added next.
     void clearPoints();
+
+    // Feeds a series from source (not owned) in place of its points, pulling
+    // every value the source holds now; null detaches (the series is empty).
+    // The source must stay alive until it is detached, replaced, or
+    // clearPoints() runs. Like clearPoints() followed by addPoints().
+    void setSource(int series, const ChartSource *source);
+    // The source has appended points: pulls their values, O(1) per point, and
+    // asks for one repaint (merged by update()) unless zoomed or dragging.
+    // A source that now holds fewer points is read again from the start.
+    void sourceAppended(int series);
+    // The source's points changed otherwise (another unit, other readings):
+    // pulls every value again. Like clearPoints() followed by addPoints().
+    void sourceReset(int series);
+    // The source attached to a series; null when it takes ChartPoint objects.
+    const ChartSource *source(int series) const;
 
     void setXAxisTitle(const QString &title);
     void setLeftMargin(int margin);

@@ -1,0 +1,9 @@
+#include "chartsource.h"
+
+ChartSource::~ChartSource() = default;
+
+void ChartSource::values(int from, int n, double *out) const
+{
+    for (int i = 0; i < n; ++i)
+        out[i] = value(from + i);
+}
