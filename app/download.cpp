@@ -7,6 +7,7 @@
 #include "dmmdata.h"
 #include "idmm.h"
 #include "imydmm.h"
+#include "itemchartsource.h"
 #include "prompt.h"
 #include "tvitemmodel.h"
 #include "widgetform.h"
@@ -24,7 +25,10 @@ void Widget::on_actionItemDownload_triggered()
     // The table and chart show the emptied store; points of this download are
     // labelled as they arrive, without a blank before the unit.
     dataModel->setStore(&storeItem()->readings());
-    m_downloadLabels = true;
+    m_chartSource->setStore(&storeItem()->readings());
+    m_chartSource->setUnit(ui->cbbChartUnit->currentText());
+    m_chartSource->setDownloadLabels(true);
+    ui->chart->setSource(0, m_chartSource.get());
     if (myDmm)
         myDmm->requestStoreData();
 

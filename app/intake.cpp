@@ -5,6 +5,7 @@
 #include "datamodel.h"
 #include "dmmchart.h"
 #include "dmmdata.h"
+#include "itemchartsource.h"
 #include "readingstore.h"
 #include "widgetform.h"
 
@@ -63,7 +64,8 @@ void Widget::syncViews()
         if (dataModel->syncRows() != before)
             scrollTableToBottom();
     }
-    appendChartPoints();
+    if (ui->chart->source(0) == m_chartSource.get())
+        ui->chart->sourceAppended(0);
     if (m_panelPending && !store.isEmpty())
         showOnPanel(store, store.size() - 1);
     m_panelPending = false;

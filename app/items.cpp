@@ -1,9 +1,9 @@
 // Measurement items: create, rename, delete, activate, and refilling the views.
 #include "widget.h"
 
-#include "chartpoint.h"
 #include "datamodel.h"
 #include "dmmchart.h"
+#include "itemchartsource.h"
 #include "prompt.h"
 #include "readingstore.h"
 #include "tvitemmodel.h"
@@ -105,48 +105,19 @@ void Widget::itemSetToActive(QModelIndex index)
     refreshViews();
 }
 
-QString Widget::chartLabel(const ReadingStore &store, int index, const QString &unit) const
-{
-    const QString text = store.text(index, ReadingStore::unitOf(unit));
-    if (m_downloadLabels)
-        return QStringLiteral("%1%2").arg(text, unit);
-    QString label = QStringLiteral("%1 %2").arg(text, unit);
-    const QString ownUnit = store.unit(index);
-    if (ownUnit != unit)
-        label += QStringLiteral("[%1 %2]").arg(store.ownText(index), ownUnit);
-    return label;
-}
-
-void Widget::appendChartPoints()
-{
-    if (!activeItem)
-        return;
-    const ReadingStore &store = activeItem->readings();
-    const QString unit = ui->cbbChartUnit->currentText();
-    const ReadingStore::Unit code = ReadingStore::unitOf(unit);
-    QList<ChartPoint *> points;
-    for (int i = ui->chart->pointCount(0); i < store.size(); ++i) {
-        // Stored readings are dated by the meter's clock, live ones by the
-        // driver's time stamp.
-        const WallTime time = store.stored(i) ? store.dmmDateTime(i) : store.dateTime(i);
-        points.append(new ChartPoint(store.value(i, code), store.text(i, code), time.toDateTime(),
-                                     -1, -1, QVariant(chartLabel(store, i, unit))));
-    }
-    if (!points.isEmpty())
-        ui->chart->addPoints(points, 0);
-}
-
 void Widget::refreshViews()
 {
     if (!activeItem)
         return;
-    m_downloadLabels = false;
     dataModel->setStore(&activeItem->readings());
     ui->tv->scrollToBottom();
 
-    ui->chart->clearPoints();
-    applyChartUnitMode(ui->cbbChartUnit->currentText());
-    appendChartPoints();
+    const QString unit = ui->cbbChartUnit->currentText();
+    m_chartSource->setStore(&activeItem->readings());
+    m_chartSource->setUnit(unit);
+    m_chartSource->setDownloadLabels(false);
+    applyChartUnitMode(unit);
+    ui->chart->setSource(0, m_chartSource.get());
 }
 
 void Widget::applyChartUnitMode(const QString &unit)

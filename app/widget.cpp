@@ -3,6 +3,7 @@
 #include "datamodel.h"
 #include "dmmchart.h"
 #include "idmm.h"
+#include "itemchartsource.h"
 #include "prompt.h"
 #include "tvitemmodel.h"
 #include "widgetform.h"
@@ -28,7 +29,7 @@ Widget::Widget(QWidget *parent)
 
 Widget::Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt, QWidget *parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::Widget>()), m_prompt(std::move(prompt)),
-      m_applicationDir(applicationDir)
+      m_applicationDir(applicationDir), m_chartSource(std::make_unique<ItemChartSource>())
 {
     if (!m_prompt)
         m_prompt = std::make_unique<Prompt>();
@@ -61,6 +62,9 @@ Widget::~Widget()
 {
     if (dmm)
         dmm->close();
+    // The views refer to the active item's readings: let go of them first.
+    dataModel->clear();
+    ui->chart->clearPoints();
     // The items under "Live Data" are not QObject children of anything: free
     // them (and so their readings) with the window.
     if (liveGroupItem) {

@@ -16,6 +16,7 @@ class DataModel;
 class DmmData;
 class IDmm;
 class IMyDmm;
+class ItemChartSource;
 class Prompt;
 class QStandardItem;
 class ReadingStore;
@@ -110,8 +111,6 @@ private:
     ItemData *storeItem() const;
     QList<QAction *> actionsForRow(const QModelIndex &index) const;
     QStringList itemNames() const;
-    QString chartLabel(const ReadingStore &store, int index, const QString &unit) const;
-    void appendChartPoints();
     // Readings were added to the active item: show them now or, in a burst,
     // together a little later.
     void readingsArrived();
@@ -135,8 +134,8 @@ private:
     QTimer *m_viewSyncTimer = nullptr;
     QElapsedTimer m_sinceViewSync;
     bool m_panelPending = false;
-    // Chart labels of a download in progress have no blank before the unit.
-    bool m_downloadLabels = false;
+    // The active item's readings as the chart's points.
+    std::unique_ptr<ItemChartSource> m_chartSource;
 
     IDmm *dmm = nullptr;
     IMyDmm *myDmm = nullptr;

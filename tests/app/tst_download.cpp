@@ -92,9 +92,8 @@ private slots:
         QCOMPARE(table->index(3, 0).data().toInt(), 20);
         // Chart points during the download: meter time, label without a blank.
         auto *chart = w.child<DMMChart>("chart");
-        const ChartPoint *p = chart->series(0)->points().at(0);
-        QCOMPARE(p->dateTime(), meterTime);
-        QCOMPARE(p->label().toString(), store->readings().text(0, ReadingStore::UW) + "uW");
+        QCOMPARE(chart->series(0)->dateTimeAt(0), meterTime);
+        QCOMPARE(chart->series(0)->labelAt(0), store->readings().text(0, ReadingStore::UW) + "uW");
         QVERIFY(!w.action("actionStart")->isEnabled());
 
         // A second download replaces the first.

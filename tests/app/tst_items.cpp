@@ -253,7 +253,7 @@ private slots:
         QCOMPARE(w.window->readingModel()->rowCount(), 1);
         QCOMPARE(chart(w)->pointCount(0), 1);
         QCOMPARE(chart(w)->decimals(), 2);
-        const QString label = chart(w)->series(0)->points().at(0)->label().toString();
+        const QString label = chart(w)->series(0)->labelAt(0);
         QCOMPARE(label, QStringLiteral("%1 dBm[%2 uW]")
                             .arg(reading.valueText(QStringLiteral("dBm")),
                                  reading.valueText(QStringLiteral("uW"))));
@@ -261,7 +261,7 @@ private slots:
         // Same unit: no bracket. Changing the unit box rebuilds, the panel stays.
         unitBox->setCurrentText(QStringLiteral("uW"));
         QCOMPARE(chart(w)->decimals(), 1);
-        QCOMPARE(chart(w)->series(0)->points().at(0)->label().toString(),
+        QCOMPARE(chart(w)->series(0)->labelAt(0),
                  reading.valueText(QStringLiteral("uW")) + QStringLiteral(" uW"));
         QCOMPARE(w.child<QLabel>("lcdUnit")->text(), QStringLiteral("uW"));
     }

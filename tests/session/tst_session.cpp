@@ -110,7 +110,7 @@ private slots:
             QCOMPARE(measure->name(), QStringLiteral("Measure1"));
             QCOMPARE(measure->dataCount(), kLive);
             QCOMPARE(table->rowCount(), kLive);
-            QCOMPARE(chart->series(0)->points().size(), kLive);
+            QCOMPARE(chart->pointCount(0), kLive);
 
             // Download the meter's memory into Store Data.
             w.prompt->onExec = [this](QDialog &dialog) {
@@ -251,7 +251,7 @@ private slots:
             QCOMPARE(w.window->activeItemData()->dataCount(), sent);
             QTRY_COMPARE(w.window->readingModel()->rowCount(), sent);
             auto *chart = w.child<DMMChart>("chart");
-            QCOMPARE(chart->series(0)->points().size(), sent);
+            QCOMPARE(chart->pointCount(0), sent);
             // Every cell of the table can be shown.
             for (int r = 0; r < sent; ++r)
                 for (int c = 0; c < w.window->readingModel()->columnCount(); ++c)
@@ -261,7 +261,7 @@ private slots:
             auto *unitBox = w.child<QComboBox>("cbbChartUnit");
             for (int i = 0; i < unitBox->count(); ++i) {
                 unitBox->setCurrentIndex(i);
-                QCOMPARE(chart->series(0)->points().size(), sent);
+                QCOMPARE(chart->pointCount(0), sent);
                 chart->repaint();
             }
             QCoreApplication::processEvents();
