@@ -1,6 +1,7 @@
 // Meter link: plugin binding, connect/disconnect and acquisition control.
 #include "widget.h"
 
+#include "dlgdownload.h"
 #include "idmm.h"
 #include "imydmm.h"
 #include "pluginscan.h"
@@ -111,6 +112,9 @@ void Widget::slotDmmClosed()
     ui->actionStop->setEnabled(false);
     ui->actionSyncTime->setEnabled(false);
     acquiring = false;
+    // Readings that arrived stay with the Store Data item.
+    if (m_downloadDialog)
+        m_downloadDialog->finish();
 }
 
 void Widget::slotUSBRefreshed()

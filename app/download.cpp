@@ -20,13 +20,16 @@ void Widget::on_actionItemDownload_triggered()
     ui->chart->clearPoints();
     storeItem()->clearDatas();
     itemSetToActive(itemModel->index(0, 0));
-    if (myDmm)
-        myDmm->requestStoreData();
 
+    // The dialog listens before the request goes out: a driver may answer, or
+    // lose its link, inside requestStoreData itself.
     auto *dialog = new DlgDownload(this);
     dialog->setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::CustomizeWindowHint);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(this, &Widget::updateDowndPos, dialog, &DlgDownload::updatePos);
+    m_downloadDialog = dialog;
+    if (myDmm)
+        myDmm->requestStoreData();
     // The dialog deletes itself when it closes.
     m_prompt->exec(*dialog);
 }

@@ -111,7 +111,15 @@ ChartPoint *Widget::chartPointFor(const DmmData *data, const QString &unit) cons
     const QString ownUnit = data->unit();
     if (ownUnit != unit)
         label += QStringLiteral("[%1 %2]").arg(data->valueText(ownUnit), ownUnit);
-    return new ChartPoint(data->value(unit), text, data->dateTime(), -1, -1, QVariant(label));
+    return new ChartPoint(data->value(unit), text, chartTimeOf(data), -1, -1, QVariant(label));
+}
+
+QDateTime Widget::chartTimeOf(const DmmData *data) const
+{
+    // Downloaded readings are dated by the meter's clock, as the download drew
+    // them; a later rebuild must not move them to the computer's time.
+    const bool downloaded = activeItem && activeItem->type() == ItemData::StoreData;
+    return downloaded ? data->dmmDateTime() : data->dateTime();
 }
 
 void Widget::refreshViews()

@@ -8,11 +8,13 @@
 #include <QList>
 #include <QMainWindow>
 #include <QModelIndex>
+#include <QPointer>
 
 #include <memory>
 
 class ChartPoint;
 class DataModel;
+class DlgDownload;
 class DmmData;
 class IDmm;
 class IMyDmm;
@@ -106,6 +108,7 @@ private:
     void applyChartUnitMode(const QString &unit);
     bool converterPresent() const;
     bool dmmIsOpen() const;
+    QDateTime chartTimeOf(const DmmData *data) const;
     ItemData *storeItem() const;
     QList<QAction *> actionsForRow(const QModelIndex &index) const;
     QStringList itemNames() const;
@@ -123,6 +126,8 @@ private:
     QString m_scannedDirectory;
     int m_eventPassMs = 300;
     QTimer *m_scrollTimer = nullptr;
+    // The download dialog while it is up, so that a closing link ends it.
+    QPointer<DlgDownload> m_downloadDialog;
 
     IDmm *dmm = nullptr;
     IMyDmm *myDmm = nullptr;
