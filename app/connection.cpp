@@ -72,6 +72,18 @@ bool Widget::dmmIsOpen() const
     return dmm && dmm->isOpen();
 }
 
+// Live readings are recorded only into a measurement item: Start is offered
+// only while one is active and the link is open.
+bool Widget::activeItemIsMeasurement() const
+{
+    return activeItem && activeItem->type() == ItemData::Measure;
+}
+
+bool Widget::startAllowed() const
+{
+    return dmmIsOpen() && activeItemIsMeasurement();
+}
+
 ItemData *Widget::storeItem() const
 {
     return TvItemModel::itemDataAt(itemModel->index(0, 0));
@@ -99,8 +111,9 @@ void Widget::slotDmmOpened()
 {
     ui->actionConnect->setEnabled(false);
     ui->actionDisconnect->setEnabled(!ui->actionConnect->isEnabled());
-    ui->actionStart->setEnabled(activeItem != storeItem());
-    ui->actionStop->setEnabled(false);
+    // A driver repeating opened() must not hide Stop from a running recording.
+    ui->actionStart->setEnabled(startAllowed() && !acquiring);
+    ui->actionStop->setEnabled(acquiring);
     ui->actionSyncTime->setEnabled(true);
 }
 
@@ -119,12 +132,13 @@ void Widget::slotDmmClosed()
 
 void Widget::slotUSBRefreshed()
 {
-    ui->actionConnect->setEnabled(converterPresent());
+    // An open link is never opened again.
+    ui->actionConnect->setEnabled(converterPresent() && !dmmIsOpen());
 }
 
 void Widget::on_actionStart_triggered()
 {
-    if (activeItem == storeItem())
+    if (!activeItemIsMeasurement())
         return;
     acquiring = true;
     ui->actionStart->setEnabled(false);
@@ -133,14 +147,12 @@ void Widget::on_actionStart_triggered()
 
 void Widget::on_actionStop_triggered()
 {
-    acquiring = false;
-    ui->actionStart->setEnabled(dmmIsOpen());
-    ui->actionStop->setEnabled(false);
+    resetAcquisition();
 }
 
 void Widget::resetAcquisition()
 {
     acquiring = false;
-    ui->actionStart->setEnabled(dmmIsOpen());
+    ui->actionStart->setEnabled(startAllowed());
     ui->actionStop->setEnabled(false);
 }

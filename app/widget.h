@@ -108,6 +108,9 @@ private:
     void applyChartUnitMode(const QString &unit);
     bool converterPresent() const;
     bool dmmIsOpen() const;
+    bool activeItemIsMeasurement() const;
+    bool startAllowed() const;
+    QString firstFreeMeasureName() const;
     QDateTime chartTimeOf(const DmmData *data) const;
     ItemData *storeItem() const;
     QList<QAction *> actionsForRow(const QModelIndex &index) const;

@@ -181,15 +181,29 @@ private slots:
         QMetaObject::invokeMethod(fake, "setConverterPresent", Q_ARG(bool, true));
         QMetaObject::invokeMethod(fake, "emitUsbRefreshed");
         QVERIFY(w.action("actionConnect")->isEnabled());
-        // The check runs whatever the link state: unplugged while open disables Connect.
+        // While the link is open Connect stays off, whatever the ports do.
         connectAndWait(w);
-        QMetaObject::invokeMethod(fake, "setConverterPresent", Q_ARG(bool, false));
-        QMetaObject::invokeMethod(fake, "emitUsbRefreshed");
-        QVERIFY(!w.action("actionConnect")->isEnabled());
-        QMetaObject::invokeMethod(fake, "setConverterPresent", Q_ARG(bool, true));
-        QMetaObject::invokeMethod(fake, "emitUsbRefreshed");
+        w.action("actionStart")->trigger();
+        for (bool present : {false, true}) {
+            QMetaObject::invokeMethod(fake, "setConverterPresent", Q_ARG(bool, present));
+            QMetaObject::invokeMethod(fake, "emitUsbRefreshed");
+            checkStates(w, {false, true, false, true, true});
+        }
+        QCOMPARE(fake->property("openCalls").toInt(), 1);
+        QMetaObject::invokeMethod(fake, "emitClosed");
         QVERIFY(w.action("actionConnect")->isEnabled());
-        QVERIFY(w.action("actionDisconnect")->isEnabled()); // unchanged by the check
+    }
+
+    void repeatedOpenedKeepsTheRecordingStoppable()
+    {
+        WindowOnFake w;
+        connectAndWait(w);
+        w.action("actionStart")->trigger();
+        QMetaObject::invokeMethod(fake, "emitOpened"); // a driver fault
+        QVERIFY(w.window->isAcquiring());
+        checkStates(w, {false, true, false, true, true});
+        w.action("actionStop")->trigger();
+        checkStates(w, {false, true, true, false, true});
     }
 
     void actionStateTable()
