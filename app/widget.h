@@ -131,6 +131,7 @@ private:
     QTimer *m_scrollTimer = nullptr;
     // The download dialog while it is up, so that a closing link ends it.
     QPointer<DlgDownload> m_downloadDialog;
+    bool m_settingsRestored = false;
 
     IDmm *dmm = nullptr;
     IMyDmm *myDmm = nullptr;
