@@ -111,8 +111,9 @@ void Widget::slotDmmOpened()
 {
     ui->actionConnect->setEnabled(false);
     ui->actionDisconnect->setEnabled(!ui->actionConnect->isEnabled());
-    // A driver repeating opened() must not hide Stop from a running recording.
-    ui->actionStart->setEnabled(startAllowed() && !acquiring);
+    // The signal itself says the link is open. A driver repeating opened()
+    // must not hide Stop from a running recording.
+    ui->actionStart->setEnabled(activeItemIsMeasurement() && !acquiring);
     ui->actionStop->setEnabled(acquiring);
     ui->actionSyncTime->setEnabled(true);
 }
