@@ -29,13 +29,16 @@ void Widget::on_actionItemDownload_triggered()
     m_chartSource->setUnit(ui->cbbChartUnit->currentText());
     m_chartSource->setDownloadLabels(true);
     ui->chart->setSource(0, m_chartSource.get());
-    if (myDmm)
-        myDmm->requestStoreData();
 
+    // The dialog listens before the request goes out: a driver may answer, or
+    // lose its link, inside requestStoreData itself.
     auto *dialog = new DlgDownload(this);
     dialog->setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::CustomizeWindowHint);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(this, &Widget::updateDowndPos, dialog, &DlgDownload::updatePos);
+    m_downloadDialog = dialog;
+    if (myDmm)
+        myDmm->requestStoreData();
     // The dialog deletes itself when it closes.
     m_prompt->exec(*dialog);
     syncViews(); // the table and chart show every reading received

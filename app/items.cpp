@@ -11,8 +11,6 @@
 
 #include <QDebug>
 
-#include <algorithm>
-
 namespace {
 enum class RowKind
 {
@@ -100,8 +98,6 @@ void Widget::itemSetToActive(QModelIndex index)
     }
     itemModel->setData(index, true, ActiveRole);
     resetAcquisition();
-    if (activeItem == storeItem())
-        ui->actionStart->setEnabled(false);
     refreshViews();
 }
 
@@ -146,13 +142,19 @@ void Widget::newItem(QString name, ItemData::DataType type)
     slotCurrentRowChanged(index, QModelIndex());
 }
 
-void Widget::on_actionItemNew_triggered()
+QString Widget::firstFreeMeasureName() const
 {
     const QStringList names = itemNames();
-    const auto counted = std::count_if(names.cbegin(), names.cend(), [](const QString &name) {
-        return name.startsWith(QLatin1String("Measure"));
-    });
-    const QString proposal = QStringLiteral("Measure%1").arg(1 + counted);
+    for (int number = 1;; ++number) {
+        const QString name = QStringLiteral("Measure%1").arg(number);
+        if (!names.contains(name))
+            return name;
+    }
+}
+
+void Widget::on_actionItemNew_triggered()
+{
+    const QString proposal = firstFreeMeasureName();
     bool ok = false;
     const QString name = m_prompt->getText(this, QString(), tr("Name:"), proposal, &ok).trimmed();
     if (!ok || name.isEmpty())
@@ -169,14 +171,17 @@ void Widget::on_actionItemDelete_triggered()
     if (m_prompt->question(this, QString(), tr("Are you sure delete this item?"),
                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
         return;
-    // The views refer to the readings about to go: empty them first.
-    syncViews();
-    dataModel->clear();
-    ui->chart->clearPoints();
     ItemData *item = TvItemModel::itemDataAt(current);
     const bool wasActive = item == activeItem;
-    if (wasActive)
+    if (wasActive) {
+        // The views show the readings about to go: empty them first. Its
+        // recording ends as Stop ends it; an item that takes over below
+        // offers Start again.
+        dataModel->clear();
+        ui->chart->clearPoints();
         activeItem = nullptr;
+        on_actionStop_triggered();
+    }
     itemModel->removeRow(current.row(), current.parent());
     delete item;
     if (wasActive)

@@ -22,6 +22,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <cstdlib>
+
 Widget::Widget(QWidget *parent)
     : Widget(QCoreApplication::applicationDirPath(), std::make_unique<Prompt>(), parent)
 {
@@ -42,14 +44,15 @@ void Widget::construct()
 
     if (!loadPlugins()) {
         // Without all four interfaces the meter cannot be driven: say which are
-        // missing and where we looked, then leave once the event loop runs.
+        // missing and where we looked, then leave once the event loop runs,
+        // with a status that tells a calling script the start failed.
         const QString text =
             tr("The meter driver is incomplete: %1 not found in %2.")
                 .arg(m_missingInterfaces, QDir::toNativeSeparators(m_scannedDirectory));
         qCritical("%s", qPrintable(text));
         QTimer::singleShot(0, this, [this, text] {
             m_prompt->critical(this, text);
-            QCoreApplication::quit();
+            QCoreApplication::exit(EXIT_FAILURE);
         });
     }
     initObj();
@@ -196,7 +199,11 @@ void Widget::initSelf()
 void Widget::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
-    restoreSettings();
+    // Only the first show: un-minimising must keep the layout the user made since.
+    if (!m_settingsRestored) {
+        m_settingsRestored = true;
+        restoreSettings();
+    }
 }
 
 void Widget::closeEvent(QCloseEvent *event)

@@ -9,10 +9,12 @@
 #include <QList>
 #include <QMainWindow>
 #include <QModelIndex>
+#include <QPointer>
 
 #include <memory>
 
 class DataModel;
+class DlgDownload;
 class DmmData;
 class IDmm;
 class IMyDmm;
@@ -108,6 +110,9 @@ private:
     void applyChartUnitMode(const QString &unit);
     bool converterPresent() const;
     bool dmmIsOpen() const;
+    bool activeItemIsMeasurement() const;
+    bool startAllowed() const;
+    QString firstFreeMeasureName() const;
     ItemData *storeItem() const;
     QList<QAction *> actionsForRow(const QModelIndex &index) const;
     QStringList itemNames() const;
@@ -136,6 +141,9 @@ private:
     bool m_panelPending = false;
     // The active item's readings as the chart's points.
     std::unique_ptr<ItemChartSource> m_chartSource;
+    // The download dialog while it is up, so that a closing link ends it.
+    QPointer<DlgDownload> m_downloadDialog;
+    bool m_settingsRestored = false;
 
     IDmm *dmm = nullptr;
     IMyDmm *myDmm = nullptr;

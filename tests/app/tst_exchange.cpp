@@ -213,6 +213,21 @@ private slots:
         w.prompt->fileNames.enqueue(xls);
         w.action("actionImport")->trigger();
         QCOMPARE(w.window->activeItemData()->name(), QStringLiteral("Import2"));
+
+        // An imported item takes no live readings: Start stays off after the
+        // import, a rename and a new link, and does nothing when forced.
+        QVERIFY(!w.action("actionStart")->isEnabled());
+        w.prompt->texts.enqueue(QStringLiteral("Span B"));
+        w.action("actionItemRename")->trigger();
+        QVERIFY(!w.action("actionStart")->isEnabled());
+        QMetaObject::invokeMethod(fake, "emitClosed");
+        w.action("actionConnect")->trigger();
+        QTRY_VERIFY(w.action("actionDisconnect")->isEnabled());
+        QVERIFY(!w.action("actionStart")->isEnabled());
+        w.action("actionStart")->setEnabled(true);
+        w.action("actionStart")->trigger();
+        QVERIFY(!w.window->isAcquiring());
+        QVERIFY(!w.action("actionStop")->isEnabled());
     }
 
     void storedReadingsRoundTripWithTheirMinuteTimes()
