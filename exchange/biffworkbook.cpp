@@ -16,10 +16,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <iconv.h>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -393,8 +393,7 @@ QString errorText(quint8 code)
     }
 }
 
-// A kept cell before it becomes a QVariant: 16 bytes whatever it holds, all
-// zero for no cell, so that a sheet's cells can start as zeroed memory.
+// A kept cell before it becomes a QVariant: 16 bytes whatever it holds.
 struct RawCell
 {
     enum Kind : quint8
@@ -430,40 +429,55 @@ struct RawCell
     }
 };
 
-// Columns A..E of every row a sheet can have, zeroed memory to begin with:
-// pages are only taken as rows are filled.
+// Columns A..E of the rows of one sheet, in blocks of rows taken as the
+// rows are filled: memory follows the rows a sheet uses, 5 MB at most.
 class SheetGrid
 {
 public:
     static constexpr quint32 kRows = 65536;
+    static constexpr quint32 kBlockRows = 1024;
 
-    SheetGrid()
-        : m_cells(
-              static_cast<RawCell *>(std::calloc(size_t(kRows) * kKeptColumns, sizeof(RawCell))))
+    // Null when there is no memory for the row's block.
+    RawCell *row(quint32 r)
     {
+        std::unique_ptr<RawCell[]> &block = m_blocks[r / kBlockRows];
+        if (!block) {
+            block.reset(new (std::nothrow) RawCell[size_t(kBlockRows) * kKeptColumns]);
+            if (!block)
+                return nullptr;
+            std::fill_n(block.get(), size_t(kBlockRows) * kKeptColumns, RawCell::empty());
+        }
+        return block.get() + size_t(r % kBlockRows) * kKeptColumns;
     }
-    ~SheetGrid() { std::free(m_cells); }
-    SheetGrid(const SheetGrid &) = delete;
-    SheetGrid &operator=(const SheetGrid &) = delete;
-
-    bool valid() const { return m_cells; }
-    RawCell *row(quint32 r) { return m_cells + size_t(r) * kKeptColumns; }
-    void set(quint32 r, quint32 c, const RawCell &cell)
+    // Null for rows of a block never filled.
+    const RawCell *peek(quint32 r) const
     {
-        row(r)[c] = cell;
+        const std::unique_ptr<RawCell[]> &block = m_blocks[r / kBlockRows];
+        return block ? block.get() + size_t(r % kBlockRows) * kKeptColumns : nullptr;
+    }
+    bool set(quint32 r, quint32 c, const RawCell &cell)
+    {
+        RawCell *cells = row(r);
+        if (!cells)
+            return false;
+        cells[c] = cell;
         if (m_rows <= r)
             m_rows = r + 1;
+        return true;
     }
     quint32 rows() const { return m_rows; }
     void clear()
     {
-        std::memset(static_cast<void *>(m_cells), 0,
-                    size_t(m_rows) * kKeptColumns * sizeof(RawCell));
+        for (quint32 r = 0; r < m_rows; r += kBlockRows) {
+            if (m_blocks[r / kBlockRows])
+                std::fill_n(m_blocks[r / kBlockRows].get(), size_t(kBlockRows) * kKeptColumns,
+                            RawCell::empty());
+        }
         m_rows = 0;
     }
 
 private:
-    RawCell *m_cells;
+    std::unique_ptr<RawCell[]> m_blocks[kRows / kBlockRows];
     quint32 m_rows = 0;
 };
 
@@ -659,8 +673,7 @@ bool BiffReaderPrivate::put(quint32 row, quint32 col, const RawCell &cell)
     if (col >= quint32(kKeptColumns))
         return true;
     // Of two cells at one place the later one counts.
-    grid->set(row, col, cell);
-    return true;
+    return grid->set(row, col, cell) || fail(QStringLiteral("no memory for a sheet"));
 }
 
 RawCell BiffReaderPrivate::inlineText(const std::u16string &text)
@@ -834,11 +847,8 @@ bool BiffReaderPrivate::readSheet(int sheet, const BiffReader::RowFn &rows)
         return fail(
             QStringLiteral("sheet %1 does not start where the workbook says").arg(sheet + 1));
 
-    if (!grid) {
+    if (!grid)
         grid = std::make_unique<SheetGrid>();
-        if (!grid->valid())
-            return fail(QStringLiteral("no memory for a sheet"));
-    }
     grid->clear();
     sheetTexts.clear();
     pendingString = false;
@@ -868,7 +878,11 @@ bool BiffReaderPrivate::readSheet(int sheet, const BiffReader::RowFn &rows)
         cells.append(QVariant());
     const quint32 rowCount = grid->rows();
     for (quint32 row = 0; row < rowCount; ++row) {
-        const RawCell *raw = grid->row(row);
+        const RawCell *raw = grid->peek(row);
+        if (!raw) {
+            row += SheetGrid::kBlockRows - 1 - row % SheetGrid::kBlockRows; // an empty block
+            continue;
+        }
         bool any = false;
         for (int c = 0; c < kKeptColumns; ++c)
             any = any || raw[c].kind != RawCell::Empty;

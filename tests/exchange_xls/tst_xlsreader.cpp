@@ -48,6 +48,7 @@ private slots:
     void ownShortRowsAreReadAsFiveCells();
     void isoTimeTextsOfOtherWriters_data();
     void isoTimeTextsOfOtherWriters();
+    void rowsFarApartAndOutOfOrder();
     void millionRowsStreamInOrder();
     void craftedWideRowsUnderAMemoryLimit_data();
     void craftedWideRowsUnderAMemoryLimit();
@@ -291,6 +292,28 @@ void TestXlsReader::isoTimeTextsOfOtherWriters()
         QCOMPARE(d->dateTime(), expected.at(i));
         QCOMPARE(d->dateTime().offsetFromUtc(), expected.at(i).offsetFromUtc());
     }
+}
+
+// Writers may leave rows out and put cells in any order; the later of two
+// cells at one place counts.
+void TestXlsReader::rowsFarApartAndOutOfOrder()
+{
+    BiffBuilder b;
+    const quint16 general = b.addXf(0);
+    b.addSheet(QStringLiteral("Sheet1"));
+    b.label(0, 0, general, QStringLiteral("No."));
+    b.rk(40000, 0, general, 3);
+    b.rk(3, 0, general, 1);
+    b.rk(5000, 0, general, 9);
+    b.label(5000, 4, general, QStringLiteral("1550nm"));
+    b.rk(5000, 0, general, 2);
+    QVERIFY(b.write(path("apart.xls")));
+    const xls::ReadResult r = xls::readRows(path("apart.xls"));
+    QCOMPARE(r.status, xls::ReadStatus::Ok);
+    QCOMPARE(r.rows.size(), 3);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(r.rows.at(i).at(0).toString(), QString::number(i + 1));
+    QCOMPARE(r.rows.at(1).at(4).toString(), QStringLiteral("1550nm"));
 }
 
 // A million readings (16 sheets) come out whole and in order, row by row.
