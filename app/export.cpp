@@ -163,7 +163,7 @@ void Widget::exportPdf()
     QProgressDialog progress(tr("Writing the report..."), tr("Cancel"), 0, dataModel->rowCount(),
                              this);
     progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(1000);
+    progress.setMinimumDuration(m_progressDelayMs);
     progress.setAutoClose(false);
     progress.setAutoReset(false);
     progress.setValue(0);
