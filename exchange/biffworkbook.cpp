@@ -975,6 +975,9 @@ QString numberText(double v)
     const double a = std::abs(v);
     if (v == 0.0)
         return QStringLiteral("0");
+    // Whole numbers (row numbers, counts) the quick way: the same digits.
+    if (a < 1e15 && v == std::trunc(v))
+        return QString::number(qint64(v));
     if (a >= 1e-6 && a < 1e15)
         return QString::number(v, 'f', QLocale::FloatingPointShortest);
     return QString::number(v, 'g', QLocale::FloatingPointShortest);
