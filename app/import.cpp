@@ -1,11 +1,17 @@
 // Import of a spreadsheet into a new item.
 #include "widget.h"
 
+#include "datamodel.h"
+#include "dmmchart.h"
 #include "dmmdata.h"
 #include "importrow.h"
 #include "prompt.h"
+#include "tvitemmodel.h"
 #include "widgetform.h"
 #include "xlsreader.h"
+
+#include <QPersistentModelIndex>
+#include <QStandardItem>
 
 void Widget::on_actionImport_triggered()
 {
@@ -18,42 +24,70 @@ void Widget::importSpreadsheet()
         this, tr("Import the datas from a excel file."), QString(), tr("Excel File(*.xls)"));
     if (fileName.isEmpty())
         return;
-
-    ui->tvItems->setEnabled(false);
-    const xls::ReadResult sheet = xls::readRows(fileName);
-    if (sheet.status == xls::ReadStatus::ReaderUnavailable) {
-        ui->tvItems->setEnabled(true);
+    if (!xls::readerAvailable()) {
         m_prompt->information(
             this, tr("The datas is imported failed, your computer may not have installed excel."));
         return;
     }
-    if (sheet.status == xls::ReadStatus::OpenFailed) {
-        // Nothing readable: no item is made for it.
-        qWarning("Spreadsheet import failed: %s", qPrintable(sheet.errorMessage));
+
+    ui->tvItems->setEnabled(false);
+    ItemData *const previous = activeItem;
+    const QPersistentModelIndex previousCurrent = ui->tvItems->currentIndex();
+    const QString name = nextImportName(itemNames());
+    ItemData *item = nullptr;
+    // The item is made with the first row, so that a file that is no
+    // workbook makes none; rows go into it as they are read.
+    auto makeItem = [&] {
+        newItem(name, ItemData::Import);
+        applyChartUnitMode(ui->cbbChartUnit->currentText());
+        item = activeItem;
+    };
+    const xls::ReadSummary read = xls::readTable(fileName, [&](const QVariantList &cells) {
+        if (!item)
+            makeItem();
+        if (item)
+            item->addData(readingFromRow(cells));
+    });
+
+    if (read.status != xls::ReadStatus::Ok) {
+        // A failure part way leaves no half-imported item behind: the new
+        // item goes again and the item that was active before is again.
+        qWarning("Spreadsheet import failed: %s", qPrintable(read.errorMessage));
+        if (item) {
+            dataModel->clear();
+            ui->chart->clearPoints();
+            activeItem = nullptr;
+            for (int row = 0; row < liveGroupItem->rowCount(); ++row) {
+                if (TvItemModel::itemDataAt(liveGroupItem->child(row)->index()) == item) {
+                    liveGroupItem->removeRow(row);
+                    break;
+                }
+            }
+            delete item;
+            // The store group's own item or any item below a group.
+            for (int top = 0; previous && top < itemModel->rowCount(); ++top) {
+                const QModelIndex group = itemModel->index(top, 0);
+                if (TvItemModel::itemDataAt(group) == previous)
+                    itemSetToActive(group);
+                for (int row = 0; row < itemModel->rowCount(group); ++row) {
+                    const QModelIndex index = itemModel->index(row, 0, group);
+                    if (TvItemModel::itemDataAt(index) == previous)
+                        itemSetToActive(index);
+                }
+            }
+            if (previousCurrent.isValid()) {
+                ui->tvItems->setCurrentIndex(previousCurrent);
+                slotCurrentRowChanged(previousCurrent, QModelIndex());
+            }
+        }
         ui->tvItems->setEnabled(true);
         m_prompt->information(this, tr("The datas is imported failed."));
         return;
     }
 
-    const QString name = nextImportName(itemNames());
-    newItem(name, ItemData::Import);
-    applyChartUnitMode(ui->cbbChartUnit->currentText());
-    if (activeItem && activeItem->type() == ItemData::Import) {
-        for (const QVariantList &row : sheet.rows) {
-            if (DmmData *reading = readingFromRow(row))
-                activeItem->addData(reading);
-        }
-    }
-    if (sheet.skippedRows > 0)
-        qWarning("Spreadsheet import: %d rows with fewer than five cells were skipped.",
-                 sheet.skippedRows);
-
+    if (!item)
+        makeItem(); // a sheet holding only its header row
     ui->tvItems->setEnabled(true);
     refreshViews();
-    if (sheet.status == xls::ReadStatus::ReadFailed) {
-        qWarning("Spreadsheet import stopped early: %s", qPrintable(sheet.errorMessage));
-        m_prompt->information(this, tr("The datas is imported failed."));
-    } else {
-        m_prompt->information(this, tr("The datas is imported successfully."));
-    }
+    m_prompt->information(this, tr("The datas is imported successfully."));
 }

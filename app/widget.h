@@ -59,6 +59,8 @@ public:
     void setPrompt(std::unique_ptr<Prompt> prompt);
     // How long the export dispatcher lets the event loop run before exporting.
     void setEventPassMs(int ms) { m_eventPassMs = ms; }
+    // How long a report runs before its progress dialog shows.
+    void setProgressDelayMs(int ms) { m_progressDelayMs = ms; }
 
 signals:
     void updateDowndPos(int total, int pos);
@@ -135,6 +137,7 @@ private:
     QString m_missingInterfaces;
     QString m_scannedDirectory;
     int m_eventPassMs = 300;
+    int m_progressDelayMs = 1000;
     QTimer *m_scrollTimer = nullptr;
     QTimer *m_viewSyncTimer = nullptr;
     QElapsedTimer m_sinceViewSync;

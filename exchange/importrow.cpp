@@ -21,9 +21,12 @@ QDateTime timeFromCell(const QVariant &cell)
     }
     QDate date;
     QTime time;
-    if (!xls::parseTimestamp(cell.toString(), &date, &time))
-        return QDateTime();
-    return QDateTime(date, time);
+    if (xls::parseTimestamp(cell.toString(), &date, &time))
+        return QDateTime(date, time);
+    // Anything else a text may hold as Qt reads ISO 8601 ("2024-05-01T12:34:56",
+    // with fractions of a second or a zone), which is what converting the
+    // cell to a date-time accepts.
+    return cell.toDateTime();
 }
 
 // C-locale decimal number; anything else, infinities and NaN included, is 0.

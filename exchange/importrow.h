@@ -20,7 +20,9 @@ class DmmData;
 // - WaveLength drops its last two characters ("nm") and is read as a decimal
 //   integer (0 otherwise), kept to its low 16 bits.
 // - Time is a date-time cell, or a text "yyyy-MM-dd hh:mm:ss" or
-//   "yyyy-MM-dd hh:mm"; anything else leaves the time null.
+//   "yyyy-MM-dd hh:mm", or any other text Qt reads as an ISO 8601 date-time
+//   ("2024-05-01T12:34:56", "2024-05-01T12:34:56.5+02:00"; a zone is kept);
+//   anything else leaves the time null.
 //
 // The caller owns the returned reading. Missing cells count as empty.
 DmmData *readingFromRow(const QVariantList &row);

@@ -1,4 +1,5 @@
 #include "pdfreport.h"
+#include "tablesource.h"
 
 #include <QBuffer>
 #include <QDateTime>
@@ -180,6 +181,7 @@ private slots:
     void lastPageGeometry();
     void exactlyOnePageOfReadings();
     void storedReadingsShowRecordNumberAndMinute();
+    void rowSourcePrintsWhatTheTablePrints();
     void emptyTableGivesOneLabelledPage();
     void unwritablePathFailsAndLeavesNothing_data();
     void unwritablePathFailsAndLeavesNothing();
@@ -489,6 +491,23 @@ void TestPdfReport::storedReadingsShowRecordNumberAndMinute()
     QCOMPARE(rows, (QStringList{QStringLiteral("500 2024-03-05 14:07 -3.100 dBm 1550nm"),
                                 QStringLiteral("501 2024-03-05 14:08 -3.101 dBm 1550nm"),
                                 QStringLiteral("502 2024-03-05 14:09 -3.102 dBm 1550nm")}));
+}
+
+// A row source (here over the same table) prints the same lines: times with
+// seconds or minutes as the table shows them.
+void TestPdfReport::rowSourcePrintsWhatTheTablePrints()
+{
+    for (bool stored : {false, true}) {
+        const auto model = readingTable(40, stored);
+        const QString fromModel = m_dir.filePath(QStringLiteral("model.pdf"));
+        const QString fromSource = m_dir.filePath(QStringLiteral("source.pdf"));
+        QVERIFY(pdf::writeReport(fromModel, *model, reportColumns()));
+        QVERIFY(pdf::writeReport(fromSource, ModelTableSource(*model), reportColumns()));
+        QCOMPARE(pdfPageCount(fromSource), pdfPageCount(fromModel));
+        for (int page = 2; page <= pdfPageCount(fromModel); ++page)
+            QCOMPARE(readingLines(pageText(fromSource, page)),
+                     readingLines(pageText(fromModel, page)));
+    }
 }
 
 void TestPdfReport::emptyTableGivesOneLabelledPage()
