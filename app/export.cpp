@@ -6,6 +6,7 @@
 #include "dmmchart.h"
 #include "pdfreport.h"
 #include "prompt.h"
+#include "readingtablesource.h"
 #include "widgetform.h"
 #include "xlswriter.h"
 
@@ -144,7 +145,8 @@ void Widget::exportSpreadsheet()
         return;
     }
     QString error;
-    if (xls::writeTable(QDir::toNativeSeparators(fileName), sheetHeaders(), *dataModel, &error)) {
+    if (xls::writeTable(QDir::toNativeSeparators(fileName), sheetHeaders(),
+                        ReadingTableSource(*dataModel), &error)) {
         m_prompt->information(this, tr("The datas is exported successfully."));
     } else {
         qWarning("Spreadsheet export failed: %s", qPrintable(error));
@@ -178,7 +180,8 @@ void Widget::exportPdf()
     };
 
     QString error;
-    const bool ok = pdf::writeReport(fileName, *dataModel, reportColumns, onProgress, &error);
+    const bool ok = pdf::writeReport(fileName, ReadingTableSource(*dataModel), reportColumns,
+                                     onProgress, &error);
     // The dialog goes before any message box appears.
     progress.hide();
     progress.reset();

@@ -3,9 +3,9 @@
 
 #include "datamodel.h"
 #include "dmmchart.h"
-#include "dmmdata.h"
 #include "importrow.h"
 #include "prompt.h"
+#include "reading.h"
 #include "tvitemmodel.h"
 #include "widgetform.h"
 #include "xlsreader.h"
@@ -46,7 +46,7 @@ void Widget::importSpreadsheet()
         if (!item)
             makeItem();
         if (item)
-            item->addData(readingFromRow(cells));
+            item->addReading(readingOfRow(cells));
     });
 
     if (read.status != xls::ReadStatus::Ok) {

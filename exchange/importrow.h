@@ -5,6 +5,7 @@
 #include <QVariantList>
 
 class DmmData;
+struct Reading;
 
 // Turns one row of an imported sheet (cells A..E: No., Time, Value, Unit,
 // WaveLength) into a reading.
@@ -24,7 +25,9 @@ class DmmData;
 //   ("2024-05-01T12:34:56", "2024-05-01T12:34:56.5+02:00"; a zone is kept);
 //   anything else leaves the time null.
 //
-// The caller owns the returned reading. Missing cells count as empty.
+// Missing cells count as empty.
+Reading readingOfRow(const QVariantList &row);
+// The same as a new DmmData, which the caller owns.
 DmmData *readingFromRow(const QVariantList &row);
 
 // "Import%1" with %1 = 1 + the number of names starting with "Import"

@@ -1,5 +1,6 @@
 #include "tablesource.h"
 
+#include "walltime.h"
 #include "xlsdatetime.h"
 
 #include <QAbstractItemModel>
@@ -13,7 +14,6 @@ namespace {
 constexpr qint64 kMsecsPerDay = 86400000;
 // 1970-01-01 as a Julian day: wall-clock days count from there.
 constexpr qint64 kEpochJulianDay = 2440588;
-constexpr qint64 kQuarterHour = 15 * 60 * 1000;
 
 qint64 floorDiv(qint64 a, qint64 b)
 {
@@ -122,12 +122,10 @@ qint64 wallClockMsecs(const QDate &date, const QTime &time)
 
 QString wallClockText(qint64 wallMsecs, bool seconds)
 {
-    const qint64 days = floorDiv(wallMsecs, kMsecsPerDay);
-    const QDate date = QDate::fromJulianDay(days + kEpochJulianDay);
-    const QTime time = QTime::fromMSecsSinceStartOfDay(int(wallMsecs - days * kMsecsPerDay));
-    return QDateTime(date, time, Qt::UTC)
-        .toString(seconds ? QStringLiteral("yyyy-MM-dd hh:mm:ss")
-                          : QStringLiteral("yyyy-MM-dd hh:mm"));
+    WallTime time;
+    time.ms = wallMsecs;
+    time.spec = WallTime::Local;
+    return time.toString(seconds);
 }
 
 bool wallClockInSheetRange(qint64 wallMsecs)
@@ -135,22 +133,4 @@ bool wallClockInSheetRange(qint64 wallMsecs)
     static const qint64 first = wallClockMsecs(QDate(1900, 1, 1), QTime(0, 0));
     static const qint64 last = wallClockMsecs(QDate(10000, 1, 1), QTime(0, 0));
     return wallMsecs >= first && wallMsecs < last;
-}
-
-qint64 WallClock::fromEpochMsecs(qint64 epochMsecs)
-{
-    auto offsetAt = [](qint64 ms) {
-        return qint64(QDateTime::fromMSecsSinceEpoch(ms, Qt::LocalTime).offsetFromUtc()) * 1000;
-    };
-    const qint64 bucket = floorDiv(epochMsecs, kQuarterHour);
-    if (bucket != m_bucket) {
-        // The offset is the same all through the quarter when it is the
-        // same at both ends; otherwise a change falls inside it and each
-        // time is looked up alone.
-        m_bucket = bucket;
-        const qint64 start = bucket * kQuarterHour;
-        m_offset = offsetAt(start);
-        m_cached = offsetAt(start + kQuarterHour - 1) == m_offset;
-    }
-    return epochMsecs + (m_cached ? m_offset : offsetAt(epochMsecs));
 }

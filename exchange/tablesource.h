@@ -14,7 +14,7 @@ class QAbstractItemModel;
 // A time is held as its local calendar date and time of day, counted in
 // milliseconds from 1970-01-01 00:00 of that same calendar ("wall-clock
 // milliseconds"): no time zone is involved, so a spreadsheet's serial day
-// follows by arithmetic alone. WallClock turns epoch milliseconds into it.
+// follows by arithmetic alone (as WallTime keeps a reading's time).
 struct TableCell
 {
     enum Kind : quint8
@@ -92,18 +92,3 @@ qint64 wallClockMsecs(const QDate &date, const QTime &time);
 QString wallClockText(qint64 wallMsecs, bool seconds);
 // Whether a spreadsheet of the 1900 date system can hold the time.
 bool wallClockInSheetRange(qint64 wallMsecs);
-
-// Local wall-clock milliseconds of epoch milliseconds, as
-// QDateTime::fromMSecsSinceEpoch(ms).toString() would show them, but fast for
-// times that follow one another: the offset from UTC is looked up once per
-// quarter of an hour. Not thread-safe; each user keeps its own.
-class WallClock
-{
-public:
-    qint64 fromEpochMsecs(qint64 epochMsecs);
-
-private:
-    qint64 m_bucket = -1;
-    bool m_cached = false;
-    qint64 m_offset = 0;
-};
