@@ -11,7 +11,6 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
-#include <QDesktopWidget>
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -182,7 +181,9 @@ void Widget::initSelf()
 {
     setWindowTitle(QStringLiteral("%1 v%2 ").arg(QStringLiteral("KV930"), QStringLiteral("1.0")));
     resize(1000, 600);
-    const QRect desktop = QApplication::desktop()->geometry();
+    // The whole desktop, across all screens, as Qt 5's desktop widget had it.
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const QRect desktop = screen ? screen->virtualGeometry() : QRect(0, 0, width(), height());
     move((desktop.width() - width()) / 2, (desktop.height() - height()) / 2);
 }
 

@@ -143,7 +143,7 @@ bool parseTimeText(const QString &text, double *serial)
 
 bool isNumberType(const QVariant &v)
 {
-    switch (int(v.type())) {
+    switch (v.userType()) {
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::LongLong:
@@ -270,10 +270,10 @@ private:
             if (c == 1) {
                 double serial = 0;
                 bool isTime = false;
-                if (v.type() == QVariant::DateTime) {
+                if (v.userType() == QMetaType::QDateTime) {
                     const QDateTime dt = v.toDateTime();
                     isTime = toSerial(dt.date(), dt.time(), &serial);
-                } else if (v.type() == QVariant::String) {
+                } else if (v.userType() == QMetaType::QString) {
                     isTime = parseTimeText(v.toString(), &serial);
                 }
                 if (isTime) {

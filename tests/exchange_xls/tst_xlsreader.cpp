@@ -63,7 +63,7 @@ void TestXlsReader::libreOfficeTypedColumns()
     for (int i = 0; i < r.rows.size(); ++i) {
         const QVariantList &row = r.rows.at(i);
         QCOMPARE(row.at(0).toString(), QString::number(i + 1));
-        QCOMPARE(row.at(1).type(), QVariant::DateTime);
+        QCOMPARE(row.at(1).userType(), int(QMetaType::QDateTime));
         QCOMPARE(row.at(1).toDateTime(), csvTime(i));
         QCOMPARE(row.at(2).toString(), kValues.at(i));
         QCOMPARE(row.at(3).toString(), kUnits.at(i));
@@ -99,7 +99,7 @@ void TestXlsReader::gnumericOwnTypes()
         QCOMPARE(row.at(0).toString(), QString::number(i + 1));
         // Gnumeric gives the times a date-only format; the time of day is
         // still in the cell and must not get lost.
-        QCOMPARE(row.at(1).type(), QVariant::DateTime);
+        QCOMPARE(row.at(1).userType(), int(QMetaType::QDateTime));
         QCOMPARE(row.at(1).toDateTime(), csvTime(i));
         QCOMPARE(row.at(2).toString(), values.at(i));
         QCOMPARE(row.at(3).toString(), kUnits.at(i));
