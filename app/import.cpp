@@ -18,7 +18,11 @@ void Widget::importSpreadsheet()
         this, tr("Import the datas from a excel file."), QString(), tr("Excel File(*.xls)"));
     if (fileName.isEmpty())
         return;
+    importFile(fileName);
+}
 
+void Widget::importFile(const QString &fileName)
+{
     ui->tvItems->setEnabled(false);
     const xls::ReadResult sheet = xls::readRows(fileName);
     if (sheet.status == xls::ReadStatus::ReaderUnavailable) {

@@ -1,13 +1,27 @@
+#include "commandline.h"
 #include "kv930resources.h"
+#include "prompt.h"
+#include "termination.h"
 #include "widget.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
+    QCoreApplication::setApplicationName(QStringLiteral("kv930"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KV930_VERSION));
+    const CommandLine commandLine = parseCommandLine(commandLineArguments(argc, argv));
+    if (commandLine.outcome != CommandLine::Outcome::Run) {
+        // Help, version and usage errors need no display.
+        QCoreApplication app(argc, argv);
+        return finishCommandLine(commandLine);
+    }
+
     QApplication a(argc, argv);
     kv930InitResources();
-    Widget w;
+    closeWindowsOnTerminationSignals();
+    Widget w(QCoreApplication::applicationDirPath(), commandLine.options,
+             std::make_unique<Prompt>());
     w.show();
     return a.exec();
 }

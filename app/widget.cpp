@@ -26,8 +26,14 @@ Widget::Widget(QWidget *parent)
 }
 
 Widget::Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt, QWidget *parent)
+    : Widget(applicationDir, StartOptions(), std::move(prompt), parent)
+{
+}
+
+Widget::Widget(const QString &applicationDir, const StartOptions &options,
+               std::unique_ptr<Prompt> prompt, QWidget *parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::Widget>()), m_prompt(std::move(prompt)),
-      m_applicationDir(applicationDir)
+      m_applicationDir(applicationDir), m_startOptions(options)
 {
     if (!m_prompt)
         m_prompt = std::make_unique<Prompt>();
@@ -54,6 +60,13 @@ void Widget::construct()
     initWidget();
     initSelf();
     initConnec();
+
+    // A file named on the command line is imported once the window is up,
+    // unless the program is about to leave for want of drivers.
+    if (!m_startOptions.importFile.isEmpty() && pluginsComplete()) {
+        const QString file = m_startOptions.importFile;
+        QTimer::singleShot(0, this, [this, file] { importFile(file); });
+    }
 }
 
 Widget::~Widget()

@@ -2,6 +2,7 @@
 
 #include "itemdata.h"
 #include "reportcolumn.h"
+#include "startoptions.h"
 
 #include <QDateTime>
 #include <QIcon>
@@ -41,6 +42,10 @@ public:
     // <applicationDir>/Lib, options.xml beside them) and another prompt.
     Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt,
            QWidget *parent = nullptr);
+    // The same, started as the command line asks: drivers from another folder,
+    // a file to import once the event loop runs.
+    Widget(const QString &applicationDir, const StartOptions &options,
+           std::unique_ptr<Prompt> prompt, QWidget *parent = nullptr);
     ~Widget() override;
 
     // Read-only views of the state, for tests and diagnostics.
@@ -55,6 +60,9 @@ public:
     void setPrompt(std::unique_ptr<Prompt> prompt);
     // How long the export dispatcher lets the event loop run before exporting.
     void setEventPassMs(int ms) { m_eventPassMs = ms; }
+    // Imports fileName into a new item as the Import action does after its
+    // file dialog, with the same messages.
+    void importFile(const QString &fileName);
 
 signals:
     void updateDowndPos(int total, int pos);
@@ -119,6 +127,7 @@ private:
     std::unique_ptr<Ui::Widget> ui;
     std::unique_ptr<Prompt> m_prompt;
     QString m_applicationDir;
+    StartOptions m_startOptions;
     QString m_missingInterfaces;
     QString m_scannedDirectory;
     int m_eventPassMs = 300;
