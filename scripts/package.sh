@@ -49,7 +49,8 @@ cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 version=$(cache CMAKE_PROJECT_VERSION)
 [ -n "$version" ] || { echo "no version in $build/CMakeCache.txt" >&2; exit 1; }
 arch=$(dpkg --print-architecture)
-maintainer="KV930 developers <kv930-developers@users.noreply.github.com>"
+# Who answers for the package; set KV930_MAINTAINER when publishing it.
+maintainer=${KV930_MAINTAINER:-"KV930 developers <kv930@example.org>"}
 # Reproducible dates: the last commit's, where there is one.
 epoch=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)}
 
