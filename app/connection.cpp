@@ -23,7 +23,9 @@ constexpr quint16 ConverterProductId = 0x7523;
 
 bool Widget::loadPlugins()
 {
-    const PluginBinding binding = scanPlugins(m_applicationDir);
+    const PluginBinding binding = m_startOptions.driverFolder.isEmpty()
+                                      ? scanPlugins(m_applicationDir)
+                                      : scanPluginFolder(m_startOptions.driverFolder);
     serialDevice = binding.serialDevice;
     rs232Vir = binding.rs232Vir;
     dmm = binding.dmm;

@@ -24,6 +24,11 @@ void Widget::importSpreadsheet()
         this, tr("Import the datas from a excel file."), QString(), tr("Excel File(*.xls)"));
     if (fileName.isEmpty())
         return;
+    importFile(fileName);
+}
+
+void Widget::importFile(const QString &fileName)
+{
     if (!xls::readerAvailable()) {
         m_prompt->information(
             this, tr("The datas is imported failed, your computer may not have installed excel."));

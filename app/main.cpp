@@ -1,4 +1,7 @@
+#include "commandline.h"
 #include "kv930resources.h"
+#include "prompt.h"
+#include "termination.h"
 #include "widget.h"
 
 #include <QApplication>
@@ -11,9 +14,20 @@ int main(int argc, char *argv[])
     // counts where times are made by the million (importing long tables).
     if (!qEnvironmentVariableIsSet("TZ"))
         qputenv("TZ", ":/etc/localtime");
+    QCoreApplication::setApplicationName(QStringLiteral("kv930"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KV930_VERSION));
+    const CommandLine commandLine = parseCommandLine(commandLineArguments(argc, argv));
+    if (commandLine.outcome != CommandLine::Outcome::Run) {
+        // Help, version and usage errors need no display.
+        QCoreApplication app(argc, argv);
+        return finishCommandLine(commandLine);
+    }
+
     QApplication a(argc, argv);
     kv930InitResources();
-    Widget w;
+    closeWindowsOnTerminationSignals();
+    Widget w(QCoreApplication::applicationDirPath(), commandLine.options,
+             std::make_unique<Prompt>());
     w.show();
     return a.exec();
 }

@@ -12,7 +12,6 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
-#include <QDesktopWidget>
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -30,8 +29,15 @@ Widget::Widget(QWidget *parent)
 }
 
 Widget::Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt, QWidget *parent)
+    : Widget(applicationDir, StartOptions(), std::move(prompt), parent)
+{
+}
+
+Widget::Widget(const QString &applicationDir, const StartOptions &options,
+               std::unique_ptr<Prompt> prompt, QWidget *parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::Widget>()), m_prompt(std::move(prompt)),
-      m_applicationDir(applicationDir), m_chartSource(std::make_unique<ItemChartSource>())
+      m_applicationDir(applicationDir), m_startOptions(options),
+      m_chartSource(std::make_unique<ItemChartSource>())
 {
     if (!m_prompt)
         m_prompt = std::make_unique<Prompt>();
@@ -59,6 +65,13 @@ void Widget::construct()
     initWidget();
     initSelf();
     initConnec();
+
+    // A file named on the command line is imported once the window is up,
+    // unless the program is about to leave for want of drivers.
+    if (!m_startOptions.importFile.isEmpty() && pluginsComplete()) {
+        const QString file = m_startOptions.importFile;
+        QTimer::singleShot(0, this, [this, file] { importFile(file); });
+    }
 }
 
 Widget::~Widget()
@@ -192,7 +205,9 @@ void Widget::initSelf()
 {
     setWindowTitle(QStringLiteral("%1 v%2 ").arg(QStringLiteral("KV930"), QStringLiteral("1.0")));
     resize(1000, 600);
-    const QRect desktop = QApplication::desktop()->geometry();
+    // The whole desktop, across all screens, as Qt 5's desktop widget had it.
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const QRect desktop = screen ? screen->virtualGeometry() : QRect(0, 0, width(), height());
     move((desktop.width() - width()) / 2, (desktop.height() - height()) / 2);
 }
 

@@ -2,6 +2,7 @@
 
 #include "itemdata.h"
 #include "reportcolumn.h"
+#include "startoptions.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -45,6 +46,10 @@ public:
     // <applicationDir>/Lib, options.xml beside them) and another prompt.
     Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt,
            QWidget *parent = nullptr);
+    // The same, started as the command line asks: drivers from another folder,
+    // a file to import once the event loop runs.
+    Widget(const QString &applicationDir, const StartOptions &options,
+           std::unique_ptr<Prompt> prompt, QWidget *parent = nullptr);
     ~Widget() override;
 
     // Read-only views of the state, for tests and diagnostics.
@@ -61,6 +66,9 @@ public:
     void setEventPassMs(int ms) { m_eventPassMs = ms; }
     // How long a report runs before its progress dialog shows.
     void setProgressDelayMs(int ms) { m_progressDelayMs = ms; }
+    // Imports fileName into a new item as the Import action does after its
+    // file dialog, with the same messages.
+    void importFile(const QString &fileName);
 
 signals:
     void updateDowndPos(int total, int pos);
@@ -134,6 +142,7 @@ private:
     std::unique_ptr<Ui::Widget> ui;
     std::unique_ptr<Prompt> m_prompt;
     QString m_applicationDir;
+    StartOptions m_startOptions;
     QString m_missingInterfaces;
     QString m_scannedDirectory;
     int m_eventPassMs = 300;

@@ -12,7 +12,7 @@ namespace {
 
 QDateTime timeFromCell(const QVariant &cell)
 {
-    switch (int(cell.type())) {
+    switch (cell.userType()) {
     case QMetaType::QDateTime:
         return cell.toDateTime();
     case QMetaType::QDate:

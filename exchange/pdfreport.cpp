@@ -64,7 +64,7 @@ Layout computeLayout(int pageWidth, int pageHeight, int rowHeight, int rowCount,
     const int rows = std::max(0, rowCount);
     layout.tablePages = rows / layout.rowsPerPage + (rows % layout.rowsPerPage ? 1 : 0);
 
-    const int printed = std::max(0, std::min(columnCount, columns.size()));
+    const int printed = std::max(0, int(std::min<qsizetype>(columnCount, columns.size())));
     long long weightSum = 0;
     for (int c = 0; c < printed; ++c)
         weightSum += std::max(0, columns.at(c).weight);

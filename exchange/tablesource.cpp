@@ -22,7 +22,7 @@ qint64 floorDiv(qint64 a, qint64 b)
 
 bool isNumberType(const QVariant &v)
 {
-    switch (int(v.type())) {
+    switch (v.userType()) {
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::LongLong:
@@ -43,11 +43,11 @@ bool setTimeCell(const QVariant &v, TableCell &cell)
     QDate date;
     QTime time;
     bool seconds = true;
-    if (v.type() == QVariant::DateTime) {
+    if (v.userType() == QMetaType::QDateTime) {
         const QDateTime dt = v.toDateTime();
         date = dt.date();
         time = dt.time();
-    } else if (v.type() == QVariant::String) {
+    } else if (v.userType() == QMetaType::QString) {
         const QString text = v.toString();
         if (!xls::parseTimestamp(text, &date, &time))
             return false;

@@ -4,11 +4,11 @@
 #include "tvitemmodel.h"
 
 #include <QComboBox>
-#include <QDesktopWidget>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTableView>
 #include <QToolBar>
@@ -63,7 +63,7 @@ private slots:
         QVERIFY(win.pluginsComplete());
         QCOMPARE(win.windowTitle(), QStringLiteral("KV930 v1.0 "));
         QCOMPARE(win.size(), QSize(1000, 600));
-        const QRect desk = QApplication::desktop()->geometry();
+        const QRect desk = QGuiApplication::primaryScreen()->virtualGeometry();
         QCOMPARE(win.pos(), QPoint((desk.width() - 1000) / 2, (desk.height() - 600) / 2));
 
         // Actions: texts, icons and their state before the meter is connected.

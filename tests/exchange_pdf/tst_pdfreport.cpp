@@ -403,12 +403,23 @@ void TestPdfReport::lastPageGeometry()
     QVERIFY(label.box.bottom() <= ptY((rowsPerPage + 5) * h) + slack);
     QVERIFY(label.box.top() >= ptY((rowsPerPage + 4) * h) - slack);
 
-    // Time stamp: ends at R, inside the top band.
-    const QRegularExpression clock(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$"));
-    const Word stamp = words.first();
-    QVERIFY2(clock.match(words.at(1).text).hasMatch(), qPrintable(words.at(1).text));
-    QVERIFY(qAbs(words.at(1).box.right() - ptX(layout.right)) < slack);
-    QVERIFY(stamp.box.bottom() <= ptY(3 * h) + slack);
+    // Time stamp (date, then clock): ends at R, inside the top band. Looked up
+    // by its form, as PDF writers differ in the order they put words on a page.
+    auto findMatching = [&](const QRegularExpression &pattern) {
+        for (const Word &w : words)
+            if (pattern.match(w.text).hasMatch())
+                return w;
+        return Word();
+    };
+    const Word stampDate =
+        findMatching(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d$")));
+    const Word stampClock =
+        findMatching(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$")));
+    QVERIFY(!stampDate.text.isEmpty() && !stampClock.text.isEmpty());
+    QVERIFY(stampDate.box.right() < stampClock.box.left());
+    QVERIFY(qAbs(stampClock.box.right() - ptX(layout.right)) < slack);
+    QVERIFY(stampDate.box.bottom() <= ptY(3 * h) + slack);
+    QVERIFY(stampClock.box.bottom() <= ptY(3 * h) + slack);
 
     // Header titles centred in their columns, between 3h and 4h.
     const QList<ReportColumn> columns = reportColumns();

@@ -94,7 +94,7 @@ void TestXlsReader::libreOfficeTypedColumns()
     for (int i = 0; i < r.rows.size(); ++i) {
         const QVariantList &row = r.rows.at(i);
         QCOMPARE(row.at(0).toString(), QString::number(i + 1));
-        QCOMPARE(row.at(1).type(), QVariant::DateTime);
+        QCOMPARE(row.at(1).userType(), int(QMetaType::QDateTime));
         QCOMPARE(row.at(1).toDateTime(), csvTime(i));
         QCOMPARE(row.at(2).toString(), kValues.at(i));
         QCOMPARE(row.at(3).toString(), kUnits.at(i));
@@ -130,7 +130,7 @@ void TestXlsReader::gnumericOwnTypes()
         QCOMPARE(row.at(0).toString(), QString::number(i + 1));
         // Gnumeric gives the times a date-only format; the time of day is
         // still in the cell and must not get lost.
-        QCOMPARE(row.at(1).type(), QVariant::DateTime);
+        QCOMPARE(row.at(1).userType(), int(QMetaType::QDateTime));
         QCOMPARE(row.at(1).toDateTime(), csvTime(i));
         QCOMPARE(row.at(2).toString(), values.at(i));
         QCOMPARE(row.at(3).toString(), kUnits.at(i));
@@ -286,7 +286,7 @@ void TestXlsReader::isoTimeTextsOfOtherWriters()
         QDateTime(day, QTime(23, 59, 59, 500), Qt::OffsetFromUTC, -(5 * 3600 + 1800)),
     };
     for (int i = 0; i < 5; ++i) {
-        QCOMPARE(r.rows.at(i).at(1).type(), QVariant::String);
+        QCOMPARE(r.rows.at(i).at(1).userType(), int(QMetaType::QString));
         std::unique_ptr<DmmData> d(readingFromRow(r.rows.at(i)));
         QVERIFY2(d->dateTime().isValid(), qPrintable(r.rows.at(i).at(1).toString()));
         QCOMPARE(d->dateTime(), expected.at(i));

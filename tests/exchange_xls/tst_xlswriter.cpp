@@ -186,7 +186,7 @@ void TestXlsWriter::roundTripKeepsEveryCell()
         if (!isDateCell(t.time)) {
             QCOMPARE(cells.at(1).toString(), t.time);
         } else {
-            QCOMPARE(cells.at(1).type(), QVariant::DateTime);
+            QCOMPARE(cells.at(1).userType(), int(QMetaType::QDateTime));
             const QString format = t.time.size() == 16 ? "yyyy-MM-dd hh:mm" : "yyyy-MM-dd hh:mm:ss";
             QCOMPARE(cells.at(1).toDateTime(), QDateTime::fromString(t.time, format));
         }
