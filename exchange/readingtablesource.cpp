@@ -26,13 +26,15 @@ void ReadingTableSource::row(int index, RowCells &out) const
     // The table shows a stored reading's time to the minute and a live one's
     // to the second; the cell holds exactly the time shown.
     const WallTime time = stored ? store.dmmDateTime(i) : store.dateTime(i);
-    const qint64 shown = floorTo(time.ms, stored ? 60000 : 1000);
-    if (time.isNull())
+    if (time.isNull()) {
         out.cells[1].setText(QString());
-    else if (wallClockInSheetRange(shown))
-        out.cells[1].setTime(shown, !stored);
-    else
-        out.cells[1].setText(time.toString(!stored));
+    } else {
+        const qint64 shown = floorTo(time.ms, stored ? 60000 : 1000);
+        if (wallClockInSheetRange(shown))
+            out.cells[1].setTime(shown, !stored);
+        else
+            out.cells[1].setText(time.toString(!stored));
+    }
 
     out.cells[2].setText(store.ownText(i));
     out.cells[3].setText(store.unit(i));

@@ -15,11 +15,6 @@ constexpr qint64 kMsecsPerDay = 86400000;
 // 1970-01-01 as a Julian day: wall-clock days count from there.
 constexpr qint64 kEpochJulianDay = 2440588;
 
-qint64 floorDiv(qint64 a, qint64 b)
-{
-    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
-}
-
 bool isNumberType(const QVariant &v)
 {
     switch (v.userType()) {
