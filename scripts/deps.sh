@@ -5,10 +5,10 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qtbase5-dev libqt5serialport5-dev libqt5svg5-dev
-    libfreexl-dev libgsf-1-dev
+    libfreexl-dev libgsf-1-dev libsqlite3-dev
     fonts-dejavu-core
     xvfb xauth
-    python3 python3-xlrd poppler-utils
+    python3 python3-xlrd poppler-utils sqlite3
 )
 
 missing=()
