@@ -99,6 +99,8 @@ void Widget::exportChartPicture()
     }
     if (!ui->chart->saveImage(fileName))
         m_prompt->information(this, tr("The chart picture could not be saved."));
+    else
+        noteActiveItemExported();
 }
 
 void Widget::exportSpreadsheet()
@@ -114,6 +116,7 @@ void Widget::exportSpreadsheet()
     }
     QString error;
     if (xls::writeTable(QDir::toNativeSeparators(fileName), sheetHeaders(), *dataModel, &error)) {
+        noteActiveItemExported();
         m_prompt->information(this, tr("The datas is exported successfully."));
     } else {
         qWarning("Spreadsheet export failed: %s", qPrintable(error));
@@ -146,6 +149,7 @@ void Widget::exportPdf()
     const bool ok = pdf::writeReport(fileName, *dataModel, reportColumns, onProgress, &error);
     progress.reset();
     if (ok) {
+        noteActiveItemExported();
         m_prompt->information(this, tr("The datas is exported successfully."));
     } else if (!progress.wasCanceled()) {
         qWarning("PDF export failed: %s", qPrintable(error));

@@ -42,6 +42,7 @@ void Widget::importSpreadsheet()
         for (const QVariantList &row : sheet.rows) {
             if (DmmData *reading = readingFromRow(row))
                 activeItem->addData(reading);
+            journalNewReadings();
         }
     }
     if (sheet.skippedRows > 0)

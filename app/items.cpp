@@ -103,6 +103,7 @@ void Widget::itemSetToActive(QModelIndex index)
     if (activeItem == storeItem())
         ui->actionStart->setEnabled(false);
     refreshViews();
+    journalActivated();
 }
 
 QString Widget::chartLabel(const ReadingStore &store, int index, const QString &unit) const
@@ -207,6 +208,7 @@ void Widget::on_actionItemDelete_triggered()
     if (wasActive)
         activeItem = nullptr;
     itemModel->removeRow(current.row(), current.parent());
+    journalItemDeleted(item);
     delete item;
     if (wasActive)
         itemSetToActive(ui->tvItems->currentIndex());
@@ -224,8 +226,10 @@ void Widget::on_actionItemRename_triggered()
                              .trimmed();
     if (!ok || name.isEmpty())
         return;
-    if (ItemData *item = TvItemModel::itemDataAt(current))
+    if (ItemData *item = TvItemModel::itemDataAt(current)) {
         item->setName(name);
+        journalItemRenamed(item);
+    }
     resetAcquisition();
     // The tree shows the item's name: let it repaint the row now.
     emit itemModel->dataChanged(current, current, {Qt::DisplayRole});

@@ -3,6 +3,7 @@
 #include "datamodel.h"
 #include "dmmchart.h"
 #include "idmm.h"
+#include "journal.h"
 #include "prompt.h"
 #include "tvitemmodel.h"
 #include "widgetform.h"
@@ -22,13 +23,20 @@
 #include <QUrl>
 
 Widget::Widget(QWidget *parent)
-    : Widget(QCoreApplication::applicationDirPath(), std::make_unique<Prompt>(), parent)
+    : Widget(QCoreApplication::applicationDirPath(), std::make_unique<Prompt>(),
+             JournalOptions::fromSettings(), parent)
 {
 }
 
 Widget::Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt, QWidget *parent)
+    : Widget(applicationDir, std::move(prompt), JournalOptions::disabled(), parent)
+{
+}
+
+Widget::Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt,
+               const JournalOptions &journal, QWidget *parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::Widget>()), m_prompt(std::move(prompt)),
-      m_applicationDir(applicationDir)
+      m_applicationDir(applicationDir), m_journalOptions(journal)
 {
     if (!m_prompt)
         m_prompt = std::make_unique<Prompt>();
@@ -55,6 +63,7 @@ void Widget::construct()
     initWidget();
     initSelf();
     initConnec();
+    initJournal();
 }
 
 Widget::~Widget()
@@ -197,10 +206,15 @@ void Widget::showEvent(QShowEvent *event)
 
 void Widget::closeEvent(QCloseEvent *event)
 {
+    if (!confirmCloseWithUnexportedReadings()) {
+        event->ignore();
+        return;
+    }
     if (dmm)
         dmm->close();
     saveSettings();
     QMainWindow::closeEvent(event);
+    journalClosedNormally();
 }
 
 bool Widget::eventFilter(QObject *obj, QEvent *event)

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "itemdata.h"
+#include "journaloptions.h"
 #include "reportcolumn.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QIcon>
 #include <QList>
 #include <QMainWindow>
@@ -16,6 +18,8 @@ class DataModel;
 class DmmData;
 class IDmm;
 class IMyDmm;
+class Journal;
+struct JournalSession;
 class Prompt;
 class QStandardItem;
 class ReadingStore;
@@ -39,9 +43,15 @@ class Widget : public QMainWindow
 public:
     explicit Widget(QWidget *parent = nullptr);
     // Builds the window against another application folder (plugins in
-    // <applicationDir>/Lib, options.xml beside them) and another prompt.
+    // <applicationDir>/Lib, options.xml beside them) and another prompt,
+    // without a recording journal (windows made by the dozen leave no
+    // sessions behind).
     Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt,
            QWidget *parent = nullptr);
+    // The same with the recording journal as given (the plain constructor
+    // takes JournalOptions::fromSettings()).
+    Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt,
+           const JournalOptions &journal, QWidget *parent = nullptr);
     ~Widget() override;
 
     // Read-only views of the state, for tests and diagnostics.
@@ -51,6 +61,8 @@ public:
     QString settingsFilePath() const;
     bool pluginsComplete() const;
     DataModel *readingModel() const { return dataModel.get(); }
+    // The recording journal; null when it is off or could not be opened.
+    Journal *journal() const { return m_journal.get(); }
     TvItemModel *treeModel() const { return itemModel; }
     Prompt *prompt() const { return m_prompt.get(); }
     void setPrompt(std::unique_ptr<Prompt> prompt);
@@ -125,6 +137,24 @@ private:
     void importSpreadsheet();
     void delayMs(int ms);
 
+    // The recording journal (journalling.cpp). The window's operations call
+    // these hooks as the item tree changes; each is cheap and never waits.
+    void initJournal();
+    void restoreJournalSession(JournalSession &session);
+    int journalNumber(ItemData *item);
+    void journalActivated();
+    void journalNewReadings();
+    void journalItemRenamed(ItemData *item);
+    void journalItemDeleted(ItemData *item);
+    void journalItemCleared(ItemData *item);
+    void journalClosedNormally();
+    void journalWarning(const QString &text);
+    void noteActiveItemExported();
+    bool confirmCloseWithUnexportedReadings();
+    void showRecentRecordings();
+    void reopenJournalSession(JournalSession &session);
+    QString readingsInItems(qint64 readings, int items) const;
+
     std::unique_ptr<Ui::Widget> ui;
     std::unique_ptr<Prompt> m_prompt;
     QString m_applicationDir;
@@ -154,4 +184,12 @@ private:
     // deleted with their row.
     std::unique_ptr<ItemData> m_storeGroupData;
     std::unique_ptr<ItemData> m_liveGroupData;
+
+    JournalOptions m_journalOptions;
+    std::unique_ptr<Journal> m_journal;
+    QHash<const ItemData *, int> m_journalNumbers;
+    // Readings of each item covered by its last export; imported items are
+    // never at risk and are not counted.
+    QHash<const ItemData *, int> m_exportedCounts;
+    bool m_journalWarned = false;
 };
