@@ -7,8 +7,8 @@
 JournalOptions JournalOptions::fromSettings()
 {
     // A file of its own: options.xml keeps its fixed layout.
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("kv930"),
-                             QStringLiteral("kv930"));
+    // ~/.config/kv930/kv930.conf on Linux.
+    const QSettings settings(QStringLiteral("kv930"), QStringLiteral("kv930"));
     JournalOptions options;
     options.enabled = settings.value(QStringLiteral("journal/enabled"), true).toBool();
     options.folder = settings.value(QStringLiteral("journal/folder")).toString();

@@ -125,8 +125,9 @@ void TestReadingStore::everyFieldReadsBack()
     // The bulk copy path keeps every field as well.
     ReadingStore copy;
     copy.append(store.fields(n));
-    copy.appendFrom(store, n - 1, 2);
-    QVERIFY(copy.at(0) == reading && copy.at(2) == reading && copy.at(1) == plain());
+    copy.appendFrom(store, n - 2, 3);
+    QVERIFY(copy.at(0) == reading && copy.at(1) == plain() && copy.at(2) == reading &&
+            copy.at(3) == reading);
     store.clear();
     QCOMPARE(store.size(), 0);
 }
