@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 const QString &dateFormat()
@@ -69,6 +70,10 @@ void Widget::initJournal()
         return;
     }
     m_journal = std::move(journal);
+    m_journalTimer = new QTimer(this);
+    m_journalTimer->setSingleShot(true);
+    m_journalTimer->setInterval(0);
+    connect(m_journalTimer, &QTimer::timeout, this, &Widget::journalPendingReadings);
     connect(m_journal.get(), &Journal::writeFailed, this, [this](const QString &reason) {
         journalWarning(tr("The recording journal cannot be written any more (%1). Readings are "
                           "recorded in memory only: export them before closing the program.")
@@ -168,26 +173,54 @@ int Widget::journalNumber(ItemData *item)
 
 void Widget::journalActivated()
 {
+    journalPendingReadings();
     if (m_journal)
         m_journal->setActiveItem(activeItem ? journalNumber(activeItem) : -1);
 }
 
 void Widget::journalNewReadings()
 {
+    journalPendingReadings();
     if (!m_journal || !activeItem)
         return;
     if (const int number = journalNumber(activeItem))
         m_journal->appendReadings(number, activeItem->readings());
 }
 
+void Widget::journalReadingsSoon()
+{
+    // Called for every live reading: the copy waits for the end of the burst
+    // (the next turn of the event loop), a tiny fraction of the journal's
+    // commit interval.
+    if (!m_journal || !activeItem || m_journalPending == activeItem)
+        return;
+    journalPendingReadings();
+    m_journalPending = activeItem;
+    m_journalTimer->start();
+}
+
+void Widget::journalPendingReadings()
+{
+    ItemData *item = std::exchange(m_journalPending, nullptr);
+    if (!item || !m_journal)
+        return;
+    m_journalTimer->stop();
+    if (const int number = journalNumber(item))
+        m_journal->appendReadings(number, item->readings());
+}
+
 void Widget::journalItemRenamed(ItemData *item)
 {
+    journalPendingReadings();
     if (const int number = journalNumber(item))
         m_journal->renameItem(number, item->name());
 }
 
 void Widget::journalItemDeleted(ItemData *item)
 {
+    if (m_journalPending == item)
+        m_journalPending = nullptr;
+    journalPendingReadings();
     m_exportedCounts.remove(item);
     const int number = m_journalNumbers.take(item);
     if (m_journal && number)
@@ -196,6 +229,7 @@ void Widget::journalItemDeleted(ItemData *item)
 
 void Widget::journalItemCleared(ItemData *item)
 {
+    journalPendingReadings();
     m_exportedCounts.remove(item);
     if (const int number = journalNumber(item))
         m_journal->clearItem(number);
@@ -212,6 +246,7 @@ void Widget::journalClosedNormally()
 void Widget::noteActiveItemExported()
 {
     // What the table showed is what was written.
+    journalPendingReadings();
     if (!activeItem || dataModel->store() != &activeItem->readings())
         return;
     const int count = activeItem->dataCount();

@@ -143,7 +143,11 @@ private:
     void restoreJournalSession(JournalSession &session);
     int journalNumber(ItemData *item);
     void journalActivated();
+    // Copies the active item's new readings now, or at the next turn of the
+    // event loop, so that a burst is copied in one go.
     void journalNewReadings();
+    void journalReadingsSoon();
+    void journalPendingReadings();
     void journalItemRenamed(ItemData *item);
     void journalItemDeleted(ItemData *item);
     void journalItemCleared(ItemData *item);
@@ -188,6 +192,8 @@ private:
     JournalOptions m_journalOptions;
     std::unique_ptr<Journal> m_journal;
     QHash<const ItemData *, int> m_journalNumbers;
+    ItemData *m_journalPending = nullptr; // received readings not yet copied
+    QTimer *m_journalTimer = nullptr;
     // Readings of each item covered by its last export; imported items are
     // never at risk and are not counted.
     QHash<const ItemData *, int> m_exportedCounts;

@@ -95,6 +95,7 @@ private:
             QMetaObject::invokeMethod(fake, "emitDisplay", Q_ARG(QString, QStringLiteral("dBm")),
                                       Q_ARG(double, firstUW + i), Q_ARG(int, 1550),
                                       Q_ARG(QDateTime, QDateTime(QDate(2026, 2, 3), QTime(4, 5))));
+        QCoreApplication::processEvents(); // the window hands them to the journal
     }
     void download(JournalWindow &w, int count)
     {
