@@ -174,6 +174,37 @@ double copyNsPerReading(const QString &folder)
     return double(with - without) / n;
 }
 
+// A slow recording commits each reading on its own: the writer merges them
+// into rows of a few kilobytes. Bytes per reading of n such commits.
+double bytesPerSingleCommit(const QString &folder, int n)
+{
+    {
+        Journal journal(folder);
+        if (!journal.open())
+            return -1;
+        journal.beginSession();
+        const int item = journal.createItem(ItemData::Measure, QStringLiteral("Measure1"));
+        ReadingStore store;
+        ReadingStore::Fields f;
+        f.dateTime.spec = f.dmmDateTime.spec = WallTime::Local;
+        f.unit = ReadingStore::DBm;
+        f.decimals[0] = 1;
+        f.decimals[1] = 3;
+        f.decimals[2] = 2;
+        for (int i = 0; i < n; ++i) {
+            f.dateTime.ms = 1770000000000LL + i * 200LL;
+            f.dmmDateTime.ms = 1770000000000LL + i / 300 * 60000LL;
+            f.values[0] = 500.0 + (i % 97) * 0.37;
+            f.values[1] = f.values[0] / 1000.0;
+            f.values[2] = -3.0 + (i % 89) * 0.01;
+            store.append(f);
+            journal.appendReadings(item, store);
+            journal.flush();
+        }
+    }
+    return double(journalBytes(folder)) / n;
+}
+
 // The journal's part of a restart: open, find the unclosed session, read it.
 double journalLoadMs(const QString &folder, qint64 expected)
 {
@@ -286,6 +317,11 @@ int main(int argc, char *argv[])
     {
         QTemporaryDir dir;
         std::printf("BENCH journal_copy_per_reading %.0f ns\n", copyNsPerReading(dir.path()));
+    }
+    {
+        QTemporaryDir dir;
+        std::printf("BENCH journal_bytes_per_reading_single_commits %.1f bytes\n",
+                    bytesPerSingleCommit(dir.path(), 3000));
     }
     for (const int n : {1000000, 10000000}) {
         QTemporaryDir dir;
