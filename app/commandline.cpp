@@ -48,6 +48,11 @@ struct Parser
         QCoreApplication::translate("CommandLine",
                                     "Import <file> (.xls) into a new item once the window is up."),
         QCoreApplication::translate("CommandLine", "file")};
+    QCommandLineOption noJournal{
+        QStringLiteral("no-journal"),
+        QCoreApplication::translate("CommandLine",
+                                    "Keep no recording journal in this run (readings live in "
+                                    "memory only until they are exported).")};
 
     Parser()
     {
@@ -56,7 +61,7 @@ struct Parser
                            "power meter."));
         // Qt's options are single-dash words ("-platform offscreen").
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-        parser.addOptions({help, version, drivers, import});
+        parser.addOptions({help, version, drivers, import, noJournal});
         for (const char *name : kQtValueOptions) {
             QCommandLineOption qt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
             qt.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -106,6 +111,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
 
     result.options.driverFolder = p.parser.value(p.drivers);
     result.options.importFile = p.parser.value(p.import);
+    result.noJournal = p.parser.isSet(p.noJournal);
     if (p.parser.isSet(p.drivers) && result.options.driverFolder.isEmpty())
         return usageError(
             QCoreApplication::translate("CommandLine", "The driver folder must not be empty."));

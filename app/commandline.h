@@ -5,7 +5,8 @@
 #include <QString>
 #include <QStringList>
 
-// The program's command line: --help, --version, --drivers DIR, --import FILE.
+// The program's command line: --help, --version, --drivers DIR, --import FILE,
+// --no-journal.
 // Qt's own options (-platform, -style, -display ...) pass through to
 // QApplication.
 struct CommandLine
@@ -21,6 +22,8 @@ struct CommandLine
 
     Outcome outcome = Outcome::Run;
     StartOptions options;
+    // Run without the recording journal, whatever the settings say.
+    bool noJournal = false;
     QString error;
 };
 

@@ -21,6 +21,7 @@ void Widget::on_actionItemDownload_triggered()
     dataModel->clear();
     ui->chart->clearPoints();
     storeItem()->clearDatas();
+    journalItemCleared(storeItem());
     itemSetToActive(itemModel->index(0, 0));
     // The table and chart show the emptied store; points of this download are
     // labelled as they arrive, without a blank before the unit.

@@ -130,6 +130,8 @@ void Widget::exportChartPicture()
     }
     if (!ui->chart->saveImage(fileName))
         m_prompt->information(this, tr("The chart picture could not be saved."));
+    else
+        noteActiveItemExported();
 }
 
 void Widget::exportSpreadsheet()
@@ -147,6 +149,7 @@ void Widget::exportSpreadsheet()
     QString error;
     if (xls::writeTable(QDir::toNativeSeparators(fileName), sheetHeaders(),
                         ReadingTableSource(*dataModel), &error)) {
+        noteActiveItemExported();
         m_prompt->information(this, tr("The datas is exported successfully."));
     } else {
         qWarning("Spreadsheet export failed: %s", qPrintable(error));
@@ -186,6 +189,7 @@ void Widget::exportPdf()
     progress.hide();
     progress.reset();
     if (ok) {
+        noteActiveItemExported();
         m_prompt->information(this, tr("The datas is exported successfully."));
     } else if (!cancelled) {
         qWarning("PDF export failed: %s", qPrintable(error));

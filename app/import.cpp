@@ -50,8 +50,10 @@ void Widget::importFile(const QString &fileName)
     const xls::ReadSummary read = xls::readTable(fileName, [&](const QVariantList &cells) {
         if (!item)
             makeItem();
-        if (item)
+        if (item) {
             item->addReading(readingOfRow(cells));
+            journalNewReadings(); // a killed import keeps what it had read
+        }
     });
 
     if (read.status != xls::ReadStatus::Ok) {
@@ -68,6 +70,7 @@ void Widget::importFile(const QString &fileName)
                     break;
                 }
             }
+            journalItemDeleted(item);
             delete item;
             // The store group's own item or any item below a group.
             for (int top = 0; previous && top < itemModel->rowCount(); ++top) {

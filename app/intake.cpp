@@ -36,6 +36,7 @@ void Widget::slotDmmDisplay(const DmmData *data)
 
 void Widget::readingsArrived()
 {
+    journalReadingsSoon();
     // The first reading after a quiet spell is shown at once; later ones wait
     // for the interval, so a flood costs a handful of view updates a second.
     if (m_viewSyncTimer->isActive())

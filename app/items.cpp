@@ -99,6 +99,7 @@ void Widget::itemSetToActive(QModelIndex index)
     itemModel->setData(index, true, ActiveRole);
     resetAcquisition();
     refreshViews();
+    journalActivated();
 }
 
 void Widget::refreshViews()
@@ -183,6 +184,7 @@ void Widget::on_actionItemDelete_triggered()
         on_actionStop_triggered();
     }
     itemModel->removeRow(current.row(), current.parent());
+    journalItemDeleted(item);
     delete item;
     if (wasActive)
         itemSetToActive(ui->tvItems->currentIndex());
@@ -200,8 +202,10 @@ void Widget::on_actionItemRename_triggered()
                              .trimmed();
     if (!ok || name.isEmpty())
         return;
-    if (ItemData *item = TvItemModel::itemDataAt(current))
+    if (ItemData *item = TvItemModel::itemDataAt(current)) {
         item->setName(name);
+        journalItemRenamed(item);
+    }
     resetAcquisition();
     // The tree shows the item's name: let it repaint the row now.
     emit itemModel->dataChanged(current, current, {Qt::DisplayRole});

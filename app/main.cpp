@@ -26,8 +26,10 @@ int main(int argc, char *argv[])
     QApplication a(argc, argv);
     kv930InitResources();
     closeWindowsOnTerminationSignals();
-    Widget w(QCoreApplication::applicationDirPath(), commandLine.options,
-             std::make_unique<Prompt>());
+    StartOptions options = commandLine.options;
+    options.journal =
+        commandLine.noJournal ? JournalOptions::disabled() : JournalOptions::fromSettings();
+    Widget w(QCoreApplication::applicationDirPath(), options, std::make_unique<Prompt>());
     w.show();
     return a.exec();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "journaloptions.h"
+
 #include <QString>
 
 // What a run of the program is started with besides its own folder; filled
@@ -10,4 +12,7 @@ struct StartOptions
     QString driverFolder;
     // Imported into a new item once the window is up, as the Import action would.
     QString importFile;
+    // The recording journal; the program takes the user's settings unless
+    // --no-journal is given, windows made by tests keep none.
+    JournalOptions journal = JournalOptions::disabled();
 };

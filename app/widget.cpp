@@ -4,6 +4,7 @@
 #include "dmmchart.h"
 #include "idmm.h"
 #include "itemchartsource.h"
+#include "journal.h"
 #include "prompt.h"
 #include "tvitemmodel.h"
 #include "widgetform.h"
@@ -24,12 +25,19 @@
 #include <cstdlib>
 
 Widget::Widget(QWidget *parent)
-    : Widget(QCoreApplication::applicationDirPath(), std::make_unique<Prompt>(), parent)
+    : Widget(QCoreApplication::applicationDirPath(), std::make_unique<Prompt>(),
+             JournalOptions::fromSettings(), parent)
 {
 }
 
 Widget::Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt, QWidget *parent)
     : Widget(applicationDir, StartOptions(), std::move(prompt), parent)
+{
+}
+
+Widget::Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt,
+               const JournalOptions &journal, QWidget *parent)
+    : Widget(applicationDir, StartOptions{QString(), QString(), journal}, std::move(prompt), parent)
 {
 }
 
@@ -65,6 +73,7 @@ void Widget::construct()
     initWidget();
     initSelf();
     initConnec();
+    initJournal();
 
     // A file named on the command line is imported once the window is up,
     // unless the program is about to leave for want of drivers.
@@ -223,10 +232,15 @@ void Widget::showEvent(QShowEvent *event)
 
 void Widget::closeEvent(QCloseEvent *event)
 {
+    if (!confirmCloseWithUnexportedReadings()) {
+        event->ignore();
+        return;
+    }
     if (dmm)
         dmm->close();
     saveSettings();
     QMainWindow::closeEvent(event);
+    journalClosedNormally();
 }
 
 bool Widget::eventFilter(QObject *obj, QEvent *event)

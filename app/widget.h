@@ -1,11 +1,13 @@
 #pragma once
 
 #include "itemdata.h"
+#include "journaloptions.h"
 #include "reportcolumn.h"
 #include "startoptions.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QIcon>
 #include <QList>
 #include <QMainWindow>
@@ -20,6 +22,8 @@ class DmmData;
 class IDmm;
 class IMyDmm;
 class ItemChartSource;
+class Journal;
+struct JournalSession;
 class Prompt;
 class QStandardItem;
 class ReadingStore;
@@ -43,11 +47,17 @@ class Widget : public QMainWindow
 public:
     explicit Widget(QWidget *parent = nullptr);
     // Builds the window against another application folder (plugins in
-    // <applicationDir>/Lib, options.xml beside them) and another prompt.
+    // <applicationDir>/Lib, options.xml beside them) and another prompt,
+    // without a recording journal (windows made by the dozen leave no
+    // sessions behind).
     Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt,
            QWidget *parent = nullptr);
+    // The same with the recording journal as given (the plain constructor
+    // takes JournalOptions::fromSettings()).
+    Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt,
+           const JournalOptions &journal, QWidget *parent = nullptr);
     // The same, started as the command line asks: drivers from another folder,
-    // a file to import once the event loop runs.
+    // a file to import once the event loop runs, the journal as given.
     Widget(const QString &applicationDir, const StartOptions &options,
            std::unique_ptr<Prompt> prompt, QWidget *parent = nullptr);
     ~Widget() override;
@@ -59,6 +69,8 @@ public:
     QString settingsFilePath() const;
     bool pluginsComplete() const;
     DataModel *readingModel() const { return dataModel.get(); }
+    // The recording journal; null when it is off or could not be opened.
+    Journal *journal() const { return m_journal.get(); }
     TvItemModel *treeModel() const { return itemModel; }
     Prompt *prompt() const { return m_prompt.get(); }
     void setPrompt(std::unique_ptr<Prompt> prompt);
@@ -139,6 +151,28 @@ private:
     void importSpreadsheet();
     void delayMs(int ms);
 
+    // The recording journal (journalling.cpp). The window's operations call
+    // these hooks as the item tree changes; each is cheap and never waits.
+    void initJournal();
+    void restoreJournalSession(JournalSession &session);
+    int journalNumber(ItemData *item);
+    void journalActivated();
+    // Copies the active item's new readings now, or at the next turn of the
+    // event loop, so that a burst is copied in one go.
+    void journalNewReadings();
+    void journalReadingsSoon();
+    void journalPendingReadings();
+    void journalItemRenamed(ItemData *item);
+    void journalItemDeleted(ItemData *item);
+    void journalItemCleared(ItemData *item);
+    void journalClosedNormally();
+    void journalWarning(const QString &text);
+    void noteActiveItemExported();
+    bool confirmCloseWithUnexportedReadings();
+    void showRecentRecordings();
+    void reopenJournalSession(JournalSession &session);
+    QString readingsInItems(qint64 readings, int items) const;
+
     std::unique_ptr<Ui::Widget> ui;
     std::unique_ptr<Prompt> m_prompt;
     QString m_applicationDir;
@@ -173,4 +207,13 @@ private:
     // deleted with their row.
     std::unique_ptr<ItemData> m_storeGroupData;
     std::unique_ptr<ItemData> m_liveGroupData;
+
+    std::unique_ptr<Journal> m_journal;
+    QHash<const ItemData *, int> m_journalNumbers;
+    ItemData *m_journalPending = nullptr; // received readings not yet copied
+    QTimer *m_journalTimer = nullptr;
+    // Readings of each item covered by its last export; imported items are
+    // never at risk and are not counted.
+    QHash<const ItemData *, int> m_exportedCounts;
+    bool m_journalWarned = false;
 };

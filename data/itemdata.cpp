@@ -23,6 +23,11 @@ void ItemData::addReading(const Reading &reading)
     m_readings.append(reading);
 }
 
+void ItemData::setReadings(ReadingStore &&readings)
+{
+    m_readings = std::move(readings);
+}
+
 void ItemData::clearDatas()
 {
     m_readings.clear();

@@ -42,6 +42,9 @@ public:
     // the object is deleted before this returns. A null pointer is ignored.
     void addData(DmmData *data);
     void addReading(const Reading &reading);
+    // Replaces the readings with a whole store (an item rebuilt from a file or
+    // the journal); views showing this item must be refilled afterwards.
+    void setReadings(ReadingStore &&readings);
     // Forgets every reading.
     void clearDatas();
 

@@ -106,7 +106,8 @@ private slots:
         QCOMPARE(menus[1]->text(), QStringLiteral("&Help"));
         QCOMPARE(actionNames(menus[0]->menu()->actions()),
                  QStringList({"actionConnect", "actionDisconnect", "actionStart", "actionStop", "|",
-                              "actionImport", "actionExport", "|", "actionClose"}));
+                              "actionImport", "actionExport", "actionRecentRecordings", "|",
+                              "actionClose"}));
         QCOMPARE(actionNames(menus[1]->menu()->actions()), QStringList({"actionManual"}));
 
         auto *mainToolBar = w.child<QToolBar>("mainToolBar");

@@ -72,10 +72,14 @@ bool copyProgram(const QTemporaryDir &dir, bool withDrivers)
     return !withDrivers || installVirtualMeter(dir, QByteArray());
 }
 
-QProcessEnvironment offscreen()
+// The program on the offscreen platform, its journal and settings in a
+// folder of the test's (home or not, the user's own are never touched).
+QProcessEnvironment offscreen(const QString &home)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
     return env;
 }
 
@@ -91,6 +95,7 @@ private slots:
     void programAnswersWithoutADisplay();
     void driversFolderReplacesLib();
     void importRunsOnceTheWindowIsUp();
+    void noJournalKeepsNone();
 };
 
 void TestCommandLine::parse_data()
@@ -110,6 +115,8 @@ void TestCommandLine::parse_data()
     QTest::newRow("-v") << QStringList{"-v"} << Outcome::Version << QString() << QString();
     QTest::newRow("both values") << QStringList{"--drivers", d, "--import=" + f} << Outcome::Run
                                  << d << f;
+    QTest::newRow("--no-journal") << QStringList{"--no-journal", "--drivers", d} << Outcome::Run
+                                  << d << QString();
     QTest::newRow("Qt's own options")
         << QStringList{"-platform", "offscreen", "-style", "fusion", "-reverse", "--drivers", d}
         << Outcome::Run << d << QString();
@@ -136,6 +143,7 @@ void TestCommandLine::parse()
     QCOMPARE(c.options.driverFolder, drivers);
     QCOMPARE(c.options.importFile, import);
     QCOMPARE(c.error.isEmpty(), outcome != Outcome::UsageError);
+    QCOMPARE(c.noJournal, arguments.contains(QStringLiteral("--no-journal")));
 }
 
 void TestCommandLine::programAnswersWithoutADisplay_data()
@@ -189,7 +197,7 @@ void TestCommandLine::driversFolderReplacesLib()
     QVERIFY(copyProgram(bare, false) && installVirtualMeter(meters, QByteArray()));
     const QString lib = meters.filePath(QStringLiteral("Lib"));
     Run run = runProgram(bare.filePath(QStringLiteral("kv930")), {QStringLiteral("--drivers"), lib},
-                         offscreen(), true);
+                         offscreen(bare.path()), true);
     QCOMPARE(run.status, 0);
     QVERIFY2(!run.err.contains(QLatin1String("incomplete")), qPrintable(run.err));
     // SIGTERM closed the window by its normal path: the settings were saved.
@@ -200,7 +208,7 @@ void TestCommandLine::driversFolderReplacesLib()
     QTemporaryDir empty;
     QVERIFY(copyProgram(complete, true));
     run = runProgram(complete.filePath(QStringLiteral("kv930")),
-                     {QStringLiteral("--drivers"), empty.path()}, offscreen(), true);
+                     {QStringLiteral("--drivers"), empty.path()}, offscreen(complete.path()), true);
     QVERIFY2(run.status >= 0, qPrintable(run.err));
     QVERIFY2(run.err.contains(QStringLiteral("The meter driver is incomplete")) &&
                  run.err.contains(QDir::toNativeSeparators(QDir(empty.path()).absolutePath())),
@@ -231,6 +239,21 @@ void TestCommandLine::importRunsOnceTheWindowIsUp()
     QTRY_COMPARE(prompt->messages(), QStringList{"The datas is imported failed."});
     QCOMPARE(w.treeModel()->rowCount(w.treeModel()->index(1, 0)), 2);
     QCOMPARE(v.treeModel()->rowCount(v.treeModel()->index(1, 0)), 1);
+}
+
+void TestCommandLine::noJournalKeepsNone()
+{
+    // The program keeps its journal in the user's data folder unless told not to.
+    QTemporaryDir folder;
+    QVERIFY(copyProgram(folder, true));
+    const QString journal = folder.filePath(QStringLiteral("data/kv930/journal.sqlite"));
+    Run run = runProgram(folder.filePath(QStringLiteral("kv930")), {QStringLiteral("--no-journal")},
+                         offscreen(folder.path()), true);
+    QCOMPARE(run.status, 0);
+    QVERIFY(!QFile::exists(journal));
+    run = runProgram(folder.filePath(QStringLiteral("kv930")), {}, offscreen(folder.path()), true);
+    QCOMPARE(run.status, 0);
+    QVERIFY(QFile::exists(journal));
 }
 
 QTEST_MAIN(TestCommandLine)

@@ -85,10 +85,10 @@ void TestPackage::initTestCase()
     QVERIFY(m_work.isValid());
     m_arch = run(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")}).out.trimmed();
     QVERIFY(!m_arch.isEmpty());
-    const Run package = run(QStringLiteral(KV930_SOURCE_DIR "/scripts/package.sh"),
-                            {QStringLiteral("--build-dir"), QStringLiteral(KV930_BUILD_DIR),
-                             QStringLiteral("--out"), m_work.path(),
-                             QStringLiteral("--no-checks")});
+    const Run package =
+        run(QStringLiteral(KV930_SOURCE_DIR "/scripts/package.sh"),
+            {QStringLiteral("--build-dir"), QStringLiteral(KV930_BUILD_DIR),
+             QStringLiteral("--out"), m_work.path(), QStringLiteral("--no-checks")});
     QVERIFY2(package.status == 0, qPrintable(package.out + package.err));
     for (const QString &name : {QStringLiteral("kv930"), QStringLiteral("kv930-dev")})
         QVERIFY2(QFileInfo(deb(name)).size() > 0, qPrintable(deb(name)));
@@ -199,6 +199,9 @@ void TestPackage::programRunsFromTheScratchRoot()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.remove(QStringLiteral("LD_LIBRARY_PATH"));
+    // The journal and settings go to the scratch root, never the user's home.
+    env.insert(QStringLiteral("XDG_DATA_HOME"), root(QStringLiteral("home/data")));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), root(QStringLiteral("home/config")));
     const Run version = run(program, {QStringLiteral("--version")}, env);
     QCOMPARE(version.status, 0);
     QCOMPARE(version.out, QStringLiteral("kv930 " KV930_VERSION "\n"));
@@ -221,6 +224,7 @@ void TestPackage::programRunsFromTheScratchRoot()
     // ... and the window, closed by its normal path, kept its settings beside
     // the program it really ran as (the scratch root is writable).
     QVERIFY(QFile::exists(root(QStringLiteral("usr/lib/kv930/options.xml"))));
+    QVERIFY(QFile::exists(root(QStringLiteral("home/data/kv930/journal.sqlite"))));
 }
 
 QTEST_GUILESS_MAIN(TestPackage)

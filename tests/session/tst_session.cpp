@@ -204,7 +204,11 @@ private slots:
             QVERIFY(!w.window->isAcquiring());
             // Every reading was deleted when it arrived, the stored ones too.
             QCOMPARE(fake->property("liveReadings").toInt(), readingsBefore);
+            // The downloaded readings were never exported: closing asks first.
+            w.prompt->answers.enqueue(QMessageBox::Yes);
             QVERIFY(w.window->close());
+            QVERIFY(w.prompt->asked.last().text.startsWith(
+                QStringLiteral("%L1 readings in 1 item were never exported.").arg(kStored)));
         }
         QCOMPARE(fake->property("liveReadings").toInt(), readingsBefore);
     }
