@@ -5,6 +5,8 @@
 #include "dmmchart.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 // The series' own points, for callers that hand over ChartPoint objects.
 class ChartLine::OwnPoints : public ChartSource
@@ -74,6 +76,8 @@ void ChartLine::clear()
     m_ownPoints->points.clear();
     m_source = m_ownPoints.get();
     m_values.clear();
+    m_overRange.clear();
+    m_underRange.clear();
     m_pixelCount = 0;
 }
 
@@ -103,15 +107,35 @@ bool ChartLine::pull()
         double *run = m_values.tail(&room);
         const int n = std::min(room, available - held);
         m_source->values(held, n, run);
+        if (m_markOutOfRange)
+            markOutOfRange(held, n, run);
         m_values.commit(n);
         held += n;
     }
     return true;
 }
 
+void ChartLine::markOutOfRange(int first, int n, double *run)
+{
+    for (int j = 0; j < n; ++j) {
+        const double v = run[j];
+        int mark = m_source->rangeMark(first + j);
+        if (mark == 0 && std::isinf(v))
+            mark = v > 0 ? 1 : -1;
+        if (mark != 0 || std::isnan(v))
+            run[j] = std::numeric_limits<double>::quiet_NaN();
+        if (mark > 0)
+            m_overRange.push_back(first + j);
+        else if (mark < 0)
+            m_underRange.push_back(first + j);
+    }
+}
+
 void ChartLine::reload()
 {
     m_values.clear();
+    m_overRange.clear();
+    m_underRange.clear();
     m_pixelCount = 0;
     pull();
 }

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 class ChartPoint;
 class ChartSource;
@@ -59,6 +60,13 @@ public:
     bool pull();
     // Empties the values and pulls every value of the source again.
     void reload();
+    // While on, points the source marks as beyond the meter's range, and
+    // points without a finite value, are held as no value (out of the range
+    // and the line) and listed by direction. Takes effect at the next reload.
+    void setMarkOutOfRange(bool on) { m_markOutOfRange = on; }
+    // Indexes of the points held as over / under range, ascending.
+    const std::vector<int> &overRange() const { return m_overRange; }
+    const std::vector<int> &underRange() const { return m_underRange; }
 
     QColor colour() const { return m_colour; }
     DMMChart *chart() const { return m_chart; }
@@ -90,10 +98,14 @@ public:
 
 private:
     class OwnPoints;
+    void markOutOfRange(int first, int n, double *run);
 
     std::unique_ptr<OwnPoints> m_ownPoints;
     const ChartSource *m_source;
     ChartValues m_values;
+    bool m_markOutOfRange = false;
+    std::vector<int> m_overRange;
+    std::vector<int> m_underRange;
     QColor m_colour;
     double m_minimum = 0.0;
     double m_maximum = 0.0;

@@ -29,6 +29,10 @@ public:
     virtual QDateTime dateTime(int index) const = 0;
     // Read-out text of the point, shown after its time.
     virtual QString label(int index) const = 0;
+    // Whether the point is a reading beyond the meter's range: +1 over range,
+    // -1 under range, 0 a valid reading (the default). Asked only while the
+    // chart leaves such readings out of its range (DMMChart::setValidRangeOnly).
+    virtual int rangeMark(int index) const;
 
     // Writes the values of points [from, from + n) to out; the chart pulls
     // values in runs through this. The default asks value() for each point;

@@ -20,6 +20,8 @@ namespace {
 constexpr int IndicatorMs = 3000;
 constexpr double MinLabelSpacing = 80.0;
 constexpr double MinGridSpacing = 30.0;
+// Length of the ticks that stand for readings beyond the meter's range.
+constexpr int TickLength = 5;
 // Used when the picture is wanted before the widget ever had a size.
 const QSize FallbackSize(800, 480);
 
@@ -160,6 +162,37 @@ void DMMChart::sourceReset(int series)
         QMutexLocker locker(&m_lock);
         m_series.at(series)->reload();
     }
+    m_axesDirty = true;
+    update();
+}
+
+void DMMChart::setValidRangeOnly(bool on)
+{
+    if (on == m_validRangeOnly)
+        return;
+    m_validRangeOnly = on;
+    {
+        QMutexLocker locker(&m_lock);
+        for (ChartLine *line : qAsConst(m_series)) {
+            line->setMarkOutOfRange(on);
+            line->reload();
+        }
+    }
+    m_axesDirty = true;
+    update();
+}
+
+void DMMChart::setLimitLines(std::optional<double> lower, std::optional<double> upper)
+{
+    // A limit that is not a number can be neither drawn nor taken in.
+    if (lower && !std::isfinite(*lower))
+        lower.reset();
+    if (upper && !std::isfinite(*upper))
+        upper.reset();
+    if (lower == m_lowerLimit && upper == m_upperLimit)
+        return;
+    m_lowerLimit = lower;
+    m_upperLimit = upper;
     m_axesDirty = true;
     update();
 }
@@ -488,6 +521,12 @@ void DMMChart::relayout()
         m_yMax = std::max(m_yMax, line->maximum());
         m_yMin = std::min(m_yMin, line->minimum());
     }
+    for (const std::optional<double> &limit : {m_lowerLimit, m_upperLimit}) {
+        if (limit) {
+            m_yMax = std::max(m_yMax, *limit);
+            m_yMin = std::min(m_yMin, *limit);
+        }
+    }
     m_yMax += std::abs(m_yMax) / 10.0;
     m_yMin -= std::abs(m_yMin) / 10.0;
 
@@ -730,6 +769,40 @@ void DMMChart::drawLines(QPainter &painter)
         painter.setPen(QPen(line->colour(), 1));
         if (!vertices.empty())
             painter.drawPolyline(vertices.data(), int(vertices.size()));
+        if (m_validRangeOnly) {
+            drawRangeTicks(painter, line->overRange(), from, to, m_plot.top(), columnOf);
+            drawRangeTicks(painter, line->underRange(), from, to, m_plot.bottom() - TickLength,
+                           columnOf);
+        }
+    }
+
+    painter.setPen(QPen(QColor(200, 0, 0), 1, Qt::DashLine));
+    for (const std::optional<double> &limit : {m_lowerLimit, m_upperLimit}) {
+        const int y = limit ? rowOf(*limit) : -1;
+        if (limit && y >= m_plot.top() && y <= m_plot.bottom())
+            painter.drawLine(m_plot.left(), y, m_plot.right(), y);
+    }
+}
+
+template <typename ColumnOf>
+void DMMChart::drawRangeTicks(QPainter &painter, const std::vector<int> &marks, int from, int to,
+                              int top, ColumnOf columnOf)
+{
+    // One tick a pixel column, found by a search per column: a stretch of
+    // overloads costs what the plot is wide, not what the stretch is long.
+    const double ppp = m_pixelsPerPoint;
+    auto it = std::lower_bound(marks.begin(), marks.end(), from);
+    while (it != marks.end() && *it <= to) {
+        const qint64 k = *it - from;
+        const int column = columnOf(k);
+        painter.drawLine(column, top, column, top + TickLength);
+        qint64 next =
+            std::max<qint64>(k + 1, qint64(std::ceil((column + 1 - m_plot.left()) / ppp)));
+        while (next > k + 1 && columnOf(next - 1) > column)
+            --next;
+        while (columnOf(next) <= column)
+            ++next;
+        it = std::lower_bound(it, marks.end(), int(std::min<qint64>(from + next, qint64(to) + 1)));
     }
 }
 

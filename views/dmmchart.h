@@ -8,6 +8,9 @@
 #include <QRect>
 #include <QString>
 
+#include <optional>
+#include <vector>
+
 class ChartLine;
 class ChartPoint;
 class ChartSource;
@@ -56,6 +59,17 @@ public:
     void sourceReset(int series);
     // The source attached to a series; null when it takes ChartPoint objects.
     const ChartSource *source(int series) const;
+
+    // Off (the default): every value takes part in the range and the line, as
+    // it always has. On: readings beyond the meter's range (as the source
+    // marks them) and values that are not finite stay out of both and show as
+    // short ticks at the plot's top (over range) or bottom (under range) edge,
+    // so one overload no longer flattens a day's curve.
+    void setValidRangeOnly(bool on);
+    bool validRangeOnly() const { return m_validRangeOnly; }
+    // Dashed horizontal lines at limits in the chart's unit (none when not
+    // set); the vertical range always takes them in.
+    void setLimitLines(std::optional<double> lower, std::optional<double> upper);
 
     void setXAxisTitle(const QString &title);
     void setLeftMargin(int margin);
@@ -136,6 +150,9 @@ private:
     void relayout();
     void drawAxes(QPainter &painter);
     void drawLines(QPainter &painter);
+    template <typename ColumnOf>
+    void drawRangeTicks(QPainter &painter, const std::vector<int> &marks, int from, int to, int top,
+                        ColumnOf columnOf);
     void drawSelection(QPainter &painter);
     void drawReadout(QPainter &painter);
     void zoomToSelection();
@@ -184,4 +201,7 @@ private:
     QString m_xAxisTitle;
     int m_decimals = 1;
     QRect m_readoutRect;
+    bool m_validRangeOnly = false;
+    std::optional<double> m_lowerLimit;
+    std::optional<double> m_upperLimit;
 };

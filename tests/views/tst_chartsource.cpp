@@ -2,8 +2,11 @@
 #include "chartsource.h"
 #include "charttestutil.h"
 
+#include <QHash>
 #include <QRandomGenerator>
 #include <QtTest>
+
+#include <limits>
 
 #include <memory>
 
@@ -21,7 +24,9 @@ public:
     {
         return QStringLiteral("%1 mW").arg(QString::number(values.at(index), 'f', 3));
     }
+    int rangeMark(int index) const override { return marks.value(index); }
     QVector<double> values;
+    QHash<int, int> marks;
 };
 
 } // namespace
@@ -34,6 +39,7 @@ private slots:
     void sourceDrawsWhatPointsDraw_data();
     void sourceDrawsWhatPointsDraw();
     void sourceChangesAreFollowed();
+    void validReadingsOnlyAndLimitLines();
 };
 
 void TestChartSource::sourceDrawsWhatPointsDraw_data()
@@ -150,6 +156,58 @@ void TestChartSource::sourceChangesAreFollowed()
     QCOMPARE(chart.pointCount(0), 0);
     chart.addPoint(makePoint(1.0), 0);
     QCOMPARE(chart.pointCount(0), 1);
+}
+
+void TestChartSource::validReadingsOnlyAndLimitLines()
+{
+    // A laser near -3 dBm, one over-range reading (16 dBm, the meter's limit)
+    // and one reading of no power (-inf).
+    Readings readings;
+    for (int i = 0; i < 300; ++i)
+        readings.values << -3.0 + 0.01 * (i % 7);
+    readings.values[100] = 16.0;
+    readings.marks.insert(100, 1);
+    readings.values[200] = -std::numeric_limits<double>::infinity();
+    DMMChart chart;
+    chart.resize(380, 300);
+    chart.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+    chart.setSource(0, &readings);
+    render(chart);
+    QVERIFY(chart.yMax() > 16.0); // off: the overload takes part, as always
+    const QImage plain = render(chart);
+
+    chart.setValidRangeOnly(true);
+    QImage image = render(chart);
+    QVERIFY(chart.yMax() < 2.0);
+    const QRect p = chart.plotRect();
+    auto column = [&](int i) { return int(i * chart.pixelsPerPoint() + p.left()); };
+    auto lineAt = [&](int x, int y0, int y1) {
+        for (int y = y0; y <= y1; ++y)
+            if (isLineColour(image.pixel(x, y)))
+                return true;
+        return false;
+    };
+    QVERIFY(lineAt(column(100), p.top(), p.top() + 5));       // over range: top edge
+    QVERIFY(lineAt(column(200), p.bottom() - 5, p.bottom())); // no power: bottom edge
+    QVERIFY(!lineAt(column(50), p.top(), p.top() + 5));       // nowhere else
+    QCOMPARE(chart.pointCount(0), 300);                       // every reading is still held
+    chart.setValidRangeOnly(false);
+    QCOMPARE(render(chart), plain);
+
+    // Limits are drawn dashed on their rows and taken into the range.
+    chart.setLimitLines(-8.0, 4.0);
+    image = render(chart);
+    QVERIFY(chart.yMin() <= -8.0);
+    for (double limit : {-8.0, 4.0}) {
+        const int y = int(chart.zeroLineY() - chart.pixelsPerUnit() * limit);
+        int red = 0, gaps = 0;
+        for (int x = p.left(); x <= p.right(); ++x)
+            (qRed(image.pixel(x, y)) > 150 && qGreen(image.pixel(x, y)) < 80 ? red : gaps)++;
+        QVERIFY2(red > p.width() / 3 && gaps > p.width() / 10, qPrintable(QString::number(limit)));
+    }
+    chart.setLimitLines(std::nullopt, std::nullopt);
+    QCOMPARE(render(chart), plain);
 }
 
 QTEST_MAIN(TestChartSource)
