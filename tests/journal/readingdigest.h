@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QDataStream>
+#include <QIODevice>
 
 // Every field of a reading, hashed: what the crash test's child reports for
 // each reading it receives and what the restart must read back.
