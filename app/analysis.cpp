@@ -38,12 +38,12 @@ void Widget::AnalysisDeleter::operator()(Analysis *analysis) const
 }
 
 namespace {
-// References and limits live in the user's configuration, beside (not in)
-// options.xml, whose layout stays as it is.
+// References and limits live in the user's configuration (kv930.conf, with
+// the journal's settings), beside (not in) options.xml, whose layout stays as
+// it is.
 std::unique_ptr<QSettings> analysisSettings()
 {
-    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                       QStringLiteral("kv930"), QStringLiteral("kv930"));
+    return std::make_unique<QSettings>(QStringLiteral("kv930"), QStringLiteral("kv930"));
 }
 
 void writeLimit(QSettings &settings, const QString &key, const std::optional<double> &value)

@@ -1,6 +1,7 @@
 // Meter link: plugin binding, connect/disconnect and acquisition control.
 #include "widget.h"
 
+#include "dlgdownload.h"
 #include "idmm.h"
 #include "imydmm.h"
 #include "pluginscan.h"
@@ -22,7 +23,9 @@ constexpr quint16 ConverterProductId = 0x7523;
 
 bool Widget::loadPlugins()
 {
-    const PluginBinding binding = scanPlugins(m_applicationDir);
+    const PluginBinding binding = m_startOptions.driverFolder.isEmpty()
+                                      ? scanPlugins(m_applicationDir)
+                                      : scanPluginFolder(m_startOptions.driverFolder);
     serialDevice = binding.serialDevice;
     rs232Vir = binding.rs232Vir;
     dmm = binding.dmm;
@@ -71,6 +74,18 @@ bool Widget::dmmIsOpen() const
     return dmm && dmm->isOpen();
 }
 
+// Live readings are recorded only into a measurement item: Start is offered
+// only while one is active and the link is open.
+bool Widget::activeItemIsMeasurement() const
+{
+    return activeItem && activeItem->type() == ItemData::Measure;
+}
+
+bool Widget::startAllowed() const
+{
+    return dmmIsOpen() && activeItemIsMeasurement();
+}
+
 ItemData *Widget::storeItem() const
 {
     return TvItemModel::itemDataAt(itemModel->index(0, 0));
@@ -98,8 +113,10 @@ void Widget::slotDmmOpened()
 {
     ui->actionConnect->setEnabled(false);
     ui->actionDisconnect->setEnabled(!ui->actionConnect->isEnabled());
-    ui->actionStart->setEnabled(activeItem != storeItem());
-    ui->actionStop->setEnabled(false);
+    // The signal itself says the link is open. A driver repeating opened()
+    // must not hide Stop from a running recording.
+    ui->actionStart->setEnabled(activeItemIsMeasurement() && !acquiring);
+    ui->actionStop->setEnabled(acquiring);
     ui->actionSyncTime->setEnabled(true);
 }
 
@@ -112,16 +129,20 @@ void Widget::slotDmmClosed()
     ui->actionSyncTime->setEnabled(false);
     acquiring = false;
     syncViews();
+    // Readings that arrived stay with the Store Data item.
+    if (m_downloadDialog)
+        m_downloadDialog->finish();
 }
 
 void Widget::slotUSBRefreshed()
 {
-    ui->actionConnect->setEnabled(converterPresent());
+    // An open link is never opened again.
+    ui->actionConnect->setEnabled(converterPresent() && !dmmIsOpen());
 }
 
 void Widget::on_actionStart_triggered()
 {
-    if (activeItem == storeItem())
+    if (!activeItemIsMeasurement())
         return;
     acquiring = true;
     ui->actionStart->setEnabled(false);
@@ -130,15 +151,13 @@ void Widget::on_actionStart_triggered()
 
 void Widget::on_actionStop_triggered()
 {
-    acquiring = false;
     syncViews(); // show every reading recorded before the stop
-    ui->actionStart->setEnabled(dmmIsOpen());
-    ui->actionStop->setEnabled(false);
+    resetAcquisition();
 }
 
 void Widget::resetAcquisition()
 {
     acquiring = false;
-    ui->actionStart->setEnabled(dmmIsOpen());
+    ui->actionStart->setEnabled(startAllowed());
     ui->actionStop->setEnabled(false);
 }

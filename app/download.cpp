@@ -7,6 +7,7 @@
 #include "dmmdata.h"
 #include "idmm.h"
 #include "imydmm.h"
+#include "itemchartsource.h"
 #include "prompt.h"
 #include "tvitemmodel.h"
 #include "widgetform.h"
@@ -20,18 +21,25 @@ void Widget::on_actionItemDownload_triggered()
     dataModel->clear();
     ui->chart->clearPoints();
     storeItem()->clearDatas();
+    journalItemCleared(storeItem());
     itemSetToActive(itemModel->index(0, 0));
     // The table and chart show the emptied store; points of this download are
     // labelled as they arrive, without a blank before the unit.
     dataModel->setStore(&storeItem()->readings());
-    m_downloadLabels = true;
-    if (myDmm)
-        myDmm->requestStoreData();
+    m_chartSource->setStore(&storeItem()->readings());
+    m_chartSource->setUnit(ui->cbbChartUnit->currentText());
+    m_chartSource->setDownloadLabels(true);
+    ui->chart->setSource(0, m_chartSource.get());
 
+    // The dialog listens before the request goes out: a driver may answer, or
+    // lose its link, inside requestStoreData itself.
     auto *dialog = new DlgDownload(this);
     dialog->setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::CustomizeWindowHint);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(this, &Widget::updateDowndPos, dialog, &DlgDownload::updatePos);
+    m_downloadDialog = dialog;
+    if (myDmm)
+        myDmm->requestStoreData();
     // The dialog deletes itself when it closes.
     m_prompt->exec(*dialog);
     syncViews(); // the table and chart show every reading received

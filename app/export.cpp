@@ -1,11 +1,14 @@
-// Export of the active item: spreadsheet, chart picture or PDF report.
+// Export of the active item: spreadsheet, chart picture, PDF report or CSV file.
 #include "widget.h"
 
+#include "csvwriter.h"
 #include "datamodel.h"
 #include "dlgexport.h"
 #include "dmmchart.h"
+#include "judge.h"
 #include "pdfreport.h"
 #include "prompt.h"
+#include "readingtablesource.h"
 #include "widgetform.h"
 #include "xlswriter.h"
 
@@ -26,6 +29,35 @@ public:
     WaitCursor(const WaitCursor &) = delete;
     WaitCursor &operator=(const WaitCursor &) = delete;
 };
+
+// The name with the chosen filter's suffix when it has none, as the native
+// file dialogs add it.
+QString withSuffix(const QString &fileName, const QString &suffix)
+{
+    if (!QFileInfo(fileName).suffix().isEmpty())
+        return fileName;
+    return fileName.endsWith(QLatin1Char('.')) ? fileName + suffix
+                                               : fileName + QLatin1Char('.') + suffix;
+}
+
+// Asks for a file name to save to, with the filter's suffix added when the
+// name has none. The file dialog asked about replacing the name as typed; a
+// name that got its suffix here is asked about once more.
+QString askSaveFileName(Prompt &prompt, QWidget *parent, const QString &caption, const QString &dir,
+                        const QString &filter, const QString &suffix)
+{
+    const QString typed = prompt.getSaveFileName(parent, caption, dir, filter);
+    if (typed.isEmpty())
+        return typed;
+    const QString fileName = withSuffix(typed, suffix);
+    if (fileName != typed && QFileInfo::exists(fileName) &&
+        prompt.question(parent, QString(),
+                        Widget::tr("%1 already exists.\nDo you want to replace it?")
+                            .arg(QFileInfo(fileName).fileName()),
+                        QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+        return QString();
+    return fileName;
+}
 
 const QStringList &sheetHeaders()
 {
@@ -88,8 +120,9 @@ void Widget::on_actionExport_triggered()
 
 void Widget::exportChartPicture()
 {
-    const QString fileName = m_prompt->getSaveFileName(this, tr("Export the chart to a picture."),
-                                                       QStringLiteral("."), tr("JPG File(*.jpg)"));
+    const QString fileName =
+        askSaveFileName(*m_prompt, this, tr("Export the chart to a picture."), QStringLiteral("."),
+                        tr("JPG File(*.jpg)"), QStringLiteral("jpg"));
     if (fileName.isEmpty())
         return;
     if (!ui->chart->isVisible() && isVisible()) {
@@ -102,12 +135,15 @@ void Widget::exportChartPicture()
     }
     if (!ui->chart->saveImage(fileName))
         m_prompt->information(this, tr("The chart picture could not be saved."));
+    else
+        noteActiveItemExported();
 }
 
 void Widget::exportSpreadsheet()
 {
-    const QString fileName = m_prompt->getSaveFileName(
-        this, tr("Export the datas to a excel file."), QString(), tr("Excel File(*.xls)"));
+    const QString fileName =
+        askSaveFileName(*m_prompt, this, tr("Export the datas to a excel file."), QString(),
+                        tr("Excel File(*.xls)"), QStringLiteral("xls"));
     if (fileName.isEmpty())
         return;
     if (!xls::writerAvailable()) {
@@ -116,7 +152,9 @@ void Widget::exportSpreadsheet()
         return;
     }
     QString error;
-    if (xls::writeTable(QDir::toNativeSeparators(fileName), sheetHeaders(), *dataModel, &error)) {
+    if (xls::writeTable(QDir::toNativeSeparators(fileName), sheetHeaders(),
+                        ReadingTableSource(*dataModel), &error)) {
+        noteActiveItemExported();
         m_prompt->information(this, tr("The datas is exported successfully."));
     } else {
         qWarning("Spreadsheet export failed: %s", qPrintable(error));
@@ -126,8 +164,9 @@ void Widget::exportSpreadsheet()
 
 void Widget::exportPdf()
 {
-    const QString fileName = m_prompt->getSaveFileName(this, tr("Export the datas to a pdf file."),
-                                                       QString(), tr("PDF file(*.pdf)"));
+    const QString fileName =
+        askSaveFileName(*m_prompt, this, tr("Export the datas to a pdf file."), QString(),
+                        tr("PDF file(*.pdf)"), QStringLiteral("pdf"));
     if (fileName.isEmpty())
         return;
 
@@ -135,23 +174,55 @@ void Widget::exportPdf()
     QProgressDialog progress(tr("Writing the report..."), tr("Cancel"), 0, dataModel->rowCount(),
                              this);
     progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(1000);
+    progress.setMinimumDuration(m_progressDelayMs);
     progress.setAutoClose(false);
     progress.setAutoReset(false);
     progress.setValue(0);
-    auto onProgress = [&progress](int done, int total) {
+    // Taken from the dialog while it runs: resetting it forgets a cancel.
+    bool cancelled = false;
+    auto onProgress = [&progress, &cancelled](int done, int total) {
         progress.setMaximum(total);
         progress.setValue(done);
-        return !progress.wasCanceled();
+        cancelled = progress.wasCanceled();
+        return !cancelled;
     };
 
     QString error;
-    const bool ok = pdf::writeReport(fileName, *dataModel, reportColumns, onProgress, &error);
+    const bool ok = pdf::writeReport(fileName, ReadingTableSource(*dataModel), reportColumns,
+                                     onProgress, &error);
+    // The dialog goes before any message box appears.
+    progress.hide();
     progress.reset();
     if (ok) {
+        noteActiveItemExported();
         m_prompt->information(this, tr("The datas is exported successfully."));
-    } else if (!progress.wasCanceled()) {
+    } else if (!cancelled) {
         qWarning("PDF export failed: %s", qPrintable(error));
+        m_prompt->information(this, tr("The datas is exported failed."));
+    }
+}
+
+void Widget::exportCsv()
+{
+    const QString fileName =
+        askSaveFileName(*m_prompt, this, tr("Export the datas to a CSV file."), QString(),
+                        tr("CSV File(*.csv)"), QStringLiteral("csv"));
+    if (fileName.isEmpty())
+        return;
+    const analysis::Judge &j = judge();
+    const ReadingStore *store = dataModel->store();
+    auto derived = [&j, store](int index) {
+        const analysis::Sample sample = analysis::sampleAt(*store, index);
+        csv::Derived d;
+        d.verdict = analysis::verdictText(j.verdict(sample, &d.lossDB));
+        return d;
+    };
+    QString error;
+    if (csv::writeReadings(fileName, *dataModel, derived, &error)) {
+        noteActiveItemExported();
+        m_prompt->information(this, tr("The datas is exported successfully."));
+    } else {
+        qWarning("CSV export failed: %s", qPrintable(error));
         m_prompt->information(this, tr("The datas is exported failed."));
     }
 }

@@ -1,11 +1,18 @@
-// Import of a spreadsheet into a new item.
+// Import of a spreadsheet or a CSV file into a new item.
 #include "widget.h"
 
-#include "dmmdata.h"
+#include "csvreader.h"
+#include "datamodel.h"
+#include "dmmchart.h"
 #include "importrow.h"
 #include "prompt.h"
+#include "reading.h"
+#include "tvitemmodel.h"
 #include "widgetform.h"
 #include "xlsreader.h"
+
+#include <QPersistentModelIndex>
+#include <QStandardItem>
 
 void Widget::on_actionImport_triggered()
 {
@@ -19,46 +26,104 @@ void Widget::importSpreadsheet()
                                   tr("Excel File(*.xls);;CSV File(*.csv)"));
     if (fileName.isEmpty())
         return;
+    importFile(fileName);
+}
+
+void Widget::importFile(const QString &fileName)
+{
     if (fileName.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive)) {
         importCsv(fileName);
         return;
     }
-
-    ui->tvItems->setEnabled(false);
-    const xls::ReadResult sheet = xls::readRows(fileName);
-    if (sheet.status == xls::ReadStatus::ReaderUnavailable) {
-        ui->tvItems->setEnabled(true);
+    if (!xls::readerAvailable()) {
         m_prompt->information(
             this, tr("The datas is imported failed, your computer may not have installed excel."));
         return;
     }
-    if (sheet.status == xls::ReadStatus::OpenFailed) {
-        // Nothing readable: no item is made for it.
-        qWarning("Spreadsheet import failed: %s", qPrintable(sheet.errorMessage));
+
+    ui->tvItems->setEnabled(false);
+    ItemData *const previous = activeItem;
+    const QPersistentModelIndex previousCurrent = ui->tvItems->currentIndex();
+    const QString name = nextImportName(itemNames());
+    ItemData *item = nullptr;
+    // The item is made with the first row, so that a file that is no
+    // workbook makes none; rows go into it as they are read.
+    auto makeItem = [&] {
+        newItem(name, ItemData::Import);
+        applyChartUnitMode(ui->cbbChartUnit->currentText());
+        item = activeItem;
+    };
+    const xls::ReadSummary read = xls::readTable(fileName, [&](const QVariantList &cells) {
+        if (!item)
+            makeItem();
+        if (item) {
+            item->addReading(readingOfRow(cells));
+            journalNewReadings(); // a killed import keeps what it had read
+        }
+    });
+
+    if (read.status != xls::ReadStatus::Ok) {
+        // A failure part way leaves no half-imported item behind: the new
+        // item goes again and the item that was active before is again.
+        qWarning("Spreadsheet import failed: %s", qPrintable(read.errorMessage));
+        if (item) {
+            dataModel->clear();
+            ui->chart->clearPoints();
+            activeItem = nullptr;
+            for (int row = 0; row < liveGroupItem->rowCount(); ++row) {
+                if (TvItemModel::itemDataAt(liveGroupItem->child(row)->index()) == item) {
+                    liveGroupItem->removeRow(row);
+                    break;
+                }
+            }
+            journalItemDeleted(item);
+            delete item;
+            // The store group's own item or any item below a group.
+            for (int top = 0; previous && top < itemModel->rowCount(); ++top) {
+                const QModelIndex group = itemModel->index(top, 0);
+                if (TvItemModel::itemDataAt(group) == previous)
+                    itemSetToActive(group);
+                for (int row = 0; row < itemModel->rowCount(group); ++row) {
+                    const QModelIndex index = itemModel->index(row, 0, group);
+                    if (TvItemModel::itemDataAt(index) == previous)
+                        itemSetToActive(index);
+                }
+            }
+            if (previousCurrent.isValid()) {
+                ui->tvItems->setCurrentIndex(previousCurrent);
+                slotCurrentRowChanged(previousCurrent, QModelIndex());
+            }
+        }
         ui->tvItems->setEnabled(true);
         m_prompt->information(this, tr("The datas is imported failed."));
         return;
     }
 
-    const QString name = nextImportName(itemNames());
-    newItem(name, ItemData::Import);
-    applyChartUnitMode(ui->cbbChartUnit->currentText());
-    if (activeItem && activeItem->type() == ItemData::Import) {
-        for (const QVariantList &row : sheet.rows) {
-            if (DmmData *reading = readingFromRow(row))
-                activeItem->addData(reading);
-        }
-    }
-    if (sheet.skippedRows > 0)
-        qWarning("Spreadsheet import: %d rows with fewer than five cells were skipped.",
-                 sheet.skippedRows);
-
+    if (!item)
+        makeItem(); // a sheet holding only its header row
     ui->tvItems->setEnabled(true);
     refreshViews();
-    if (sheet.status == xls::ReadStatus::ReadFailed) {
-        qWarning("Spreadsheet import stopped early: %s", qPrintable(sheet.errorMessage));
-        m_prompt->information(this, tr("The datas is imported failed."));
-    } else {
-        m_prompt->information(this, tr("The datas is imported successfully."));
+    m_prompt->information(this, tr("The datas is imported successfully."));
+}
+
+void Widget::importCsv(const QString &fileName)
+{
+    ui->tvItems->setEnabled(false);
+    csv::ReadResult file = csv::readReadings(fileName);
+    ui->tvItems->setEnabled(true);
+    if (!file.ok) {
+        // No item is made of a file that could not be read whole.
+        qWarning("CSV import failed: %s", qPrintable(file.errorMessage));
+        m_prompt->information(this, tr("The datas is imported failed.") + QLatin1Char('\n') +
+                                        file.errorMessage);
+        return;
     }
+    newItem(nextImportName(itemNames()), ItemData::Import);
+    applyChartUnitMode(ui->cbbChartUnit->currentText());
+    if (activeItem && activeItem->type() == ItemData::Import) {
+        activeItem->addReadings(std::move(file.readings));
+        journalNewReadings();
+    }
+    refreshViews();
+    m_prompt->information(this, tr("The datas is imported successfully."));
 }

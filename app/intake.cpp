@@ -5,6 +5,7 @@
 #include "datamodel.h"
 #include "dmmchart.h"
 #include "dmmdata.h"
+#include "itemchartsource.h"
 #include "readingstore.h"
 #include "widgetform.h"
 
@@ -35,6 +36,7 @@ void Widget::slotDmmDisplay(const DmmData *data)
 
 void Widget::readingsArrived()
 {
+    journalReadingsSoon();
     // The first reading after a quiet spell is shown at once; later ones wait
     // for the interval, so a flood costs a handful of view updates a second.
     if (m_viewSyncTimer->isActive())
@@ -63,7 +65,8 @@ void Widget::syncViews()
         if (dataModel->syncRows() != before)
             scrollTableToBottom();
     }
-    appendChartPoints();
+    if (ui->chart->source(0) == m_chartSource.get())
+        ui->chart->sourceAppended(0);
     if (m_panelPending && !store.isEmpty())
         showOnPanel(store, store.size() - 1);
     m_panelPending = false;

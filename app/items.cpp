@@ -1,17 +1,15 @@
 // Measurement items: create, rename, delete, activate, and refilling the views.
 #include "widget.h"
 
-#include "chartpoint.h"
 #include "datamodel.h"
 #include "dmmchart.h"
+#include "itemchartsource.h"
 #include "prompt.h"
 #include "readingstore.h"
 #include "tvitemmodel.h"
 #include "widgetform.h"
 
 #include <QDebug>
-
-#include <algorithm>
 
 namespace {
 enum class RowKind
@@ -100,53 +98,23 @@ void Widget::itemSetToActive(QModelIndex index)
     }
     itemModel->setData(index, true, ActiveRole);
     resetAcquisition();
-    if (activeItem == storeItem())
-        ui->actionStart->setEnabled(false);
     refreshViews();
-}
-
-QString Widget::chartLabel(const ReadingStore &store, int index, const QString &unit) const
-{
-    const QString text = store.text(index, ReadingStore::unitOf(unit));
-    if (m_downloadLabels)
-        return QStringLiteral("%1%2").arg(text, unit);
-    QString label = QStringLiteral("%1 %2").arg(text, unit);
-    const QString ownUnit = store.unit(index);
-    if (ownUnit != unit)
-        label += QStringLiteral("[%1 %2]").arg(store.ownText(index), ownUnit);
-    return label;
-}
-
-void Widget::appendChartPoints()
-{
-    if (!activeItem)
-        return;
-    const ReadingStore &store = activeItem->readings();
-    const QString unit = ui->cbbChartUnit->currentText();
-    const ReadingStore::Unit code = ReadingStore::unitOf(unit);
-    QList<ChartPoint *> points;
-    for (int i = ui->chart->pointCount(0); i < store.size(); ++i) {
-        // Stored readings are dated by the meter's clock, live ones by the
-        // driver's time stamp.
-        const WallTime time = store.stored(i) ? store.dmmDateTime(i) : store.dateTime(i);
-        points.append(new ChartPoint(store.value(i, code), store.text(i, code), time.toDateTime(),
-                                     -1, -1, QVariant(chartLabel(store, i, unit))));
-    }
-    if (!points.isEmpty())
-        ui->chart->addPoints(points, 0);
+    journalActivated();
 }
 
 void Widget::refreshViews()
 {
     if (!activeItem)
         return;
-    m_downloadLabels = false;
     dataModel->setStore(&activeItem->readings());
     ui->tv->scrollToBottom();
 
-    ui->chart->clearPoints();
-    applyChartUnitMode(ui->cbbChartUnit->currentText());
-    appendChartPoints();
+    const QString unit = ui->cbbChartUnit->currentText();
+    m_chartSource->setStore(&activeItem->readings());
+    m_chartSource->setUnit(unit);
+    m_chartSource->setDownloadLabels(false);
+    applyChartUnitMode(unit);
+    ui->chart->setSource(0, m_chartSource.get());
 }
 
 void Widget::applyChartUnitMode(const QString &unit)
@@ -175,13 +143,19 @@ void Widget::newItem(QString name, ItemData::DataType type)
     slotCurrentRowChanged(index, QModelIndex());
 }
 
-void Widget::on_actionItemNew_triggered()
+QString Widget::firstFreeMeasureName() const
 {
     const QStringList names = itemNames();
-    const auto counted = std::count_if(names.cbegin(), names.cend(), [](const QString &name) {
-        return name.startsWith(QLatin1String("Measure"));
-    });
-    const QString proposal = QStringLiteral("Measure%1").arg(1 + counted);
+    for (int number = 1;; ++number) {
+        const QString name = QStringLiteral("Measure%1").arg(number);
+        if (!names.contains(name))
+            return name;
+    }
+}
+
+void Widget::on_actionItemNew_triggered()
+{
+    const QString proposal = firstFreeMeasureName();
     bool ok = false;
     const QString name = m_prompt->getText(this, QString(), tr("Name:"), proposal, &ok).trimmed();
     if (!ok || name.isEmpty())
@@ -198,15 +172,19 @@ void Widget::on_actionItemDelete_triggered()
     if (m_prompt->question(this, QString(), tr("Are you sure delete this item?"),
                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
         return;
-    // The views refer to the readings about to go: empty them first.
-    syncViews();
-    dataModel->clear();
-    ui->chart->clearPoints();
     ItemData *item = TvItemModel::itemDataAt(current);
     const bool wasActive = item == activeItem;
-    if (wasActive)
+    if (wasActive) {
+        // The views show the readings about to go: empty them first. Its
+        // recording ends as Stop ends it; an item that takes over below
+        // offers Start again.
+        dataModel->clear();
+        ui->chart->clearPoints();
         activeItem = nullptr;
+        on_actionStop_triggered();
+    }
     itemModel->removeRow(current.row(), current.parent());
+    journalItemDeleted(item);
     delete item;
     if (wasActive)
         itemSetToActive(ui->tvItems->currentIndex());
@@ -224,8 +202,10 @@ void Widget::on_actionItemRename_triggered()
                              .trimmed();
     if (!ok || name.isEmpty())
         return;
-    if (ItemData *item = TvItemModel::itemDataAt(current))
+    if (ItemData *item = TvItemModel::itemDataAt(current)) {
         item->setName(name);
+        journalItemRenamed(item);
+    }
     resetAcquisition();
     // The tree shows the item's name: let it repaint the row now.
     emit itemModel->dataChanged(current, current, {Qt::DisplayRole});

@@ -3,6 +3,8 @@
 #include "datamodel.h"
 #include "dmmchart.h"
 #include "idmm.h"
+#include "itemchartsource.h"
+#include "journal.h"
 #include "prompt.h"
 #include "tvitemmodel.h"
 #include "widgetform.h"
@@ -11,7 +13,6 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
-#include <QDesktopWidget>
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -21,14 +22,30 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <cstdlib>
+
 Widget::Widget(QWidget *parent)
-    : Widget(QCoreApplication::applicationDirPath(), std::make_unique<Prompt>(), parent)
+    : Widget(QCoreApplication::applicationDirPath(), std::make_unique<Prompt>(),
+             JournalOptions::fromSettings(), parent)
 {
 }
 
 Widget::Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt, QWidget *parent)
+    : Widget(applicationDir, StartOptions(), std::move(prompt), parent)
+{
+}
+
+Widget::Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt,
+               const JournalOptions &journal, QWidget *parent)
+    : Widget(applicationDir, StartOptions{QString(), QString(), journal}, std::move(prompt), parent)
+{
+}
+
+Widget::Widget(const QString &applicationDir, const StartOptions &options,
+               std::unique_ptr<Prompt> prompt, QWidget *parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::Widget>()), m_prompt(std::move(prompt)),
-      m_applicationDir(applicationDir)
+      m_applicationDir(applicationDir), m_startOptions(options),
+      m_chartSource(std::make_unique<ItemChartSource>())
 {
     if (!m_prompt)
         m_prompt = std::make_unique<Prompt>();
@@ -41,14 +58,15 @@ void Widget::construct()
 
     if (!loadPlugins()) {
         // Without all four interfaces the meter cannot be driven: say which are
-        // missing and where we looked, then leave once the event loop runs.
+        // missing and where we looked, then leave once the event loop runs,
+        // with a status that tells a calling script the start failed.
         const QString text =
             tr("The meter driver is incomplete: %1 not found in %2.")
                 .arg(m_missingInterfaces, QDir::toNativeSeparators(m_scannedDirectory));
         qCritical("%s", qPrintable(text));
         QTimer::singleShot(0, this, [this, text] {
             m_prompt->critical(this, text);
-            QCoreApplication::quit();
+            QCoreApplication::exit(EXIT_FAILURE);
         });
     }
     initObj();
@@ -56,12 +74,23 @@ void Widget::construct()
     initSelf();
     initConnec();
     initAnalysis();
+    initJournal();
+
+    // A file named on the command line is imported once the window is up,
+    // unless the program is about to leave for want of drivers.
+    if (!m_startOptions.importFile.isEmpty() && pluginsComplete()) {
+        const QString file = m_startOptions.importFile;
+        QTimer::singleShot(0, this, [this, file] { importFile(file); });
+    }
 }
 
 Widget::~Widget()
 {
     if (dmm)
         dmm->close();
+    // The views refer to the active item's readings: let go of them first.
+    dataModel->clear();
+    ui->chart->clearPoints();
     // The items under "Live Data" are not QObject children of anything: free
     // them (and so their readings) with the window.
     if (liveGroupItem) {
@@ -186,22 +215,33 @@ void Widget::initSelf()
 {
     setWindowTitle(QStringLiteral("%1 v%2 ").arg(QStringLiteral("KV930"), QStringLiteral("1.0")));
     resize(1000, 600);
-    const QRect desktop = QApplication::desktop()->geometry();
+    // The whole desktop, across all screens, as Qt 5's desktop widget had it.
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const QRect desktop = screen ? screen->virtualGeometry() : QRect(0, 0, width(), height());
     move((desktop.width() - width()) / 2, (desktop.height() - height()) / 2);
 }
 
 void Widget::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
-    restoreSettings();
+    // Only the first show: un-minimising must keep the layout the user made since.
+    if (!m_settingsRestored) {
+        m_settingsRestored = true;
+        restoreSettings();
+    }
 }
 
 void Widget::closeEvent(QCloseEvent *event)
 {
+    if (!confirmCloseWithUnexportedReadings()) {
+        event->ignore();
+        return;
+    }
     if (dmm)
         dmm->close();
     saveSettings();
     QMainWindow::closeEvent(event);
+    journalClosedNormally();
 }
 
 bool Widget::eventFilter(QObject *obj, QEvent *event)

@@ -1,21 +1,29 @@
 #pragma once
 
 #include "itemdata.h"
+#include "journaloptions.h"
 #include "reportcolumn.h"
+#include "startoptions.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QIcon>
 #include <QList>
 #include <QMainWindow>
 #include <QModelIndex>
+#include <QPointer>
 
 #include <memory>
 
 class DataModel;
+class DlgDownload;
 class DmmData;
 class IDmm;
 class IMyDmm;
+class ItemChartSource;
+class Journal;
+struct JournalSession;
 class Prompt;
 class QStandardItem;
 class ReadingStore;
@@ -42,9 +50,19 @@ class Widget : public QMainWindow
 public:
     explicit Widget(QWidget *parent = nullptr);
     // Builds the window against another application folder (plugins in
-    // <applicationDir>/Lib, options.xml beside them) and another prompt.
+    // <applicationDir>/Lib, options.xml beside them) and another prompt,
+    // without a recording journal (windows made by the dozen leave no
+    // sessions behind).
     Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt,
            QWidget *parent = nullptr);
+    // The same with the recording journal as given (the plain constructor
+    // takes JournalOptions::fromSettings()).
+    Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt,
+           const JournalOptions &journal, QWidget *parent = nullptr);
+    // The same, started as the command line asks: drivers from another folder,
+    // a file to import once the event loop runs, the journal as given.
+    Widget(const QString &applicationDir, const StartOptions &options,
+           std::unique_ptr<Prompt> prompt, QWidget *parent = nullptr);
     ~Widget() override;
 
     // Read-only views of the state, for tests and diagnostics.
@@ -54,6 +72,8 @@ public:
     QString settingsFilePath() const;
     bool pluginsComplete() const;
     DataModel *readingModel() const { return dataModel.get(); }
+    // The recording journal; null when it is off or could not be opened.
+    Journal *journal() const { return m_journal.get(); }
     TvItemModel *treeModel() const { return itemModel; }
     Prompt *prompt() const { return m_prompt.get(); }
     void setPrompt(std::unique_ptr<Prompt> prompt);
@@ -61,6 +81,11 @@ public:
     void setEventPassMs(int ms) { m_eventPassMs = ms; }
     // References and limits, and how readings are judged against them.
     const analysis::Judge &judge() const;
+    // How long a report runs before its progress dialog shows.
+    void setProgressDelayMs(int ms) { m_progressDelayMs = ms; }
+    // Imports fileName into a new item as the Import action does after its
+    // file dialog, with the same messages.
+    void importFile(const QString &fileName);
 
 signals:
     void updateDowndPos(int total, int pos);
@@ -112,11 +137,12 @@ private:
     void applyChartUnitMode(const QString &unit);
     bool converterPresent() const;
     bool dmmIsOpen() const;
+    bool activeItemIsMeasurement() const;
+    bool startAllowed() const;
+    QString firstFreeMeasureName() const;
     ItemData *storeItem() const;
     QList<QAction *> actionsForRow(const QModelIndex &index) const;
     QStringList itemNames() const;
-    QString chartLabel(const ReadingStore &store, int index, const QString &unit) const;
-    void appendChartPoints();
     // Readings were added to the active item: show them now or, in a burst,
     // together a little later.
     void readingsArrived();
@@ -142,18 +168,45 @@ private:
     void exportCsv();
     void importCsv(const QString &fileName);
 
+    // The recording journal (journalling.cpp). The window's operations call
+    // these hooks as the item tree changes; each is cheap and never waits.
+    void initJournal();
+    void restoreJournalSession(JournalSession &session);
+    int journalNumber(ItemData *item);
+    void journalActivated();
+    // Copies the active item's new readings now, or at the next turn of the
+    // event loop, so that a burst is copied in one go.
+    void journalNewReadings();
+    void journalReadingsSoon();
+    void journalPendingReadings();
+    void journalItemRenamed(ItemData *item);
+    void journalItemDeleted(ItemData *item);
+    void journalItemCleared(ItemData *item);
+    void journalClosedNormally();
+    void journalWarning(const QString &text);
+    void noteActiveItemExported();
+    bool confirmCloseWithUnexportedReadings();
+    void showRecentRecordings();
+    void reopenJournalSession(JournalSession &session);
+    QString readingsInItems(qint64 readings, int items) const;
+
     std::unique_ptr<Ui::Widget> ui;
     std::unique_ptr<Prompt> m_prompt;
     QString m_applicationDir;
+    StartOptions m_startOptions;
     QString m_missingInterfaces;
     QString m_scannedDirectory;
     int m_eventPassMs = 300;
+    int m_progressDelayMs = 1000;
     QTimer *m_scrollTimer = nullptr;
     QTimer *m_viewSyncTimer = nullptr;
     QElapsedTimer m_sinceViewSync;
     bool m_panelPending = false;
-    // Chart labels of a download in progress have no blank before the unit.
-    bool m_downloadLabels = false;
+    // The active item's readings as the chart's points.
+    std::unique_ptr<ItemChartSource> m_chartSource;
+    // The download dialog while it is up, so that a closing link ends it.
+    QPointer<DlgDownload> m_downloadDialog;
+    bool m_settingsRestored = false;
 
     IDmm *dmm = nullptr;
     IMyDmm *myDmm = nullptr;
@@ -171,6 +224,16 @@ private:
     // deleted with their row.
     std::unique_ptr<ItemData> m_storeGroupData;
     std::unique_ptr<ItemData> m_liveGroupData;
+
+    std::unique_ptr<Journal> m_journal;
+    QHash<const ItemData *, int> m_journalNumbers;
+    ItemData *m_journalPending = nullptr; // received readings not yet copied
+    QTimer *m_journalTimer = nullptr;
+    // Readings of each item covered by its last export; imported items are
+    // never at risk and are not counted.
+    QHash<const ItemData *, int> m_exportedCounts;
+    bool m_journalWarned = false;
+
     // Loss, statistics and limits (analysis.cpp). Declared last so that it is
     // destroyed first, with its connections to the items above.
     struct Analysis;

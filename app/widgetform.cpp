@@ -79,7 +79,7 @@ void Widget::setupUi(QMainWindow *window)
     lcdValue->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     QFont valueFont;
     valueFont.setPointSize(16);
-    valueFont.setWeight(75);
+    valueFont.setWeight(QFont::Bold); // weight 75 on Qt 5's scale
     lcdValue->setFont(valueFont);
     lcdValue->setAlignment(Qt::AlignCenter);
     gridLayout_3->addWidget(lcdValue, 2, 0);

@@ -21,7 +21,7 @@ function(kv930_add_meter_plugin target)
     get_property(_includes GLOBAL PROPERTY KV930_PLUGIN_INCLUDE_DIRS)
     add_library(${target} MODULE ${ARG_SOURCES} ${_dmmdata})
     target_include_directories(${target} PRIVATE ${_includes})
-    target_link_libraries(${target} PRIVATE Qt5::Core Qt5::SerialPort)
+    target_link_libraries(${target} PRIVATE Qt::Core Qt::SerialPort)
     target_compile_features(${target} PRIVATE cxx_std_17)
     # The record and the plugin root objects are Q_OBJECTs; a driver project
     # need not switch moc on by itself.

@@ -31,6 +31,11 @@ void ItemData::addReadings(ReadingStore &&readings)
         m_readings.appendFrom(readings, 0, readings.size());
 }
 
+void ItemData::setReadings(ReadingStore &&readings)
+{
+    m_readings = std::move(readings);
+}
+
 void ItemData::clearDatas()
 {
     m_readings.clear();

@@ -46,6 +46,9 @@ public:
     // is empty), so that a reader can build them aside and hand them over only
     // when all went well.
     void addReadings(ReadingStore &&readings);
+    // Replaces the readings with a whole store (an item rebuilt from a file or
+    // the journal); views showing this item must be refilled afterwards.
+    void setReadings(ReadingStore &&readings);
     // Forgets every reading.
     void clearDatas();
 

@@ -77,33 +77,59 @@ quint64 ReadingStore::nextGeneration()
     return ++counter;
 }
 
+qint8 ReadingStore::fixedDecimals(const QString &text, double value)
+{
+    const int d = text.isEmpty() ? -1 : plainDecimals(text);
+    return d >= 0 && d <= MaxFieldDecimals && QString::number(value, 'f', d) == text ? qint8(d)
+                                                                                     : qint8(-1);
+}
+
+namespace {
+// The store's terms for one display text: decimals when the text is exactly
+// the value in fixed point, else the text itself.
+void splitText(const QString &text, double value, qint8 *decimals, QString *other)
+{
+    *decimals = ReadingStore::fixedDecimals(text, value);
+    if (*decimals < 0)
+        *other = text;
+}
+} // namespace
+
 void ReadingStore::append(const DmmData &reading)
 {
     append(Reading::fromDmmData(reading));
 }
 
-void ReadingStore::append(const Reading &reading)
+void ReadingStore::append(const Reading &r)
 {
-    appendFields(reading, WallTime::fromDateTime(reading.dateTime),
-                 WallTime::fromDateTime(reading.dmmDateTime));
+    Fields f;
+    f.dateTime = WallTime::fromDateTime(r.dateTime);
+    f.dmmDateTime = WallTime::fromDateTime(r.dmmDateTime);
+    f.values[UW] = r.valueUW;
+    f.values[MW] = r.valueMW;
+    f.values[DBm] = r.valueDBm;
+    splitText(r.textUW, r.valueUW, &f.decimals[UW], &f.texts[UW]);
+    splitText(r.textMW, r.valueMW, &f.decimals[MW], &f.texts[MW]);
+    splitText(r.textDBm, r.valueDBm, &f.decimals[DBm], &f.texts[DBm]);
+    f.unit = unitOf(r.unit);
+    if (f.unit == OtherUnit)
+        f.unitText = r.unit;
+    f.overload = r.overload;
+    f.waveLength = r.waveLength;
+    f.stored = r.stored;
+    f.storeNo = r.storeNo;
+    appendFields(f);
 }
 
-void ReadingStore::append(const Reading &reading, const WallTime &dateTime,
-                          const WallTime &dmmDateTime)
+void ReadingStore::append(const Fields &fields)
 {
-    appendFields(reading, dateTime, dmmDateTime);
-}
-
-void ReadingStore::append(const Reading &reading, const WallTime &dateTime,
-                          const WallTime &dmmDateTime, const int (&decimals)[3])
-{
-    appendFields(reading, dateTime, dmmDateTime, decimals);
+    appendFields(fields);
 }
 
 void ReadingStore::appendFrom(const ReadingStore &other, int from, int count)
 {
     for (int i = from; i < from + count && i < other.size(); ++i)
-        append(other.at(i));
+        appendFields(other.fields(i));
 }
 
 void ReadingStore::clear()
@@ -112,49 +138,50 @@ void ReadingStore::clear()
     *this = ReadingStore();
 }
 
-void ReadingStore::appendFields(const Reading &r, const WallTime &time, const WallTime &dmmTime,
-                                const int *decimals)
+void ReadingStore::appendFields(const Fields &f)
 {
     const int index = m_size;
     if (slot(index) == 0)
         m_chunks.emplace_back(new Chunk); // not zeroed: only the slots used are touched
     Chunk &c = *m_chunks.back();
     const int s = slot(index);
-    quint8 flags = r.stored ? StoredFlag : 0;
+    quint8 flags = f.stored ? StoredFlag : 0;
 
-    encodeTime(c, index, 0, time, &flags);
-    encodeTime(c, index, 1, dmmTime, &flags);
-    c.uW[s] = r.valueUW;
-    c.mW[s] = r.valueMW;
-    c.dBm[s] = r.valueDBm;
-    c.storeNo[s] = r.storeNo;
-    c.waveLength[s] = r.waveLength;
-    const QString *texts[3] = {&r.textUW, &r.textMW, &r.textDBm};
-    const double values[3] = {r.valueUW, r.valueMW, r.valueDBm};
-    for (int u = 0; u < 3; ++u) {
-        const int d = decimals ? decimals[u] : -1;
-        c.text[u][s] = d >= 0 && d <= MaxDecimals ? quint16(1 + d)
-                                                  : encodeText(index, u, *texts[u], values[u]);
+    encodeTime(c, index, 0, f.dateTime, &flags);
+    encodeTime(c, index, 1, f.dmmDateTime, &flags);
+    c.uW[s] = f.values[UW];
+    c.mW[s] = f.values[MW];
+    c.dBm[s] = f.values[DBm];
+    c.storeNo[s] = f.storeNo;
+    c.waveLength[s] = f.waveLength;
+    for (int which = 0; which < 3; ++which) {
+        const int d = f.decimals[which];
+        if (d >= 0 && d <= MaxDecimals)
+            c.text[which][s] = quint16(1 + d);
+        else if (d >= 0) // too many decimals for a code: keep the text it prints
+            c.text[which][s] = internText(index, which, QString::number(f.values[which], 'f', d));
+        else
+            c.text[which][s] = internText(index, which, f.texts[which]);
     }
 
-    const int code = overloadCode(r.overload);
+    const int code = overloadCode(f.overload);
     flags |= quint8(code << OverloadShift);
     if (code == 3)
-        m_overloadOverflow.insert(index, r.overload);
+        m_overloadOverflow.insert(index, f.overload);
 
-    const Unit unit = unitOf(r.unit);
+    const Unit unit = f.unit == OtherUnit && f.unitText.isEmpty() ? NoUnit : f.unit;
     if (unit != OtherUnit) {
         c.unit[s] = unit;
-    } else if (const auto it = m_unitIds.constFind(r.unit); it != m_unitIds.cend()) {
+    } else if (const auto it = m_unitIds.constFind(f.unitText); it != m_unitIds.cend()) {
         c.unit[s] = it.value();
     } else if (OtherUnit + m_units.size() < UnitOverflow) {
         const auto id = quint8(OtherUnit + m_units.size());
-        m_units.append(r.unit);
-        m_unitIds.insert(r.unit, id);
+        m_units.append(f.unitText);
+        m_unitIds.insert(f.unitText, id);
         c.unit[s] = id;
     } else {
         c.unit[s] = UnitOverflow;
-        m_unitOverflow.insert(index, r.unit);
+        m_unitOverflow.insert(index, f.unitText);
     }
     c.flags[s] = flags;
     ++m_size;
@@ -207,13 +234,10 @@ WallTime ReadingStore::dmmDateTime(int index) const
     return decodeTime(index, 1);
 }
 
-quint16 ReadingStore::encodeText(int index, int which, const QString &text, double value)
+quint16 ReadingStore::internText(int index, int which, const QString &text)
 {
     if (text.isEmpty())
         return 0;
-    const int decimals = plainDecimals(text);
-    if (decimals >= 0 && decimals <= MaxDecimals && QString::number(value, 'f', decimals) == text)
-        return quint16(1 + decimals);
     if (const auto it = m_internedIds.constFind(text); it != m_internedIds.cend())
         return it.value();
     if (FirstInterned + m_interned.size() < TextOverflow) {
@@ -308,6 +332,33 @@ Reading ReadingStore::at(int index) const
     r.stored = stored(index);
     r.storeNo = storeNo(index);
     return r;
+}
+
+ReadingStore::Fields ReadingStore::fields(int index) const
+{
+    const Chunk &c = chunk(index);
+    const int s = slot(index);
+    Fields f;
+    f.dateTime = decodeTime(index, 0);
+    f.dmmDateTime = decodeTime(index, 1);
+    f.values[UW] = c.uW[s];
+    f.values[MW] = c.mW[s];
+    f.values[DBm] = c.dBm[s];
+    for (int which = 0; which < 3; ++which) {
+        const quint16 code = c.text[which][s];
+        if (code > 0 && code < FirstInterned)
+            f.decimals[which] = qint8(code - 1);
+        else if (code != 0)
+            f.texts[which] = decodeText(index, which, code, 0.0);
+    }
+    f.unit = unitCode(index);
+    if (f.unit == OtherUnit)
+        f.unitText = unit(index);
+    f.overload = overload(index);
+    f.waveLength = c.waveLength[s];
+    f.stored = c.flags[s] & StoredFlag;
+    f.storeNo = c.storeNo[s];
+    return f;
 }
 
 qint64 ReadingStore::memoryBytes() const

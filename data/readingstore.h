@@ -42,6 +42,29 @@ public:
     static constexpr int ChunkBits = 14;
     static constexpr int ChunkSize = 1 << ChunkBits;
 
+    // One reading in the store's own terms, cheap to read out and to append
+    // (no QDateTime, no number formatting): for code that copies readings in
+    // bulk, such as the recording journal. A display text that is the value
+    // printed in fixed point is given as its number of decimals (0..15);
+    // otherwise decimals is -1 and text holds it (empty or any other text).
+    struct Fields
+    {
+        WallTime dateTime;
+        WallTime dmmDateTime;
+        double values[3] = {0.0, 0.0, 0.0}; // uW, mW, dBm
+        qint8 decimals[3] = {-1, -1, -1};
+        QString texts[3];
+        Unit unit = NoUnit;
+        QString unitText; // only for OtherUnit
+        int overload = 0;
+        quint16 waveLength = 0;
+        bool stored = false;
+        qint32 storeNo = 0;
+    };
+    static constexpr int MaxFieldDecimals = 15;
+    // The decimals that print value as exactly text in fixed point, or -1.
+    static qint8 fixedDecimals(const QString &text, double value);
+
     ReadingStore();
     ~ReadingStore();
     ReadingStore(ReadingStore &&other) noexcept;
@@ -59,23 +82,15 @@ public:
     // Appends a copy of the reading's fields; the DmmData stays the caller's.
     void append(const DmmData &reading);
     void append(const Reading &reading);
-    // The same with both times given as wall-clock values; the reading's own
-    // date-times are not looked at. For readers of many readings, which then
-    // need not build a QDateTime (a local one costs a time-zone lookup).
-    void append(const Reading &reading, const WallTime &dateTime, const WallTime &dmmDateTime);
-    // The same for texts known to be their value printed with a number of
-    // decimals (QString::number(value, 'f', decimals), 0..15): decimals[u]
-    // gives them for unit u (uW, mW, dBm) and the reading's text for u is not
-    // looked at; -1 takes the reading's text. Spares a reader formatting
-    // texts only to have them compared with the same formatting.
-    void append(const Reading &reading, const WallTime &dateTime, const WallTime &dmmDateTime,
-                const int (&decimals)[3]);
+    // Decimals above MaxFieldDecimals are taken as the text they would print.
+    void append(const Fields &fields);
     // Appends a range of another store (used to merge or copy items).
     void appendFrom(const ReadingStore &other, int from, int count);
     void clear();
 
     // The whole reading, decoded.
     Reading at(int index) const;
+    Fields fields(int index) const;
 
     // Single fields, cheap. Indexes must be in [0, size()).
     WallTime dateTime(int index) const;
@@ -139,12 +154,11 @@ private:
 
     const Chunk &chunk(int index) const { return *m_chunks[size_t(index >> ChunkBits)]; }
     static int slot(int index) { return index & (ChunkSize - 1); }
-    quint16 encodeText(int index, int which, const QString &text, double value);
+    quint16 internText(int index, int which, const QString &text);
     QString decodeText(int index, int which, quint16 code, double value) const;
     WallTime decodeTime(int index, int which) const;
     void encodeTime(Chunk &c, int index, int which, const WallTime &t, quint8 *flags);
-    void appendFields(const Reading &r, const WallTime &time, const WallTime &dmmTime,
-                      const int *decimals = nullptr);
+    void appendFields(const Fields &f);
     static quint64 nextGeneration();
 
     std::vector<std::unique_ptr<Chunk>> m_chunks;

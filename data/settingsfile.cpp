@@ -109,7 +109,8 @@ StoredSettings readSettingsFile(QIODevice &device)
                 current = reader.qualifiedName().toString();
             break;
         case QXmlStreamReader::Characters: {
-            const QStringRef text = reader.text();
+            // A QStringRef in Qt 5, a QStringView in Qt 6.
+            const auto text = reader.text();
             if (current.isEmpty() || isXmlWhitespace(text))
                 break;
             if (current == QLatin1String("Geometry")) {

@@ -35,8 +35,15 @@ void fail(const QString &message)
 // alone does not give.
 bool isCode(const QTextCharFormat &format)
 {
-    return format.fontFixedPitch() ||
-           format.fontFamily() == QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
+    if (format.fontFixedPitch())
+        return true;
+    const QString fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 keeps only the family list (fontFamily() fails on an empty one).
+    return format.fontFamilies().toStringList().value(0) == fixed;
+#else
+    return format.fontFamily() == fixed;
+#endif
 }
 
 // Every picture the document refers to, loaded and scaled to at most maxWidth;
@@ -51,7 +58,7 @@ bool resolveImages(QTextDocument &doc, const QDir &baseDir, qreal maxWidth)
                 continue;
             if (isCode(fragment.charFormat())) {
                 QTextCharFormat format;
-                format.setFontFamily(QStringLiteral("DejaVu Sans Mono"));
+                format.setFontFamilies({QStringLiteral("DejaVu Sans Mono")});
                 QTextCursor cursor(&doc);
                 cursor.setPosition(fragment.position());
                 cursor.setPosition(fragment.position() + fragment.length(),

@@ -10,33 +10,223 @@
 
 #include <gsf/gsf-infile-msole.h>
 #include <gsf/gsf-infile.h>
+#include <gsf/gsf-input-memory.h>
 #include <gsf/gsf-input-stdio.h>
 #include <gsf/gsf-utils.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iconv.h>
 #include <mutex>
+#include <new>
+#include <string>
 #include <vector>
 
 namespace xls {
 namespace {
 
+// The format's limits: a cell's row field holds 65,536 rows, and a sheet
+// has 256 columns.
+constexpr quint32 kMaxColumns = 256;
+// Columns the import uses: A..E.
+constexpr int kKeptColumns = 5;
+// Bytes read from the stream at a time; more than the longest record.
+constexpr int kInputChunk = 256 * 1024;
+
+enum class Version
+{
+    Biff5,
+    Biff8,
+};
+
+void startGsf()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { gsf_init(); });
+}
+
+// The stream read record by record through a window of kInputChunk bytes.
+class RecordInput
+{
+public:
+    struct Record
+    {
+        quint16 id = 0;
+        int len = 0;
+        const uchar *data = nullptr; // valid until the next read
+        quint64 start = 0;           // stream offset of the record's header
+    };
+
+    explicit RecordInput(GsfInput *input)
+        : m_input(input), m_size(quint64(std::max<gsf_off_t>(0, gsf_input_size(input))))
+    {
+        m_buf.resize(kInputChunk);
+    }
+
+    quint64 size() const { return m_size; }
+    void seek(quint64 pos) { m_pos = pos; }
+    bool failed() const { return m_failed; }
+
+    // The next record; false at the end of the stream or when the record
+    // runs past it (then truncated() is true).
+    bool next(Record *r)
+    {
+        m_truncated = false;
+        if (!ensure(4))
+            return false;
+        const uchar *h = at(m_pos);
+        r->id = qFromLittleEndian<quint16>(h);
+        r->len = qFromLittleEndian<quint16>(h + 2);
+        r->start = m_pos;
+        if (!ensure(4 + r->len)) {
+            m_truncated = true;
+            return false;
+        }
+        r->data = at(m_pos) + 4;
+        m_pos += 4 + quint64(r->len);
+        return true;
+    }
+    bool truncated() const { return m_truncated; }
+
+    // Whether the next record is a CONTINUE; takes it when it is.
+    bool nextContinue(Record *r)
+    {
+        if (!ensure(4) || qFromLittleEndian<quint16>(at(m_pos)) != RecContinue)
+            return false;
+        return next(r);
+    }
+
+private:
+    const uchar *at(quint64 pos) const { return m_buf.data() + (pos - m_bufStart); }
+
+    // At least n bytes from m_pos in the window.
+    bool ensure(int n)
+    {
+        if (m_pos + quint64(n) > m_size)
+            return false;
+        if (m_pos >= m_bufStart && m_pos + quint64(n) <= m_bufStart + quint64(m_bufLen))
+            return true;
+        // Keep what is already here of the bytes wanted, read the rest.
+        int kept = 0;
+        if (m_pos >= m_bufStart && m_pos < m_bufStart + quint64(m_bufLen)) {
+            kept = int(m_bufStart + quint64(m_bufLen) - m_pos);
+            std::memmove(m_buf.data(), m_buf.data() + (m_pos - m_bufStart), size_t(kept));
+        }
+        const quint64 from = m_pos + quint64(kept);
+        const int wanted = int(std::min<quint64>(quint64(kInputChunk - kept), m_size - from));
+        if (wanted > 0 && (gsf_input_seek(m_input, gsf_off_t(from), G_SEEK_SET) ||
+                           !gsf_input_read(m_input, size_t(wanted), m_buf.data() + kept))) {
+            m_failed = true;
+            m_bufLen = 0;
+            return false;
+        }
+        m_bufStart = m_pos;
+        m_bufLen = kept + std::max(0, wanted);
+        return m_bufLen >= n;
+    }
+
+    GsfInput *m_input;
+    quint64 m_size;
+    std::vector<uchar> m_buf;
+    quint64 m_bufStart = 0;
+    int m_bufLen = 0;
+    quint64 m_pos = 0;
+    bool m_truncated = false;
+    bool m_failed = false;
+};
+
+// 8-bit texts of BIFF5 in the workbook's code page.
+class CodePage
+{
+public:
+    ~CodePage()
+    {
+        if (m_iconv != reinterpret_cast<iconv_t>(-1))
+            iconv_close(m_iconv);
+    }
+
+    void set(quint16 codePage)
+    {
+        if (m_iconv != reinterpret_cast<iconv_t>(-1)) {
+            iconv_close(m_iconv);
+            m_iconv = reinterpret_cast<iconv_t>(-1);
+        }
+        m_latin1 = false;
+        switch (codePage) {
+        case 1252:
+        case 32769: // Windows 1252 of the oldest versions
+            return;
+        case 367: // ASCII
+            m_latin1 = true;
+            return;
+        case 10000:
+        case 32768:
+            m_iconv = iconv_open("UTF-16LE", "MACINTOSH");
+            return;
+        default:
+            m_iconv =
+                iconv_open("UTF-16LE", QByteArray("CP" + QByteArray::number(codePage)).constData());
+            return;
+        }
+    }
+
+    void append(const uchar *p, int n, std::u16string *out) const
+    {
+        if (m_iconv != reinterpret_cast<iconv_t>(-1) && appendConverted(p, n, out))
+            return;
+        for (int i = 0; i < n; ++i)
+            out->push_back(m_latin1 ? char16_t(p[i]) : windows1252(p[i]));
+    }
+
+private:
+    static char16_t windows1252(uchar c)
+    {
+        static const char16_t high[32] = {
+            0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+            0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+            0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+        return c >= 0x80 && c < 0xA0 ? high[c - 0x80] : char16_t(c);
+    }
+
+    bool appendConverted(const uchar *p, int n, std::u16string *out) const
+    {
+        // At most two UTF-16 units per byte.
+        std::u16string converted(size_t(n) * 2, u'\0');
+        char *in = reinterpret_cast<char *>(const_cast<uchar *>(p));
+        size_t inLeft = size_t(n);
+        char *dst = reinterpret_cast<char *>(&converted[0]);
+        size_t outLeft = converted.size() * 2;
+        iconv(m_iconv, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(m_iconv, &in, &inLeft, &dst, &outLeft) == size_t(-1))
+            return false;
+        converted.resize(converted.size() - outLeft / 2);
+        out->append(converted);
+        return true;
+    }
+
+    iconv_t m_iconv = reinterpret_cast<iconv_t>(-1);
+    bool m_latin1 = false;
+};
+
 // A record's body and the bodies of the CONTINUE records behind it, read as
-// one sequence of bytes. Only text crossing from one body into the next is
+// one sequence of bytes; the CONTINUE records are taken from the input only
+// when the reading gets there. Text crossing from one body into the next is
 // special: each continuation of characters starts with a fresh flags byte
 // (compressed Latin-1 or UTF-16LE).
 class Chunks
 {
 public:
-    void add(const uchar *data, int size) { m_parts.push_back({data, size}); }
+    Chunks(RecordInput &input, const RecordInput::Record &first)
+        : m_input(input), m_data(first.data), m_size(first.len)
+    {
+    }
 
     bool u8(quint8 *v)
     {
-        const uchar *p = take(1);
-        if (!p)
+        if (!settle())
             return false;
-        *v = *p;
+        *v = m_data[m_offset++];
         return true;
     }
     bool u16(quint16 *v)
@@ -60,22 +250,21 @@ public:
         while (n > 0) {
             if (!settle())
                 return false;
-            const quint32 step = std::min<quint32>(n, quint32(left()));
+            const quint32 step = std::min<quint32>(n, quint32(m_size - m_offset));
             m_offset += int(step);
             n -= step;
         }
         return true;
     }
 
-    // An XLUnicodeString: 16-bit character count, flags, optional rich-text and phonetic sizes,
-    // characters, then the skipped rich-text runs and phonetic block.
-    bool unicodeString(QString *out)
+    // A BIFF8 XLUnicodeString: 16-bit character count, flags, optional
+    // rich-text and phonetic sizes, characters, then the skipped rich-text
+    // runs and phonetic block. Appended to out.
+    bool unicodeString(std::u16string *out)
     {
         quint16 count = 0;
-        if (!u16(&count))
-            return false;
         quint8 flags = 0;
-        if (!u8(&flags))
+        if (!u16(&count) || !u8(&flags))
             return false;
         quint16 runs = 0;
         quint32 phonetic = 0;
@@ -86,140 +275,103 @@ public:
         return characters(count, flags & 0x01, out) && skip(4u * runs) && skip(phonetic);
     }
 
-private:
-    struct Part
+    // A BIFF5 string: a count of one or two bytes, then 8-bit characters.
+    bool byteString(int lengthBytes, const CodePage &codePage, std::u16string *out)
     {
-        const uchar *data;
-        int size;
-    };
-
-    int left() const { return m_parts[m_index].size - m_offset; }
-
-    // Moves past exhausted parts; false at the end of the data.
-    bool settle()
-    {
-        while (m_index < int(m_parts.size()) && left() <= 0) {
-            ++m_index;
-            m_offset = 0;
+        quint16 count = 0;
+        if (lengthBytes == 1) {
+            quint8 c = 0;
+            if (!u8(&c))
+                return false;
+            count = c;
+        } else if (!u16(&count)) {
+            return false;
         }
-        return m_index < int(m_parts.size());
+        if (!settle() && count > 0)
+            return false;
+        if (m_size - m_offset < count)
+            return false;
+        codePage.append(m_data + m_offset, count, out);
+        m_offset += count;
+        return true;
     }
 
-    const uchar *take(int n)
+private:
+    // Moves on to the next CONTINUE body when this one is used up; false at
+    // the end of the data.
+    bool settle()
     {
-        if (!settle() || left() < n)
-            return nullptr;
-        const uchar *p = m_parts[m_index].data + m_offset;
-        m_offset += n;
-        return p;
+        while (m_offset >= m_size) {
+            RecordInput::Record r;
+            if (!m_input.nextContinue(&r))
+                return false;
+            m_data = r.data;
+            m_size = r.len;
+            m_offset = 0;
+        }
+        return true;
     }
 
     bool bytes(uchar *out, int n)
     {
         for (int i = 0; i < n; ++i) {
-            const uchar *p = take(1);
-            if (!p)
+            if (!settle())
                 return false;
-            out[i] = *p;
+            out[i] = m_data[m_offset++];
         }
         return true;
     }
 
-    bool characters(int count, bool wide, QString *out)
+    bool characters(int count, bool wide, std::u16string *out)
     {
-        out->clear();
         if (count == 0)
             return true;
-        out->reserve(count);
         for (;;) {
-            if (m_index < int(m_parts.size()) && left() > 0) {
+            if (m_offset < m_size) {
                 const int width = wide ? 2 : 1;
-                const int n = std::min(count, left() / width);
+                const int n = std::min(count, (m_size - m_offset) / width);
                 if (n <= 0)
                     return false; // half a UTF-16 unit at the end of a body
-                const uchar *p = m_parts[m_index].data + m_offset;
+                const uchar *p = m_data + m_offset;
+                const size_t at = out->size();
+                out->resize(at + size_t(n));
+                char16_t *dst = &(*out)[at];
                 if (wide) {
-                    const int at = out->size();
-                    out->resize(at + n);
-                    QChar *dst = out->data() + at;
                     for (int i = 0; i < n; ++i)
-                        dst[i] = QChar(qFromLittleEndian<quint16>(p + 2 * i));
+                        dst[i] = char16_t(qFromLittleEndian<quint16>(p + 2 * i));
                 } else {
-                    out->append(QLatin1String(reinterpret_cast<const char *>(p), n));
+                    for (int i = 0; i < n; ++i)
+                        dst[i] = char16_t(p[i]);
                 }
                 m_offset += n * width;
                 count -= n;
             }
             if (count == 0)
                 return true;
-            if (m_index < int(m_parts.size()) && left() > 0)
+            if (m_offset < m_size)
                 return false;
             // The text goes on in the next body, behind a flags byte.
-            ++m_index;
-            m_offset = 0;
-            if (m_index >= int(m_parts.size()) || m_parts[m_index].size < 1)
+            RecordInput::Record r;
+            if (!m_input.nextContinue(&r) || r.len < 1)
                 return false;
-            wide = m_parts[m_index].data[0] & 0x01;
+            m_data = r.data;
+            m_size = r.len;
+            wide = m_data[0] & 0x01;
             m_offset = 1;
         }
     }
 
-    std::vector<Part> m_parts;
-    int m_index = 0;
+    RecordInput &m_input;
+    const uchar *m_data;
+    int m_size;
     int m_offset = 0;
 };
 
-struct Cell
+// UTF-16 units as they are: no byte order mark is looked for.
+QString utf16Text(const char16_t *units, size_t count)
 {
-    quint32 row;
-    quint16 col;
-    QVariant value;
-};
-
-struct SheetCells
-{
-    std::vector<Cell> cells;
-    bool sorted = true;
-
-    void put(quint32 row, quint16 col, QVariant value)
-    {
-        if (!value.isValid())
-            return;
-        if (!cells.empty()) {
-            const Cell &last = cells.back();
-            if (row < last.row || (row == last.row && col <= last.col))
-                sorted = false;
-        }
-        cells.push_back({row, col, std::move(value)});
-    }
-
-    BiffSheet rows()
-    {
-        BiffSheet sheet;
-        if (cells.empty())
-            return sheet;
-        // Stable, so that of two cells at one place the later one wins.
-        if (!sorted)
-            std::stable_sort(cells.begin(), cells.end(), [](const Cell &a, const Cell &b) {
-                return a.row < b.row || (a.row == b.row && a.col < b.col);
-            });
-        sheet.rows.resize(int(cells.back().row) + 1);
-        for (size_t i = 0; i < cells.size();) {
-            const quint32 row = cells[i].row;
-            size_t end = i;
-            while (end < cells.size() && cells[end].row == row)
-                ++end;
-            QVariantList &out = sheet.rows[int(row)];
-            const int width = cells[end - 1].col + 1;
-            out.reserve(width);
-            for (int c = 0; c < width; ++c)
-                out.append(QVariant());
-            for (; i < end; ++i)
-                out[cells[i].col] = std::move(cells[i].value);
-        }
-        return sheet;
-    }
-};
+    return QString(reinterpret_cast<const QChar *>(units), int(count));
+}
 
 QString errorText(quint8 code)
 {
@@ -241,87 +393,228 @@ QString errorText(quint8 code)
     }
 }
 
-class Walker
+// A kept cell before it becomes a QVariant: 16 bytes whatever it holds.
+struct RawCell
 {
-public:
-    BiffWorkbook run(const QByteArray &stream);
-
-private:
-    bool fail(const QString &why)
+    enum Kind : quint8
     {
-        m_error = why;
-        return false;
-    }
-    bool globalsRecord(quint16 id, const uchar *p, int len, Chunks &chunks);
-    bool cellRecord(quint16 id, const uchar *p, int len, Chunks &chunks);
-    void prepareFormats();
-    QVariant number(quint16 xf, double v) const
-    {
-        if (xf < m_xfIsDate.size() && m_xfIsDate.at(xf)) {
-            const QDateTime dt = serialDateTime(v, m_date1904);
-            if (dt.isValid())
-                return dt;
-        }
-        return numberText(v);
-    }
-    SheetCells &sheet() { return m_cells[size_t(m_current)]; }
+        Empty,
+        Number,  // value
+        Date,    // value, in a date format
+        Shared,  // index into the shared strings
+        Inline,  // offset and length in the sheet's own texts
+        Boolean, // index 0 or 1
+        Error,   // index: the error code
+    };
+    Kind kind;
+    quint32 length;
+    quint64 bits; // the value's bits or an index
 
-    QString m_error;
-    bool m_date1904 = false;
-    QVector<QString> m_sst;
-    QVector<quint16> m_xfFormat;
-    QHash<quint16, bool> m_customDate;
-    QVector<bool> m_xfIsDate;
-    QHash<quint32, int> m_sheetAt; // BOF position -> sheet
-    std::vector<SheetCells> m_cells;
-    int m_current = -1;
-    // A formula whose text result follows in a STRING record.
-    bool m_pendingString = false;
-    quint32 m_pendingRow = 0;
-    quint16 m_pendingCol = 0;
+    static RawCell empty() { return RawCell{Empty, 0, 0}; }
+    static RawCell of(Kind kind, quint64 index, quint32 length = 0)
+    {
+        return RawCell{kind, length, index};
+    }
+    static RawCell number(Kind kind, double v)
+    {
+        RawCell c{kind, 0, 0};
+        std::memcpy(&c.bits, &v, sizeof v);
+        return c;
+    }
+    double value() const
+    {
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        return v;
+    }
 };
 
-bool Walker::globalsRecord(quint16 id, const uchar *p, int len, Chunks &chunks)
+// Columns A..E of the rows of one sheet, in blocks of rows taken as the
+// rows are filled: memory follows the rows a sheet uses, 5 MB at most.
+class SheetGrid
 {
-    switch (id) {
+public:
+    static constexpr quint32 kRows = 65536;
+    static constexpr quint32 kBlockRows = 1024;
+
+    // Null when there is no memory for the row's block.
+    RawCell *row(quint32 r)
+    {
+        std::unique_ptr<RawCell[]> &block = m_blocks[r / kBlockRows];
+        if (!block) {
+            block.reset(new (std::nothrow) RawCell[size_t(kBlockRows) * kKeptColumns]);
+            if (!block)
+                return nullptr;
+            std::fill_n(block.get(), size_t(kBlockRows) * kKeptColumns, RawCell::empty());
+        }
+        return block.get() + size_t(r % kBlockRows) * kKeptColumns;
+    }
+    // Null for rows of a block never filled.
+    const RawCell *peek(quint32 r) const
+    {
+        const std::unique_ptr<RawCell[]> &block = m_blocks[r / kBlockRows];
+        return block ? block.get() + size_t(r % kBlockRows) * kKeptColumns : nullptr;
+    }
+    bool set(quint32 r, quint32 c, const RawCell &cell)
+    {
+        RawCell *cells = row(r);
+        if (!cells)
+            return false;
+        cells[c] = cell;
+        if (m_rows <= r)
+            m_rows = r + 1;
+        return true;
+    }
+    quint32 rows() const { return m_rows; }
+    void clear()
+    {
+        for (quint32 r = 0; r < m_rows; r += kBlockRows) {
+            if (m_blocks[r / kBlockRows])
+                std::fill_n(m_blocks[r / kBlockRows].get(), size_t(kBlockRows) * kKeptColumns,
+                            RawCell::empty());
+        }
+        m_rows = 0;
+    }
+
+private:
+    std::unique_ptr<RawCell[]> m_blocks[kRows / kBlockRows];
+    quint32 m_rows = 0;
+};
+
+// The shared string table packed into one block of UTF-16 units.
+struct SharedStrings
+{
+    std::u16string chars;
+    std::vector<quint64> starts{0}; // string i is chars[starts[i], starts[i + 1])
+
+    int count() const { return int(starts.size()) - 1; }
+};
+
+struct SheetEntry
+{
+    quint32 position = 0;
+    bool worksheet = false;
+};
+
+} // namespace
+
+class BiffReaderPrivate
+{
+public:
+    ~BiffReaderPrivate()
+    {
+        if (stream)
+            g_object_unref(stream);
+        if (ole)
+            g_object_unref(ole);
+        if (input)
+            g_object_unref(input);
+    }
+
+    bool fail(const QString &why)
+    {
+        error = why;
+        return false;
+    }
+    bool open();
+    bool globalsRecord(const RecordInput::Record &r);
+    bool cellRecord(const RecordInput::Record &r);
+    bool readSheet(int sheet, const BiffReader::RowFn &rows);
+    bool text(Chunks &chunks, int biff5LengthBytes, std::u16string *out)
+    {
+        return version == Version::Biff8 ? chunks.unicodeString(out)
+                                         : chunks.byteString(biff5LengthBytes, codePage, out);
+    }
+    RawCell numberCell(quint16 xf, double v) const
+    {
+        return RawCell::number(
+            xf < xfIsDate.size() && xfIsDate[xf] ? RawCell::Date : RawCell::Number, v);
+    }
+    bool put(quint32 row, quint32 col, const RawCell &cell);
+    RawCell inlineText(const std::u16string &text);
+    QVariant value(const RawCell &cell) const;
+
+    GsfInput *input = nullptr;
+    GsfInfile *ole = nullptr;
+    GsfInput *stream = nullptr;
+    std::unique_ptr<RecordInput> records;
+
+    QString error;
+    Version version = Version::Biff8;
+    bool date1904 = false;
+    CodePage codePage;
+    SharedStrings shared;
+    std::vector<quint16> xfFormat;
+    QHash<quint16, bool> customDate;
+    std::vector<bool> xfIsDate;
+    std::vector<SheetEntry> sheets;
+
+    // The sheet being read: columns A..E of its rows, and its own texts.
+    std::unique_ptr<SheetGrid> grid;
+    std::u16string sheetTexts;
+    // A formula whose text result follows in a STRING record.
+    bool pendingString = false;
+    quint32 pendingRow = 0;
+    quint16 pendingCol = 0;
+};
+
+bool BiffReaderPrivate::globalsRecord(const RecordInput::Record &r)
+{
+    const uchar *p = r.data;
+    const int len = r.len;
+    switch (r.id) {
     case RecFilePass:
         return fail(QStringLiteral("the workbook is encrypted"));
     case RecDateMode:
         if (len < 2)
             return fail(QStringLiteral("short DATEMODE record"));
-        m_date1904 = qFromLittleEndian<quint16>(p) == 1;
+        date1904 = qFromLittleEndian<quint16>(p) == 1;
         return true;
-    case RecBoundSheet:
-        if (len < 8)
+    case RecCodepage:
+        if (len < 2)
+            return fail(QStringLiteral("short CODEPAGE record"));
+        if (version == Version::Biff5)
+            codePage.set(qFromLittleEndian<quint16>(p));
+        return true;
+    case RecBoundSheet: {
+        if (len < 6)
             return fail(QStringLiteral("short BOUNDSHEET record"));
-        if (m_sheetAt.contains(qFromLittleEndian<quint32>(p)))
-            return fail(QStringLiteral("two sheets at one position"));
-        m_sheetAt.insert(qFromLittleEndian<quint32>(p), int(m_cells.size()));
-        m_cells.emplace_back();
+        SheetEntry entry;
+        entry.position = qFromLittleEndian<quint32>(p);
+        entry.worksheet = p[5] == 0;
+        for (const SheetEntry &other : sheets) {
+            if (other.position == entry.position)
+                return fail(QStringLiteral("two sheets at one position"));
+        }
+        sheets.push_back(entry);
         return true;
+    }
     case RecXf:
         if (len < 4)
             return fail(QStringLiteral("short XF record"));
-        m_xfFormat.append(qFromLittleEndian<quint16>(p + 2));
+        xfFormat.push_back(qFromLittleEndian<quint16>(p + 2));
         return true;
     case RecFormat: {
+        Chunks chunks(*records, r);
         quint16 index = 0;
-        QString text;
-        if (!chunks.u16(&index) || !chunks.unicodeString(&text))
+        std::u16string format;
+        if (!chunks.u16(&index) || !text(chunks, 1, &format))
             return fail(QStringLiteral("unreadable FORMAT record"));
-        m_customDate.insert(index, isDateFormat(text));
+        customDate.insert(index, isDateFormat(utf16Text(format.data(), format.size())));
         return true;
     }
     case RecSst: {
+        if (version != Version::Biff8)
+            return true;
+        Chunks chunks(*records, r);
         quint32 total = 0, unique = 0;
         if (!chunks.u32(&total) || !chunks.u32(&unique))
             return fail(QStringLiteral("short SST record"));
-        // Every string takes three bytes at least: no reservation beyond the data.
-        m_sst.reserve(int(std::min<quint32>(unique, quint32(len) / 3 + 1)));
-        QString text;
         // Strings that are not there are an error only when a cell uses them.
-        for (quint32 i = 0; i < unique && chunks.unicodeString(&text); ++i)
-            m_sst.append(text);
+        for (quint32 i = 0; i < unique && chunks.unicodeString(&shared.chars); ++i)
+            shared.starts.push_back(shared.chars.size());
+        shared.chars.resize(size_t(shared.starts.back()));
+        shared.chars.shrink_to_fit();
         return true;
     }
     default:
@@ -329,19 +622,84 @@ bool Walker::globalsRecord(quint16 id, const uchar *p, int len, Chunks &chunks)
     }
 }
 
-bool Walker::cellRecord(quint16 id, const uchar *p, int len, Chunks &chunks)
+bool BiffReaderPrivate::open()
 {
-    if (id == RecString) {
-        if (!m_pendingString)
-            return true;
-        m_pendingString = false;
-        QString text;
-        if (!chunks.unicodeString(&text))
-            return fail(QStringLiteral("unreadable STRING record"));
-        sheet().put(m_pendingRow, m_pendingCol, text.isEmpty() ? QVariant() : QVariant(text));
-        return true;
+    RecordInput &in = *records;
+    RecordInput::Record r;
+    in.seek(0);
+    if (!in.next(&r) || r.id != RecBof || r.len < 4)
+        return fail(QStringLiteral("not a workbook stream"));
+    const quint16 biff = qFromLittleEndian<quint16>(r.data);
+    const quint16 type = qFromLittleEndian<quint16>(r.data + 2);
+    if (type != 0x0005 || (biff != 0x0600 && biff != 0x0500))
+        return fail(QStringLiteral("not a BIFF5 or BIFF8 workbook"));
+    version = biff == 0x0600 ? Version::Biff8 : Version::Biff5;
+    if (version == Version::Biff5)
+        codePage.set(1252);
+
+    int depth = 1;
+    while (depth > 0) {
+        if (!in.next(&r))
+            return fail(QStringLiteral("the workbook stream ends inside its globals"));
+        switch (r.id) {
+        case RecBof:
+            ++depth;
+            break;
+        case RecEof:
+            --depth;
+            break;
+        case RecContinue: // the rest of a record that needed no more
+            break;
+        default:
+            if (depth == 1 && !globalsRecord(r))
+                return false;
+            break;
+        }
     }
-    switch (id) {
+    // Built-in date and time formats; custom ones by their text.
+    xfIsDate.resize(xfFormat.size());
+    for (size_t i = 0; i < xfFormat.size(); ++i) {
+        const quint16 f = xfFormat[i];
+        const bool builtIn = (f >= 14 && f <= 22) || (f >= 45 && f <= 47);
+        xfIsDate[i] = builtIn || customDate.value(f, false);
+    }
+    return true;
+}
+
+bool BiffReaderPrivate::put(quint32 row, quint32 col, const RawCell &cell)
+{
+    if (col >= kMaxColumns)
+        return fail(QStringLiteral("a cell lies beyond the last column"));
+    if (col >= quint32(kKeptColumns))
+        return true;
+    // Of two cells at one place the later one counts.
+    return grid->set(row, col, cell) || fail(QStringLiteral("no memory for a sheet"));
+}
+
+RawCell BiffReaderPrivate::inlineText(const std::u16string &text)
+{
+    if (text.empty())
+        return RawCell::empty();
+    const RawCell c = RawCell::of(RawCell::Inline, sheetTexts.size(), quint32(text.size()));
+    sheetTexts.append(text);
+    return c;
+}
+
+bool BiffReaderPrivate::cellRecord(const RecordInput::Record &r)
+{
+    const uchar *p = r.data;
+    const int len = r.len;
+    if (r.id == RecString) {
+        if (!pendingString)
+            return true;
+        pendingString = false;
+        Chunks chunks(*records, r);
+        std::u16string s;
+        if (!text(chunks, 2, &s))
+            return fail(QStringLiteral("unreadable STRING record"));
+        return put(pendingRow, pendingCol, inlineText(s));
+    }
+    switch (r.id) {
     case RecNumber:
     case RecRk:
     case RecMulRk:
@@ -350,204 +708,265 @@ bool Walker::cellRecord(quint16 id, const uchar *p, int len, Chunks &chunks)
     case RecLabelSst:
     case RecRString:
     case RecFormula:
+    case RecBlank:
+    case RecMulBlank:
         break;
     default:
-        return true; // BLANK, MULBLANK and everything else carry no value
+        return true; // everything else carries no cell
     }
-    m_pendingString = false;
+    pendingString = false;
     if (len < 6)
         return fail(QStringLiteral("short cell record"));
     const quint32 row = qFromLittleEndian<quint16>(p);
     const quint16 col = qFromLittleEndian<quint16>(p + 2);
     const quint16 xf = qFromLittleEndian<quint16>(p + 4);
-    switch (id) {
+    switch (r.id) {
+    case RecBlank:
+        return col < kMaxColumns || fail(QStringLiteral("a cell lies beyond the last column"));
+    case RecMulBlank: // row, first column, xf per cell, last column
+        if (len < 6 || (len - 6) % 2 != 0)
+            return fail(QStringLiteral("malformed MULBLANK record"));
+        if (quint32(col) + quint32(len - 6) / 2 > kMaxColumns)
+            return fail(QStringLiteral("a cell lies beyond the last column"));
+        return true;
     case RecNumber:
         if (len < 14)
             return fail(QStringLiteral("short NUMBER record"));
-        sheet().put(row, col, number(xf, doubleAt(p + 6)));
-        return true;
+        return put(row, col, numberCell(xf, doubleAt(p + 6)));
     case RecRk:
         if (len < 10)
             return fail(QStringLiteral("short RK record"));
-        sheet().put(row, col, number(xf, rkValue(qFromLittleEndian<quint32>(p + 6))));
-        return true;
+        return put(row, col, numberCell(xf, rkValue(qFromLittleEndian<quint32>(p + 6))));
     case RecMulRk: {
         // row, first column, (xf, rk) per cell, last column
         if (len < 12 || (len - 6) % 6 != 0)
             return fail(QStringLiteral("malformed MULRK record"));
         const int cells = (len - 6) / 6;
-        if (int(col) + cells > 0x10000)
-            return fail(QStringLiteral("MULRK beyond the last column"));
+        if (quint32(col) + quint32(cells) > kMaxColumns)
+            return fail(QStringLiteral("a cell lies beyond the last column"));
         for (int i = 0; i < cells; ++i) {
             const uchar *c = p + 4 + i * 6;
-            sheet().put(
-                row, quint16(col + i),
-                number(qFromLittleEndian<quint16>(c), rkValue(qFromLittleEndian<quint32>(c + 2))));
+            if (!put(row, quint32(col) + quint32(i),
+                     numberCell(qFromLittleEndian<quint16>(c),
+                                rkValue(qFromLittleEndian<quint32>(c + 2)))))
+                return false;
         }
         return true;
     }
     case RecBoolErr:
         if (len < 8)
             return fail(QStringLiteral("short BOOLERR record"));
-        if (p[7])
-            sheet().put(row, col, errorText(p[6]));
-        else
-            sheet().put(row, col, QString::number(p[6] ? 1 : 0));
-        return true;
+        return put(row, col,
+                   p[7] ? RawCell::of(RawCell::Error, p[6])
+                        : RawCell::of(RawCell::Boolean, p[6] ? 1 : 0));
     case RecLabelSst: {
         if (len < 10)
             return fail(QStringLiteral("short LABELSST record"));
         const quint32 index = qFromLittleEndian<quint32>(p + 6);
-        if (index >= quint32(m_sst.size()))
+        if (version != Version::Biff8 || index >= quint32(shared.count()))
             return fail(QStringLiteral("shared string %1 is missing").arg(index));
-        const QString &text = m_sst.at(int(index));
-        sheet().put(row, col, text.isEmpty() ? QVariant() : QVariant(text));
-        return true;
+        return put(row, col,
+                   shared.starts[index + 1] > shared.starts[index]
+                       ? RawCell::of(RawCell::Shared, index)
+                       : RawCell::empty());
     }
     case RecLabel:
     case RecRString: {
-        QString text;
-        if (!chunks.skip(6) || !chunks.unicodeString(&text))
+        Chunks chunks(*records, r);
+        std::u16string s;
+        if (!chunks.skip(6) || !text(chunks, 2, &s))
             return fail(QStringLiteral("unreadable LABEL record"));
-        sheet().put(row, col, text.isEmpty() ? QVariant() : QVariant(text));
-        return true;
+        return put(row, col, inlineText(s));
     }
     case RecFormula:
         // Only the cached result matters: a number, or a marker in the last
         // two bytes 0xFFFF with the kind in the first byte.
         if (len < 20)
             return fail(QStringLiteral("short FORMULA record"));
+        if (col >= kMaxColumns)
+            return fail(QStringLiteral("a cell lies beyond the last column"));
         if (p[12] == 0xFF && p[13] == 0xFF) {
             switch (p[6]) {
             case 0: // text, in the STRING record that follows
-                m_pendingString = true;
-                m_pendingRow = row;
-                m_pendingCol = col;
-                break;
+                pendingString = true;
+                pendingRow = row;
+                pendingCol = col;
+                return true;
             case 1:
-                sheet().put(row, col, QString::number(p[8] ? 1 : 0));
-                break;
+                return put(row, col, RawCell::of(RawCell::Boolean, p[8] ? 1 : 0));
             case 2:
-                sheet().put(row, col, errorText(p[8]));
-                break;
+                return put(row, col, RawCell::of(RawCell::Error, p[8]));
             default: // empty text
-                break;
+                return put(row, col, RawCell::empty());
             }
-        } else {
-            sheet().put(row, col, number(xf, doubleAt(p + 6)));
         }
-        return true;
+        return put(row, col, numberCell(xf, doubleAt(p + 6)));
     default:
         return true;
     }
 }
 
-void Walker::prepareFormats()
+QVariant BiffReaderPrivate::value(const RawCell &cell) const
 {
-    m_xfIsDate.resize(m_xfFormat.size());
-    for (int i = 0; i < m_xfFormat.size(); ++i) {
-        const quint16 f = m_xfFormat.at(i);
-        // Built-in date and time formats; custom ones by their text.
-        const bool builtIn = (f >= 14 && f <= 22) || (f >= 45 && f <= 47);
-        m_xfIsDate[i] = builtIn || m_customDate.value(f, false);
+    switch (cell.kind) {
+    case RawCell::Empty:
+        break;
+    case RawCell::Number:
+        return numberText(cell.value());
+    case RawCell::Date: {
+        const QDateTime dt = serialDateTime(cell.value(), date1904);
+        if (dt.isValid())
+            return dt;
+        return numberText(cell.value());
     }
+    case RawCell::Shared: {
+        const quint64 start = shared.starts[size_t(cell.bits)];
+        const quint64 end = shared.starts[size_t(cell.bits) + 1];
+        return utf16Text(shared.chars.data() + start, size_t(end - start));
+    }
+    case RawCell::Inline:
+        return utf16Text(sheetTexts.data() + cell.bits, cell.length);
+    case RawCell::Boolean:
+        return cell.bits ? QStringLiteral("1") : QStringLiteral("0");
+    case RawCell::Error:
+        return errorText(quint8(cell.bits));
+    }
+    return QVariant();
 }
 
-BiffWorkbook Walker::run(const QByteArray &stream)
+bool BiffReaderPrivate::readSheet(int sheet, const BiffReader::RowFn &rows)
 {
-    BiffWorkbook book;
-    const auto *d = reinterpret_cast<const uchar *>(stream.constData());
-    const int size = stream.size();
-    int depth = 0;
-    bool inGlobals = false;
-    bool globalsDone = false;
-    bool ok = true;
-    int pos = 0;
-    while (ok && pos + 4 <= size) {
-        const int start = pos;
-        const quint16 id = qFromLittleEndian<quint16>(d + pos);
-        const int len = qFromLittleEndian<quint16>(d + pos + 2);
-        if (id == 0 && len == 0 && depth == 0)
-            break; // padding behind the last substream
-        if (pos + 4 + len > size) {
-            ok = fail(QStringLiteral("a record runs past the end of the stream"));
-            break;
-        }
-        const uchar *p = d + pos + 4;
-        pos += 4 + len;
-        Chunks chunks;
-        chunks.add(p, len);
-        while (pos + 4 <= size && qFromLittleEndian<quint16>(d + pos) == RecContinue) {
-            const int more = qFromLittleEndian<quint16>(d + pos + 2);
-            if (pos + 4 + more > size)
-                break; // reported on the next turn
-            chunks.add(d + pos + 4, more);
-            pos += 4 + more;
-        }
+    if (sheet < 0 || sheet >= int(sheets.size()))
+        return fail(QStringLiteral("there is no sheet %1").arg(sheet + 1));
+    RecordInput &in = *records;
+    RecordInput::Record r;
+    in.seek(sheets[size_t(sheet)].position);
+    const quint16 biff = version == Version::Biff8 ? 0x0600 : 0x0500;
+    if (!in.next(&r) || r.id != RecBof || r.len < 4 || qFromLittleEndian<quint16>(r.data) != biff ||
+        qFromLittleEndian<quint16>(r.data + 2) != 0x0010)
+        return fail(
+            QStringLiteral("sheet %1 does not start where the workbook says").arg(sheet + 1));
 
-        if (start == 0) {
-            // The globals substream of a BIFF8 workbook comes first.
-            if (id != RecBof || len < 4 || qFromLittleEndian<quint16>(p) != 0x0600 ||
-                qFromLittleEndian<quint16>(p + 2) != 0x0005) {
-                ok = fail(QStringLiteral("not a BIFF8 workbook"));
-                break;
-            }
-            depth = 1;
-            inGlobals = true;
-            continue;
-        }
-        switch (id) {
+    if (!grid)
+        grid = std::make_unique<SheetGrid>();
+    grid->clear();
+    sheetTexts.clear();
+    pendingString = false;
+    int depth = 1;
+    while (depth > 0) {
+        if (!in.next(&r))
+            return fail(QStringLiteral("the workbook stream ends inside sheet %1").arg(sheet + 1));
+        switch (r.id) {
         case RecBof:
-            if (depth == 0) {
-                if (!globalsDone) {
-                    ok = fail(QStringLiteral("substream before the workbook globals end"));
-                    break;
-                }
-                m_current = m_sheetAt.value(quint32(start), -1);
-                m_pendingString = false;
-            }
             ++depth;
             break;
         case RecEof:
-            if (depth == 0) {
-                ok = fail(QStringLiteral("EOF outside a substream"));
-                break;
-            }
-            if (--depth == 0) {
-                if (inGlobals) {
-                    inGlobals = false;
-                    globalsDone = true;
-                    prepareFormats();
-                }
-                m_current = -1;
-            }
+            --depth;
+            break;
+        case RecContinue:
             break;
         default:
-            if (depth != 1)
-                break;
-            if (inGlobals)
-                ok = globalsRecord(id, p, len, chunks);
-            else if (m_current >= 0)
-                ok = cellRecord(id, p, len, chunks);
-            else if (id == RecFilePass)
-                ok = fail(QStringLiteral("the workbook is encrypted"));
+            if (depth == 1 && !cellRecord(r))
+                return false;
             break;
         }
     }
-    if (ok && (!globalsDone || depth != 0))
-        ok = fail(QStringLiteral("the workbook stream ends inside a substream"));
-    if (!ok) {
-        book.errorMessage = m_error;
-        return book;
+
+    // The rows go out reusing one list, so that no row costs allocations.
+    QVariantList cells;
+    for (int c = 0; c < kKeptColumns; ++c)
+        cells.append(QVariant());
+    const quint32 rowCount = grid->rows();
+    for (quint32 row = 0; row < rowCount; ++row) {
+        const RawCell *raw = grid->peek(row);
+        if (!raw) {
+            row += SheetGrid::kBlockRows - 1 - row % SheetGrid::kBlockRows; // an empty block
+            continue;
+        }
+        bool any = false;
+        for (int c = 0; c < kKeptColumns; ++c)
+            any = any || raw[c].kind != RawCell::Empty;
+        if (!any)
+            continue;
+        for (int c = 0; c < kKeptColumns; ++c)
+            cells[c] = value(raw[c]);
+        if (!rows(row, cells))
+            break;
     }
-    book.ok = true;
-    book.sheets.reserve(int(m_cells.size()));
-    for (SheetCells &cells : m_cells)
-        book.sheets.append(cells.rows());
-    return book;
+    grid->clear();
+    sheetTexts.clear();
+    return true;
 }
 
-} // namespace
+BiffReader::BiffReader(std::unique_ptr<BiffReaderPrivate> p) : d(std::move(p)) {}
+
+BiffReader::~BiffReader() = default;
+
+std::unique_ptr<BiffReader> BiffReader::openFile(const QString &path, QString *error)
+{
+    startGsf();
+    auto p = std::make_unique<BiffReaderPrivate>();
+    p->input = gsf_input_stdio_new(QFile::encodeName(path).constData(), nullptr);
+    if (p->input)
+        p->ole = gsf_infile_msole_new(p->input, nullptr);
+    if (p->ole) {
+        p->stream = gsf_infile_child_by_name(p->ole, "Workbook");
+        if (!p->stream)
+            p->stream = gsf_infile_child_by_name(p->ole, "Book");
+    }
+    if (!p->stream) {
+        *error = QStringLiteral("not a readable .xls workbook");
+        return nullptr;
+    }
+    p->records = std::make_unique<RecordInput>(p->stream);
+    if (!p->open()) {
+        *error = p->error;
+        return nullptr;
+    }
+    return std::unique_ptr<BiffReader>(new BiffReader(std::move(p)));
+}
+
+std::unique_ptr<BiffReader> BiffReader::openStream(const QByteArray &bytes, QString *error)
+{
+    startGsf();
+    if (bytes.isEmpty()) {
+        *error = QStringLiteral("no workbook stream");
+        return nullptr;
+    }
+    auto p = std::make_unique<BiffReaderPrivate>();
+    p->stream = gsf_input_memory_new(reinterpret_cast<const guint8 *>(bytes.constData()),
+                                     gsf_off_t(bytes.size()), FALSE);
+    if (!p->stream) {
+        *error = QStringLiteral("no workbook stream");
+        return nullptr;
+    }
+    p->records = std::make_unique<RecordInput>(p->stream);
+    if (!p->open()) {
+        *error = p->error;
+        return nullptr;
+    }
+    return std::unique_ptr<BiffReader>(new BiffReader(std::move(p)));
+}
+
+int BiffReader::sheetCount() const
+{
+    return int(d->sheets.size());
+}
+
+bool BiffReader::isWorksheet(int sheet) const
+{
+    return sheet >= 0 && sheet < sheetCount() && d->sheets[size_t(sheet)].worksheet;
+}
+
+bool BiffReader::readSheet(int sheet, const RowFn &rows)
+{
+    return d->readSheet(sheet, rows);
+}
+
+QString BiffReader::errorMessage() const
+{
+    return d->error;
+}
 
 QString numberText(double v)
 {
@@ -556,6 +975,9 @@ QString numberText(double v)
     const double a = std::abs(v);
     if (v == 0.0)
         return QStringLiteral("0");
+    // Whole numbers (row numbers, counts) the quick way: the same digits.
+    if (a < 1e15 && v == std::trunc(v))
+        return QString::number(qint64(v));
     if (a >= 1e-6 && a < 1e15)
         return QString::number(v, 'f', QLocale::FloatingPointShortest);
     return QString::number(v, 'g', QLocale::FloatingPointShortest);
@@ -634,8 +1056,7 @@ bool isBiff8Stream(const QByteArray &stream)
 
 QByteArray workbookStream(const QString &path)
 {
-    static std::once_flag once;
-    std::call_once(once, [] { gsf_init(); });
+    startGsf();
     QByteArray bytes;
     GsfInput *input = gsf_input_stdio_new(QFile::encodeName(path).constData(), nullptr);
     if (!input)
@@ -662,12 +1083,31 @@ QByteArray workbookStream(const QString &path)
 
 BiffWorkbook readBiffWorkbook(const QByteArray &stream)
 {
-    if (stream.isEmpty()) {
-        BiffWorkbook book;
-        book.errorMessage = QStringLiteral("no workbook stream");
+    BiffWorkbook book;
+    const std::unique_ptr<BiffReader> reader = BiffReader::openStream(stream, &book.errorMessage);
+    if (!reader)
         return book;
+    QVector<BiffSheet> sheets(reader->sheetCount());
+    for (int s = 0; s < reader->sheetCount(); ++s) {
+        if (!reader->isWorksheet(s))
+            continue;
+        QVector<QVariantList> &rows = sheets[s].rows;
+        const bool ok = reader->readSheet(s, [&rows](quint32 row, const QVariantList &cells) {
+            rows.resize(int(row) + 1);
+            QVariantList &out = rows[int(row)];
+            out = cells;
+            while (!out.isEmpty() && !out.last().isValid())
+                out.removeLast();
+            return true;
+        });
+        if (!ok) {
+            book.errorMessage = reader->errorMessage();
+            return book;
+        }
     }
-    return Walker().run(stream);
+    book.ok = true;
+    book.sheets = sheets;
+    return book;
 }
 
 } // namespace xls

@@ -7,20 +7,58 @@
 #include <QVariant>
 #include <QVector>
 
-// The cells of a BIFF8 workbook read straight from its records, the fast
-// path of xls::readRows (FreeXL converts every date cell by counting days one
-// at a time, which dominates the import of large sheets).
+#include <functional>
+#include <memory>
+
+// The cells of a BIFF5/7 or BIFF8 workbook read straight from its records,
+// streamed from the file: the globals (formats, shared strings, the sheet
+// list) are read once, then each sheet on demand, and only columns A..E of
+// it are kept (the import reads nothing else). Memory stays within a small
+// multiple of what the file itself holds: the shared strings packed as
+// UTF-16, and one sheet's five columns (at most 65,536 rows) at a time.
 //
-// The walk accepts only what it reads reliably: a BIFF8 workbook stream with
-// consistent records. Anything else (older BIFF versions, encryption, records
-// too short for their kind, a shared string that is not there ...) makes it
-// give up, and the caller reads the file with FreeXL instead.
+// The walk accepts only what it reads reliably: records whose lengths fit
+// the stream, cells within the format's limits (256 columns; 65,536 rows is
+// what a cell's row field holds), shared strings that are there. Anything
+// else refuses the workbook with a reason.
 namespace xls {
+
+class BiffReaderPrivate;
+
+class BiffReader
+{
+public:
+    // Rows of a sheet in ascending order, each with its cells in A..E
+    // (empty cells as invalid QVariants); rows without any such cell are not
+    // handed out. Returning false stops the sheet.
+    using RowFn = std::function<bool(quint32 row, const QVariantList &cells)>;
+
+    // The workbook stream of an OLE2 compound file ("Workbook", or "Book"
+    // of older versions); null with *error set when there is none.
+    static std::unique_ptr<BiffReader> openFile(const QString &path, QString *error);
+    // A workbook stream held in memory (the caller keeps it alive).
+    static std::unique_ptr<BiffReader> openStream(const QByteArray &stream, QString *error);
+
+    ~BiffReader();
+    BiffReader(const BiffReader &) = delete;
+    BiffReader &operator=(const BiffReader &) = delete;
+
+    int sheetCount() const;
+    bool isWorksheet(int sheet) const;
+    // Walks one sheet and hands out its rows; false with errorMessage() on a
+    // damaged sheet (before any of its rows was handed out).
+    bool readSheet(int sheet, const RowFn &rows);
+    QString errorMessage() const;
+
+private:
+    explicit BiffReader(std::unique_ptr<BiffReaderPrivate> d);
+    std::unique_ptr<BiffReaderPrivate> d;
+};
 
 struct BiffSheet
 {
     // Used rows, indexed by row number; each row up to its last non-empty
-    // cell, empty cells inside a row as an invalid QVariant.
+    // cell within A..E, empty cells inside a row as an invalid QVariant.
     QVector<QVariantList> rows;
 };
 
@@ -39,7 +77,8 @@ QByteArray workbookStream(const QString &path);
 // BOF of version 0x0600); older versions start otherwise.
 bool isBiff8Stream(const QByteArray &stream);
 
-// Reads a workbook stream. Cell values as xls::readRows hands them out.
+// Reads every sheet of a workbook stream at once (for tests and comparisons).
+// Cell values as xls::readRows hands them out.
 BiffWorkbook readBiffWorkbook(const QByteArray &stream);
 
 // Whether a number format shows its number as a date, a time or both:
@@ -55,9 +94,8 @@ QString numberText(double v);
 // serial lies outside 0 .. 9999-12-31.
 QDateTime serialDateTime(double serial, bool date1904);
 
-// The two ways xls::readRows reads a workbook, for comparing them: with
-// FreeXL alone, and through the record walk (status OpenFailed when the walk
-// gives up).
+// The two ways of reading a workbook's table, for comparing them: with
+// FreeXL alone, and through the record walk that xls::readRows uses.
 ReadResult readRowsWithFreeXL(const QString &path);
 ReadResult readRowsNative(const QString &path);
 

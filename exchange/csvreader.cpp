@@ -298,7 +298,7 @@ ReadResult readReadings(const QString &path, qint64 pieceBytes)
     QHash<QByteArray, QString> units;
     const QString over = QStringLiteral("    OL");
     const QString under = QStringLiteral("   -OL");
-    Reading r;
+    ReadingStore::Fields r;
     qint64 position = 0;
     for (;;) {
         got = reader.next(fields, &error);
@@ -340,8 +340,9 @@ ReadResult readReadings(const QString &path, qint64 pieceBytes)
         auto unitIt = units.constFind(unitBytes);
         if (unitIt == units.cend())
             unitIt = units.insert(unitBytes, QString::fromUtf8(unitBytes));
-        r.unit = unitIt.value();
-        const ReadingStore::Unit unit = ReadingStore::unitOf(r.unit);
+        const ReadingStore::Unit unit = ReadingStore::unitOf(unitIt.value());
+        r.unit = unit;
+        r.unitText = unit == ReadingStore::OtherUnit ? unitIt.value() : QString();
         const QString display = text(field(Display));
 
         const Column powers[3] = {PowerUW, PowerMW, PowerDBm};
@@ -358,33 +359,33 @@ ReadResult readReadings(const QString &path, qint64 pieceBytes)
                                 .arg(QLatin1String(kColumnNames[powers[k]]))
                                 .arg(text(field(powers[k]))));
         }
-        int decimals[3] = {-1, -1, -1};
         if (empty == 3) {
             // Over or under range: the numbers were left out on purpose.
             const bool isUnder = display.contains(QLatin1Char('-'));
             r.overload = isUnder ? -1 : 1;
-            r.valueUW = isUnder ? 0.01 : 39990.0;
-            r.valueMW = isUnder ? 0.00001 : 39.99;
-            r.valueDBm = 10.0 * std::log10(r.valueMW);
+            r.values[ReadingStore::UW] = isUnder ? 0.01 : 39990.0;
+            r.values[ReadingStore::MW] = isUnder ? 0.00001 : 39.99;
+            r.values[ReadingStore::DBm] = 10.0 * std::log10(r.values[ReadingStore::MW]);
             const QString &shown = display.isEmpty() ? (isUnder ? under : over) : display;
-            r.textUW = r.textMW = r.textDBm = shown;
+            for (int u = 0; u < 3; ++u) {
+                r.decimals[u] = -1;
+                r.texts[u] = shown;
+            }
         } else if (empty != 0) {
             return fail(tr("the powers in uW, mW and dBm must all be given or all be empty."));
         } else {
             r.overload = 0;
-            r.valueUW = values[0];
-            r.valueMW = values[1];
-            r.valueDBm = values[2];
+            for (int u = 0; u < 3; ++u)
+                r.values[u] = values[u];
             // The display text is the one in the reading's own unit; the others
             // are the values as the meter would show them.
-            QString *texts[3] = {&r.textUW, &r.textMW, &r.textDBm};
             for (int u = 0; u < 3; ++u) {
-                if (u == unit) {
-                    *texts[u] = display;
-                    continue;
-                }
-                decimals[u] = meterDecimals(values[u], u);
-                *texts[u] = decimals[u] < 0 ? QString::number(values[u]) : QString();
+                // A text that is its value printed is kept as its decimals.
+                r.decimals[u] = u == unit ? ReadingStore::fixedDecimals(display, values[u])
+                                          : qint8(meterDecimals(values[u], u));
+                r.texts[u] = r.decimals[u] >= 0 ? QString()
+                             : u == unit        ? display
+                                                : QString::number(values[u]);
             }
         }
 
@@ -395,7 +396,9 @@ ReadResult readReadings(const QString &path, qint64 pieceBytes)
         r.waveLength = quint16(waveLength);
         r.stored = number != position + 1;
         r.storeNo = r.stored ? int(number) : 0;
-        result.readings.append(r, time, meterTime, decimals);
+        r.dateTime = time;
+        r.dmmDateTime = meterTime;
+        result.readings.append(r);
         ++position;
     }
     result.ok = true;

@@ -1,6 +1,7 @@
 #include "importrow.h"
 
 #include "dmmdata.h"
+#include "reading.h"
 #include "xlsdatetime.h"
 
 #include <QDateTime>
@@ -11,7 +12,7 @@ namespace {
 
 QDateTime timeFromCell(const QVariant &cell)
 {
-    switch (int(cell.type())) {
+    switch (cell.userType()) {
     case QMetaType::QDateTime:
         return cell.toDateTime();
     case QMetaType::QDate:
@@ -21,9 +22,12 @@ QDateTime timeFromCell(const QVariant &cell)
     }
     QDate date;
     QTime time;
-    if (!xls::parseTimestamp(cell.toString(), &date, &time))
-        return QDateTime();
-    return QDateTime(date, time);
+    if (xls::parseTimestamp(cell.toString(), &date, &time))
+        return QDateTime(date, time);
+    // Anything else a text may hold as Qt reads ISO 8601 ("2024-05-01T12:34:56",
+    // with fractions of a second or a zone), which is what converting the
+    // cell to a date-time accepts.
+    return cell.toDateTime();
 }
 
 // C-locale decimal number; anything else, infinities and NaN included, is 0.
@@ -34,53 +38,53 @@ double numberFromText(const QString &text)
     return ok && std::isfinite(v) ? v : 0.0;
 }
 
-void setOverload(DmmData *d, bool under)
+void setOverload(Reading *r, bool under)
 {
     const QString text = under ? QStringLiteral("   -OL") : QStringLiteral("    OL");
-    d->setValueUW(under ? 0.01 : 39990.0);
-    d->setValueMW(under ? 0.00001 : 39.99);
-    d->setValueDBm(10.0 * std::log10(under ? 0.00001 : 39.99));
-    d->setTextUW(text);
-    d->setTextMW(text);
-    d->setTextDBm(text);
-    d->setOverload(under ? -1 : 1);
+    r->valueUW = under ? 0.01 : 39990.0;
+    r->valueMW = under ? 0.00001 : 39.99;
+    r->valueDBm = 10.0 * std::log10(under ? 0.00001 : 39.99);
+    r->textUW = text;
+    r->textMW = text;
+    r->textDBm = text;
+    r->overload = under ? -1 : 1;
 }
 
-void setValues(DmmData *d, const QString &valueText, const QString &unit)
+void setValues(Reading *r, const QString &valueText, const QString &unit)
 {
-    d->setOverload(0);
+    r->overload = 0;
     const double v = numberFromText(valueText);
     if (unit == QLatin1String("uW")) {
-        d->setValueUW(v);
-        d->setValueMW(v / 1000.0);
-        d->setValueDBm(10.0 * std::log10(v / 1000.0));
-        d->setTextUW(valueText);
-        d->setTextMW(QString::number(v / 1000.0, 'f', 3));
-        d->setTextDBm(QString::number(10.0 * std::log10(v / 1000.0), 'f', 2));
+        r->valueUW = v;
+        r->valueMW = v / 1000.0;
+        r->valueDBm = 10.0 * std::log10(v / 1000.0);
+        r->textUW = valueText;
+        r->textMW = QString::number(v / 1000.0, 'f', 3);
+        r->textDBm = QString::number(10.0 * std::log10(v / 1000.0), 'f', 2);
     } else if (unit == QLatin1String("mW")) {
-        d->setValueUW(v * 1000.0);
-        d->setValueMW(v);
-        d->setValueDBm(10.0 * std::log10(v));
-        d->setTextUW(QString::number(v * 1000.0, 'f', v > 3.999 ? 2 : 1));
-        d->setTextMW(valueText);
-        d->setTextDBm(QString::number(10.0 * std::log10(v), 'f', 2));
+        r->valueUW = v * 1000.0;
+        r->valueMW = v;
+        r->valueDBm = 10.0 * std::log10(v);
+        r->textUW = QString::number(v * 1000.0, 'f', v > 3.999 ? 2 : 1);
+        r->textMW = valueText;
+        r->textDBm = QString::number(10.0 * std::log10(v), 'f', 2);
     } else if (unit == QLatin1String("dBm")) {
         const double uw = std::pow(10.0, v / 10.0) * 1000.0;
-        d->setValueUW(uw);
-        d->setValueMW(uw / 1000.0);
-        d->setValueDBm(v);
-        d->setTextUW(QString::number(uw, 'f', 1));
-        d->setTextMW(QString::number(uw / 1000.0, 'f', 3));
-        d->setTextDBm(valueText);
+        r->valueUW = uw;
+        r->valueMW = uw / 1000.0;
+        r->valueDBm = v;
+        r->textUW = QString::number(uw, 'f', 1);
+        r->textMW = QString::number(uw / 1000.0, 'f', 3);
+        r->textDBm = valueText;
     } else {
         // Values of an unknown unit cannot be derived: leave them at zero and
         // the texts empty, as lookups by that unit report anyway.
-        d->setValueUW(0.0);
-        d->setValueMW(0.0);
-        d->setValueDBm(0.0);
-        d->setTextUW(QString());
-        d->setTextMW(QString());
-        d->setTextDBm(QString());
+        r->valueUW = 0.0;
+        r->valueMW = 0.0;
+        r->valueDBm = 0.0;
+        r->textUW = QString();
+        r->textMW = QString();
+        r->textDBm = QString();
     }
 }
 
@@ -95,19 +99,25 @@ quint16 waveLengthFromText(QString text)
 
 } // namespace
 
-DmmData *readingFromRow(const QVariantList &row)
+Reading readingOfRow(const QVariantList &row)
 {
-    auto *d = new DmmData;
+    Reading reading;
+    Reading *r = &reading;
     const QString valueText = row.value(2).toString();
     const QString unit = row.value(3).toString();
     if (valueText.contains(QLatin1Char('L')))
-        setOverload(d, valueText.contains(QLatin1Char('-')));
+        setOverload(r, valueText.contains(QLatin1Char('-')));
     else
-        setValues(d, valueText, unit);
-    d->setDateTime(timeFromCell(row.value(1)));
-    d->setUnit(unit);
-    d->setWaveLength(waveLengthFromText(row.value(4).toString()));
-    return d;
+        setValues(r, valueText, unit);
+    r->dateTime = timeFromCell(row.value(1));
+    r->unit = unit;
+    r->waveLength = waveLengthFromText(row.value(4).toString());
+    return reading;
+}
+
+DmmData *readingFromRow(const QVariantList &row)
+{
+    return readingOfRow(row).toDmmData();
 }
 
 QString nextImportName(const QStringList &existingNames)

@@ -5,6 +5,7 @@
 #include <QVariantList>
 
 class DmmData;
+struct Reading;
 
 // Turns one row of an imported sheet (cells A..E: No., Time, Value, Unit,
 // WaveLength) into a reading.
@@ -20,9 +21,13 @@ class DmmData;
 // - WaveLength drops its last two characters ("nm") and is read as a decimal
 //   integer (0 otherwise), kept to its low 16 bits.
 // - Time is a date-time cell, or a text "yyyy-MM-dd hh:mm:ss" or
-//   "yyyy-MM-dd hh:mm"; anything else leaves the time null.
+//   "yyyy-MM-dd hh:mm", or any other text Qt reads as an ISO 8601 date-time
+//   ("2024-05-01T12:34:56", "2024-05-01T12:34:56.5+02:00"; a zone is kept);
+//   anything else leaves the time null.
 //
-// The caller owns the returned reading. Missing cells count as empty.
+// Missing cells count as empty.
+Reading readingOfRow(const QVariantList &row);
+// The same as a new DmmData, which the caller owns.
 DmmData *readingFromRow(const QVariantList &row);
 
 // "Import%1" with %1 = 1 + the number of names starting with "Import"

@@ -1,5 +1,7 @@
 #include "pdfreport.h"
 
+#include "tablesource.h"
+
 #include <QAbstractItemModel>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -62,7 +64,7 @@ Layout computeLayout(int pageWidth, int pageHeight, int rowHeight, int rowCount,
     const int rows = std::max(0, rowCount);
     layout.tablePages = rows / layout.rowsPerPage + (rows % layout.rowsPerPage ? 1 : 0);
 
-    const int printed = std::max(0, std::min(columnCount, columns.size()));
+    const int printed = std::max(0, int(std::min<qsizetype>(columnCount, columns.size())));
     long long weightSum = 0;
     for (int c = 0; c < printed; ++c)
         weightSum += std::max(0, columns.at(c).weight);
@@ -88,9 +90,12 @@ QString cellText(const QVariant &value)
     return value.toString();
 }
 
-bool writeReport(const QString &path, const QAbstractItemModel &model,
-                 const QList<ReportColumn> &columns, const std::function<bool(int, int)> &progress,
-                 QString *error)
+namespace {
+
+// The report of rowCount rows of columnCount cells, each cell's text from textAt(row, column).
+bool writeRows(const QString &path, int rowCount, int columnCount,
+               const std::function<QString(int, int)> &textAt, const QList<ReportColumn> &columns,
+               const std::function<bool(int, int)> &progress, QString *error)
 {
     if (path.isEmpty())
         return fail(error, trWidget("No file name was given for the PDF report."));
@@ -112,9 +117,8 @@ bool writeReport(const QString &path, const QAbstractItemModel &model,
 
     // Row height from the painter's default font, before the report font.
     const int rowHeight = 2 * painter.fontMetrics().height();
-    const int rowCount = model.rowCount();
     const Layout layout = computeLayout(painter.device()->width(), painter.device()->height(),
-                                        rowHeight, rowCount, columns, model.columnCount());
+                                        rowHeight, rowCount, columns, columnCount);
     const int h = layout.rowHeight;
     const int m = layout.margin;
     const int R = layout.right;
@@ -166,7 +170,7 @@ bool writeReport(const QString &path, const QAbstractItemModel &model,
             const int y = (4 + i) * h;
             const int row = firstRow + i;
             for (int c = 0; c < printed; ++c) {
-                const QString text = cellText(model.index(row, c).data(Qt::DisplayRole));
+                const QString text = textAt(row, c);
                 painter.drawText(QRect(layout.colX.at(c), y, layout.colW.at(c), h),
                                  Qt::AlignBottom | Qt::AlignHCenter, text);
             }
@@ -192,6 +196,34 @@ bool writeReport(const QString &path, const QAbstractItemModel &model,
         return fail(error,
                     trWidget("The file %1 cannot be written: %2").arg(path, file.errorString()));
     return true;
+}
+
+} // namespace
+
+bool writeReport(const QString &path, const QAbstractItemModel &model,
+                 const QList<ReportColumn> &columns, const std::function<bool(int, int)> &progress,
+                 QString *error)
+{
+    const auto text = [&model](int row, int column) {
+        return cellText(model.index(row, column).data(Qt::DisplayRole));
+    };
+    return writeRows(path, model.rowCount(), model.columnCount(), text, columns, progress, error);
+}
+
+bool writeReport(const QString &path, const TableSource &source, const QList<ReportColumn> &columns,
+                 const std::function<bool(int, int)> &progress, QString *error)
+{
+    // Rows are drawn cell by cell; each row is fetched once.
+    RowCells cells;
+    int fetched = -1;
+    const auto text = [&](int row, int column) {
+        if (row != fetched) {
+            source.row(row, cells);
+            fetched = row;
+        }
+        return cells.cells[size_t(column)].displayText();
+    };
+    return writeRows(path, source.rowCount(), RowCells::kColumns, text, columns, progress, error);
 }
 
 } // namespace pdf

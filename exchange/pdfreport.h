@@ -9,6 +9,7 @@
 
 class QAbstractItemModel;
 class QVariant;
+class TableSource;
 
 // The paged PDF report of a reading table: a first page carrying only its
 // page label, then table pages with a time stamp, a page label "n/total", a
@@ -48,6 +49,11 @@ QString cellText(const QVariant &value);
 // false is returned and *error says why.
 bool writeReport(const QString &path, const QAbstractItemModel &model,
                  const QList<ReportColumn> &columns,
+                 const std::function<bool(int, int)> &progress = {}, QString *error = nullptr);
+
+// The same for the rows of a table source, each cell shown as
+// TableCell::displayText gives it.
+bool writeReport(const QString &path, const TableSource &source, const QList<ReportColumn> &columns,
                  const std::function<bool(int, int)> &progress = {}, QString *error = nullptr);
 
 } // namespace pdf

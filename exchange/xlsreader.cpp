@@ -1,25 +1,77 @@
 #include "xlsreader.h"
 
-#include "biffrecords.h"
 #include "biffworkbook.h"
 #include "xlsdatetime.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
-#include <QLocale>
-#include <QtEndian>
 
-#include <cmath>
-#include <cstring>
 #include <freexl.h>
+
+#include <algorithm>
 
 namespace xls {
 namespace {
 
-// Rows need the five table columns to become readings.
-constexpr int kMinCells = 5;
+// Cells of a row the table uses: A..E.
+constexpr int kCells = 5;
+// The last row a sheet has; a sheet whose rows reach it is full.
+constexpr quint32 kLastSheetRow = 65535;
+
+// Which sheets make up the table and which of their rows are its rows.
+class TableRules
+{
+public:
+    explicit TableRules(RowSink sink) : m_sink(std::move(sink)) {}
+
+    // Whether the sheet with this first row goes on with the table: sheet 1
+    // always; a further one only behind a full sheet and under the same
+    // header.
+    bool startSheet(int sheet, const QVariantList &header)
+    {
+        m_lastRow = 0;
+        if (sheet == 0) {
+            m_header = header;
+            return true;
+        }
+        return m_previousFull && !m_header.isEmpty() && header == m_header;
+    }
+
+    void row(quint32 row, const QVariantList &cells)
+    {
+        m_lastRow = row;
+        ++m_rows;
+        m_sink(cells);
+    }
+
+    void endSheet() { m_previousFull = m_lastRow == kLastSheetRow; }
+    qint64 rows() const { return m_rows; }
+
+private:
+    RowSink m_sink;
+    QVariantList m_header;
+    bool m_previousFull = false;
+    quint32 m_lastRow = 0;
+    qint64 m_rows = 0;
+};
+
+ReadSummary failure(ReadStatus status, const QString &why)
+{
+    ReadSummary r;
+    r.status = status;
+    r.errorMessage = why;
+    return r;
+}
+
+ReadResult collected(const ReadSummary &summary, QVector<QVariantList> rows)
+{
+    ReadResult result;
+    result.status = summary.status;
+    result.errorMessage = summary.errorMessage;
+    result.rows = std::move(rows);
+    return result;
+}
 
 // Closes the FreeXL handle on every path; FreeXL wants a close even after a
 // failed open.
@@ -41,98 +93,7 @@ private:
     const void *m_handle = nullptr;
 };
 
-// The numbers of a workbook's number cells by sheet, row and column, read
-// from the BIFF records directly. FreeXL hands out date-formatted cells only
-// to the precision of their format (a date-time shown as a date loses its
-// time of day), so such cells are completed from here.
-class RawNumbers
-{
-public:
-    void load(const QString &path) { parse(workbookStream(path)); }
-
-    bool value(int sheet, unsigned row, unsigned col, double *v) const
-    {
-        if (sheet < 0 || sheet >= m_sheets.size())
-            return false;
-        const auto it = m_sheets.at(sheet).constFind(key(row, col));
-        if (it == m_sheets.at(sheet).constEnd())
-            return false;
-        *v = it.value();
-        return true;
-    }
-
-private:
-    static quint64 key(unsigned row, unsigned col) { return (quint64(row) << 16) | col; }
-
-    // Sheets are numbered in the order of their BOUNDSHEET records, each of
-    // which gives the stream position of its sheet's BOF.
-    void parse(const QByteArray &stream)
-    {
-        const auto *d = reinterpret_cast<const uchar *>(stream.constData());
-        const int size = stream.size();
-        QHash<quint32, int> sheetAt;
-        int depth = 0;
-        int current = -1;
-        for (int pos = 0; pos + 4 <= size;) {
-            const int start = pos;
-            const quint16 id = qFromLittleEndian<quint16>(d + pos);
-            const int len = qFromLittleEndian<quint16>(d + pos + 2);
-            const uchar *p = d + pos + 4;
-            pos += 4 + len;
-            if (pos > size)
-                break;
-            switch (id) {
-            case RecBoundSheet:
-                if (depth == 1 && current < 0 && len >= 4) {
-                    const int index = sheetAt.size();
-                    sheetAt.insert(qFromLittleEndian<quint32>(p), index);
-                    m_sheets.resize(index + 1);
-                }
-                break;
-            case RecBof:
-                if (depth == 0)
-                    current = sheetAt.value(quint32(start), -1);
-                ++depth;
-                break;
-            case RecEof:
-                if (depth > 0 && --depth == 0)
-                    current = -1;
-                break;
-            case RecNumber:
-                if (current >= 0 && depth == 1 && len >= 14)
-                    put(current, p, doubleAt(p + 6));
-                break;
-            case RecRk:
-                if (current >= 0 && depth == 1 && len >= 10)
-                    put(current, p, rkValue(qFromLittleEndian<quint32>(p + 6)));
-                break;
-            case RecMulRk: // row, first column, (xf, rk)..., last column
-                if (current >= 0 && depth == 1 && len >= 6) {
-                    const unsigned row = qFromLittleEndian<quint16>(p);
-                    const unsigned first = qFromLittleEndian<quint16>(p + 2);
-                    const int cells = (len - 6) / 6;
-                    for (int i = 0; i < cells; ++i)
-                        m_sheets[current].insert(
-                            key(row, first + i),
-                            rkValue(qFromLittleEndian<quint32>(p + 4 + i * 6 + 2)));
-                }
-                break;
-            default:
-                break;
-            }
-        }
-    }
-
-    void put(int sheet, const uchar *p, double v)
-    {
-        m_sheets[sheet].insert(
-            key(qFromLittleEndian<quint16>(p), qFromLittleEndian<quint16>(p + 2)), v);
-    }
-
-    QVector<QHash<quint64, double>> m_sheets;
-};
-
-QVariant dateValue(unsigned char type, const QString &text)
+QVariant freexlDateValue(unsigned char type, const QString &text)
 {
     QDateTime dt;
     switch (type) {
@@ -156,7 +117,7 @@ QVariant dateValue(unsigned char type, const QString &text)
     return dt;
 }
 
-QVariant cellValue(const FreeXL_CellValue &cell)
+QVariant freexlValue(const FreeXL_CellValue &cell)
 {
     switch (cell.type) {
     case FREEXL_CELL_INT:
@@ -164,244 +125,158 @@ QVariant cellValue(const FreeXL_CellValue &cell)
     case FREEXL_CELL_DOUBLE:
         return numberText(cell.value.double_value);
     case FREEXL_CELL_TEXT:
-    case FREEXL_CELL_SST_TEXT:
-        return cell.value.text_value ? QString::fromUtf8(cell.value.text_value) : QString();
+    case FREEXL_CELL_SST_TEXT: {
+        const QString text =
+            cell.value.text_value ? QString::fromUtf8(cell.value.text_value) : QString();
+        return text.isEmpty() ? QVariant() : QVariant(text);
+    }
     case FREEXL_CELL_DATE:
     case FREEXL_CELL_DATETIME:
     case FREEXL_CELL_TIME:
-        return dateValue(cell.type,
-                         QString::fromLatin1(cell.value.text_value ? cell.value.text_value : ""));
+        return freexlDateValue(
+            cell.type, QString::fromLatin1(cell.value.text_value ? cell.value.text_value : ""));
     default:
         return QVariant();
     }
 }
 
-// What readRow needs beyond FreeXL for date cells of a limited format.
-struct DateSource
-{
-    QString path;
-    bool date1904 = false;
-    int sheet = 0;
-    bool loaded = false;
-    RawNumbers raw;
-};
-
-QVariant completedDate(DateSource *source, unsigned row, unsigned short col, const QVariant &v)
-{
-    if (!source->loaded) {
-        source->raw.load(source->path);
-        source->loaded = true;
-    }
-    double serial = 0;
-    if (!source->raw.value(source->sheet, row, col, &serial))
-        return v;
-    const QDateTime dt = serialDateTime(serial, source->date1904);
-    // Only complete what FreeXL reported: the same day, or the same time of day.
-    const QDateTime shown = v.toDateTime();
-    const bool timeOnly = shown.date() == QDate(1899, 12, 30);
-    if (!dt.isValid() || (timeOnly ? dt.time() != shown.time() : dt.date() != shown.date()))
-        return v;
-    return dt;
-}
-
-// Reads one row up to its last non-empty cell; false on a FreeXL failure.
-bool readRow(const void *handle, unsigned row, unsigned short columns, QVariantList *out,
-             DateSource *dates)
-{
-    out->clear();
-    int used = 0;
-    for (unsigned short c = 0; c < columns; ++c) {
-        FreeXL_CellValue cell;
-        if (freexl_get_cell_value(handle, row, c, &cell) != FREEXL_OK)
-            return false;
-        QVariant v = cellValue(cell);
-        if (cell.type == FREEXL_CELL_DATE || cell.type == FREEXL_CELL_TIME)
-            v = completedDate(dates, row, c, v);
-        out->append(v);
-        if (v.isValid())
-            used = c + 1;
-    }
-    while (out->size() > used)
-        out->removeLast();
-    return true;
-}
-
-ReadResult failed(ReadStatus status, const QString &why)
-{
-    ReadResult r;
-    r.status = status;
-    r.errorMessage = why;
-    return r;
-}
-
-// What every read checks of an open handle: not encrypted, some sheet.
-bool checkOpened(const void *handle, unsigned int *sheets, bool *date1904, ReadResult *failure)
-{
-    unsigned int info = 0;
-    if (freexl_get_info(handle, FREEXL_BIFF_PASSWORD, &info) != FREEXL_OK ||
-        info == FREEXL_BIFF_OBFUSCATED) {
-        *failure = failed(ReadStatus::OpenFailed, QStringLiteral("the workbook is encrypted"));
-        return false;
-    }
-    if (freexl_get_info(handle, FREEXL_BIFF_SHEET_COUNT, sheets) != FREEXL_OK || *sheets == 0 ||
-        *sheets == FREEXL_UNKNOWN) {
-        *failure = failed(ReadStatus::OpenFailed, QStringLiteral("the workbook has no sheet"));
-        return false;
-    }
-    if (date1904 && freexl_get_info(handle, FREEXL_BIFF_DATEMODE, &info) == FREEXL_OK)
-        *date1904 = info == FREEXL_BIFF_DATEMODE_1904;
-    return true;
-}
-
-// Collects the table from the sheets' rows: sheet 1 without its header row,
-// then every further sheet whose first row repeats that header.
-class TableCollector
-{
-public:
-    explicit TableCollector(ReadResult *result) : m_result(result) {}
-
-    // False when the sheet does not belong to the table.
-    bool header(int sheet, const QVariantList &row)
-    {
-        // Row 1 of sheet 1 is the header whatever it holds.
-        if (sheet == 0) {
-            m_header = row;
-            return true;
-        }
-        return !m_header.isEmpty() && row == m_header;
-    }
-
-    void row(const QVariantList &row)
-    {
-        if (row.isEmpty())
-            return;
-        if (row.size() < kMinCells) {
-            ++m_result->skippedRows;
-            return;
-        }
-        m_result->rows.append(row);
-    }
-
-private:
-    ReadResult *m_result;
-    QVariantList m_header;
-};
-
-ReadResult fromBiffWorkbook(const BiffWorkbook &book)
-{
-    ReadResult result;
-    result.status = ReadStatus::Ok;
-    TableCollector table(&result);
-    for (int s = 0; s < book.sheets.size(); ++s) {
-        const QVector<QVariantList> &rows = book.sheets.at(s).rows;
-        if (rows.isEmpty() || !table.header(s, rows.first()))
-            continue;
-        for (int r = 1; r < rows.size(); ++r)
-            table.row(rows.at(r));
-    }
-    return result;
-}
-
 } // namespace
 
-ReadResult readRowsWithFreeXL(const QString &path)
+bool readerAvailable()
 {
-    if (!freexl_version())
-        return failed(ReadStatus::ReaderUnavailable, QStringLiteral("FreeXL is not available"));
-    // FreeXL would happily fopen a directory.
-    if (!QFileInfo(path).isFile())
-        return failed(ReadStatus::OpenFailed, QStringLiteral("no such file"));
-
-    Handle handle;
-    if (freexl_open(QFile::encodeName(path).constData(), handle.out()) != FREEXL_OK ||
-        !handle.get())
-        return failed(ReadStatus::OpenFailed, QStringLiteral("not a readable .xls workbook"));
-
-    ReadResult failure;
-    unsigned int sheets = 0;
-    DateSource dates;
-    dates.path = path;
-    if (!checkOpened(handle.get(), &sheets, &dates.date1904, &failure))
-        return failure;
-
-    ReadResult result;
-    result.status = ReadStatus::Ok;
-    TableCollector table(&result);
-    QVariantList row;
-    for (unsigned int s = 0; s < sheets && s <= 0xFFFF; ++s) {
-        unsigned int rows = 0;
-        unsigned short columns = 0;
-        if (freexl_select_active_worksheet(handle.get(), static_cast<unsigned short>(s)) !=
-                FREEXL_OK ||
-            freexl_worksheet_dimensions(handle.get(), &rows, &columns) != FREEXL_OK) {
-            if (s == 0)
-                return failed(ReadStatus::OpenFailed, QStringLiteral("cannot open sheet 1"));
-            result.status = ReadStatus::ReadFailed;
-            result.errorMessage = QStringLiteral("cannot open sheet %1").arg(s + 1);
-            return result;
-        }
-        if (rows == 0)
-            continue;
-        dates.sheet = int(s);
-        if (!readRow(handle.get(), 0, columns, &row, &dates)) {
-            result.status = ReadStatus::ReadFailed;
-            result.errorMessage = QStringLiteral("cannot read sheet %1").arg(s + 1);
-            return result;
-        }
-        if (!table.header(int(s), row))
-            continue;
-        for (unsigned int r = 1; r < rows; ++r) {
-            if (!readRow(handle.get(), r, columns, &row, &dates)) {
-                result.status = ReadStatus::ReadFailed;
-                result.errorMessage =
-                    QStringLiteral("cannot read row %1 of sheet %2").arg(r + 1).arg(s + 1);
-                return result;
-            }
-            table.row(row);
-        }
-    }
-    return result;
+    // The record walk needs nothing but libgsf, which starts on first use.
+    return true;
 }
 
-ReadResult readRowsNative(const QString &path)
+ReadSummary readTable(const QString &path, const RowSink &sink)
 {
-    const BiffWorkbook book = readBiffWorkbook(workbookStream(path));
-    if (!book.ok)
-        return failed(ReadStatus::OpenFailed, book.errorMessage);
-    return fromBiffWorkbook(book);
+    // libgsf would happily try to read a directory.
+    if (!QFileInfo(path).isFile())
+        return failure(ReadStatus::OpenFailed, QStringLiteral("no such file"));
+    QString error;
+    const std::unique_ptr<BiffReader> book = BiffReader::openFile(path, &error);
+    if (!book)
+        return failure(ReadStatus::OpenFailed, error);
+    if (book->sheetCount() == 0 || !book->isWorksheet(0))
+        return failure(ReadStatus::OpenFailed, QStringLiteral("the first sheet holds no table"));
+
+    TableRules table(sink);
+    for (int s = 0; s < book->sheetCount() && book->isWorksheet(s); ++s) {
+        bool started = false;
+        bool belongs = false;
+        const bool ok = book->readSheet(s, [&](quint32 row, const QVariantList &cells) {
+            if (!started) {
+                started = true;
+                // A sheet without a first row has an empty header.
+                belongs = table.startSheet(s, row == 0 ? cells : QVariantList());
+                if (!belongs)
+                    return false;
+                if (row == 0)
+                    return true;
+            }
+            table.row(row, cells);
+            return true;
+        });
+        if (!ok) {
+            ReadSummary r =
+                failure(table.rows() > 0 ? ReadStatus::ReadFailed : ReadStatus::OpenFailed,
+                        book->errorMessage());
+            r.rows = table.rows();
+            return r;
+        }
+        if (!started)
+            belongs = table.startSheet(s, QVariantList());
+        if (!belongs)
+            break;
+        table.endSheet();
+    }
+    ReadSummary r;
+    r.status = ReadStatus::Ok;
+    r.rows = table.rows();
+    return r;
 }
 
 ReadResult readRows(const QString &path)
 {
+    QVector<QVariantList> rows;
+    const ReadSummary summary =
+        readTable(path, [&rows](const QVariantList &cells) { rows.append(cells); });
+    return collected(summary, std::move(rows));
+}
+
+ReadResult readRowsNative(const QString &path)
+{
+    return readRows(path);
+}
+
+ReadResult readRowsWithFreeXL(const QString &path)
+{
     if (!freexl_version())
-        return failed(ReadStatus::ReaderUnavailable, QStringLiteral("FreeXL is not available"));
+        return collected(failure(ReadStatus::ReaderUnavailable, QStringLiteral("no FreeXL")), {});
     if (!QFileInfo(path).isFile())
-        return failed(ReadStatus::OpenFailed, QStringLiteral("no such file"));
-
-    // A BIFF8 workbook is read from its records by the bounds-checked walk.
-    // FreeXL reads past its buffers on some damaged BIFF8 files, so it only
-    // sees the older BIFF versions the walk does not read.
-    const QByteArray stream = workbookStream(path);
-    if (stream.isEmpty())
-        return failed(ReadStatus::OpenFailed, QStringLiteral("not a readable .xls workbook"));
-    if (isBiff8Stream(stream)) {
-        const BiffWorkbook book = readBiffWorkbook(stream);
-        if (!book.ok)
-            return failed(ReadStatus::OpenFailed, book.errorMessage);
-        return fromBiffWorkbook(book);
-    }
-
+        return collected(failure(ReadStatus::OpenFailed, QStringLiteral("no such file")), {});
+    Handle handle;
+    if (freexl_open(QFile::encodeName(path).constData(), handle.out()) != FREEXL_OK ||
+        !handle.get())
+        return collected(failure(ReadStatus::OpenFailed, QStringLiteral("FreeXL cannot open it")),
+                         {});
+    unsigned int info = 0;
     unsigned int sheets = 0;
-    {
-        Handle info;
-        if (freexl_open_info(QFile::encodeName(path).constData(), info.out()) != FREEXL_OK ||
-            !info.get())
-            return failed(ReadStatus::OpenFailed, QStringLiteral("not a readable .xls workbook"));
-        ReadResult failure;
-        if (!checkOpened(info.get(), &sheets, nullptr, &failure))
-            return failure;
+    if (freexl_get_info(handle.get(), FREEXL_BIFF_PASSWORD, &info) != FREEXL_OK ||
+        info == FREEXL_BIFF_OBFUSCATED ||
+        freexl_get_info(handle.get(), FREEXL_BIFF_SHEET_COUNT, &sheets) != FREEXL_OK ||
+        sheets == 0 || sheets == FREEXL_UNKNOWN)
+        return collected(failure(ReadStatus::OpenFailed, QStringLiteral("no readable sheet")), {});
+
+    QVector<QVariantList> rows;
+    TableRules table([&rows](const QVariantList &cells) { rows.append(cells); });
+    QVariantList cells;
+    for (unsigned int s = 0; s < sheets && s <= 0xFFFF; ++s) {
+        unsigned int rowCount = 0;
+        unsigned short columns = 0;
+        if (freexl_select_active_worksheet(handle.get(), static_cast<unsigned short>(s)) !=
+                FREEXL_OK ||
+            freexl_worksheet_dimensions(handle.get(), &rowCount, &columns) != FREEXL_OK)
+            return collected(failure(ReadStatus::ReadFailed, QStringLiteral("unreadable sheet")),
+                             rows);
+        bool started = false;
+        bool belongs = false;
+        for (unsigned int r = 0; r < rowCount; ++r) {
+            cells.clear();
+            bool any = false;
+            for (unsigned short c = 0; c < kCells; ++c) {
+                FreeXL_CellValue cell;
+                QVariant v;
+                if (c < columns) {
+                    if (freexl_get_cell_value(handle.get(), r, c, &cell) != FREEXL_OK)
+                        return collected(
+                            failure(ReadStatus::ReadFailed, QStringLiteral("unreadable cell")),
+                            rows);
+                    v = freexlValue(cell);
+                }
+                any = any || v.isValid();
+                cells.append(v);
+            }
+            if (!any)
+                continue;
+            if (!started) {
+                started = true;
+                belongs = table.startSheet(int(s), r == 0 ? cells : QVariantList());
+                if (!belongs || r == 0)
+                    continue;
+            }
+            if (belongs)
+                table.row(r, cells);
+        }
+        if (!started)
+            belongs = table.startSheet(int(s), QVariantList());
+        if (!belongs)
+            break;
+        table.endSheet();
     }
-    return readRowsWithFreeXL(path);
+    ReadSummary ok;
+    ok.status = ReadStatus::Ok;
+    return collected(ok, rows);
 }
 
 } // namespace xls

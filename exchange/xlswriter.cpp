@@ -1,12 +1,10 @@
 #include "xlswriter.h"
 
 #include "biffrecords.h"
+#include "tablesource.h"
 
-#include "xlsdatetime.h"
-
-#include <QAbstractItemModel>
 #include <QByteArray>
-#include <QDateTime>
+#include <QFile>
 #include <QHash>
 #include <QLocale>
 #include <QSaveFile>
@@ -16,20 +14,30 @@
 #include <gsf/gsf-outfile-msole.h>
 #include <gsf/gsf-outfile.h>
 #include <gsf/gsf-output-memory.h>
+#include <gsf/gsf-output-stdio.h>
 #include <gsf/gsf-utils.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
+#include <unistd.h>
 
 namespace xls {
 namespace {
 
 // Largest payload of one BIFF8 record; longer data goes on in CONTINUE records.
 constexpr int kMaxRecordData = 8224;
-constexpr int kMaxColumns = 256;
 // Excel refuses longer cell texts.
 constexpr int kMaxTextLength = 32767;
+// A LABEL record holds at most this many characters; longer texts are shared strings.
+constexpr int kMaxLabelLength = 255;
+// Stream offsets (sheet positions) and the container's stream size are 32 bits.
+constexpr quint64 kMaxStreamSize = 0xFFFF0000u;
+// Bytes collected before they go to the container.
+constexpr int kChunk = 256 * 1024;
 
 // Cell formats written after the fifteen style XFs.
 constexpr quint16 kXfDefault = 15;
@@ -39,6 +47,13 @@ constexpr quint16 kFormatDateTime = 164; // first index free for custom formats
 constexpr quint16 kFormatText = 49;      // built-in "@"
 
 const char kDateTimeFormat[] = "yyyy-MM-dd hh:mm:ss";
+constexpr int kDateTimeWidth = int(sizeof(kDateTimeFormat)) - 1;
+
+constexpr int kColumns = RowCells::kColumns;
+
+// Serial day of 1970-01-01 in the 1900 date system.
+constexpr qint64 kSerialOfEpoch = 25569;
+constexpr qint64 kMsecsPerDay = 86400000;
 
 class Buffer
 {
@@ -68,14 +83,6 @@ public:
 private:
     QByteArray &m_bytes;
 };
-
-void putRecord(QByteArray &stream, quint16 id, const QByteArray &data)
-{
-    Buffer b(stream);
-    b.u16(id);
-    b.u16(quint16(data.size()));
-    b.raw(data);
-}
 
 bool fitsLatin1(const QString &s)
 {
@@ -118,99 +125,187 @@ QByteArray longString(const QString &s)
     return out;
 }
 
-// Excel serial days of the 1900 date system; false for times it cannot hold.
-bool toSerial(const QDate &date, const QTime &time, double *serial)
+// Excel serial days of the 1900 date system, from wall-clock milliseconds
+// that wallClockInSheetRange accepted.
+double serialOf(qint64 wallMsecs)
 {
-    if (!date.isValid() || !time.isValid() || date < QDate(1900, 1, 1) ||
-        date > QDate(9999, 12, 31))
-        return false;
-    qint64 days = QDate(1899, 12, 30).daysTo(date);
+    const qint64 epochDays = wallMsecs / kMsecsPerDay - ((wallMsecs % kMsecsPerDay) < 0 ? 1 : 0);
+    const qint64 msOfDay = wallMsecs - epochDays * kMsecsPerDay;
+    qint64 days = epochDays + kSerialOfEpoch;
     // The 1900 system counts a 29 February 1900 that never was.
-    if (date < QDate(1900, 3, 1))
+    if (days < 61)
         --days;
-    *serial = double(days) + double(time.msecsSinceStartOfDay()) / 86400000.0;
-    return true;
+    return double(days) + double(msOfDay) / 86400000.0;
 }
 
-// The table shows readings' times as "yyyy-MM-dd hh:mm:ss", stored readings'
-// meter times as "yyyy-MM-dd hh:mm".
-bool parseTimeText(const QString &text, double *serial)
+// Characters of a number's shortest text (as readers show it), for widths.
+int numberTextLength(double v)
 {
-    QDate date;
-    QTime time;
-    return parseTimestamp(text, &date, &time) && toSerial(date, time, serial);
+    return QString::number(v, 'g', QLocale::FloatingPointShortest).size();
 }
 
-bool isNumberType(const QVariant &v)
+// Decimal digits of an integer, sign included: never fewer characters than
+// its shortest text.
+int integerTextBound(double v)
 {
-    switch (int(v.type())) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-    case QMetaType::Float:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-        return true;
-    default:
-        return false;
+    double a = std::abs(v);
+    int n = v < 0 ? 2 : 1;
+    while (a >= 10.0) {
+        a /= 10.0;
+        ++n;
     }
+    return n;
 }
 
-// Shortest text of a number, as a reader shows it (for column widths).
-QString numberText(double v)
+// Why a write attempt stopped.
+enum class Outcome
 {
-    return QString::number(v, 'g', QLocale::FloatingPointShortest);
-}
+    Written,
+    Failed,
+    NeedsSharedStrings, // a text too long for its cell turned up
+};
 
-class WorkbookBuilder
+// Texts too long for a LABEL record, numbered in the shared string table.
+struct SharedStrings
+{
+    QStringList strings;
+    QHash<QString, quint32> index;
+    quint32 total = 0; // cells that refer to them
+};
+
+// The workbook stream, written record by record into the container.
+class StreamWriter
 {
 public:
-    WorkbookBuilder(const QStringList &headers, const QAbstractItemModel &model)
-        : m_headers(headers), m_model(model)
+    explicit StreamWriter(GsfOutput *out) : m_out(out) { m_buf.reserve(kChunk + 65536); }
+
+    quint64 pos() const { return m_flushed + quint64(m_buf.size()); }
+    bool failed() const { return m_failed; }
+    QByteArray &buffer() { return m_buf; }
+
+    void record(quint16 id, const QByteArray &data)
     {
-        m_columns = std::min(kMaxColumns, std::max(int(headers.size()), model.columnCount()));
-        m_widths.fill(0, m_columns);
+        Buffer b(m_buf);
+        b.u16(id);
+        b.u16(quint16(data.size()));
+        b.raw(data);
+        maybeFlush();
     }
 
-    QByteArray build()
+    void maybeFlush()
     {
-        const int rows = m_model.rowCount();
-        const int sheets = std::max(1, (rows + kDataRowsPerSheet - 1) / kDataRowsPerSheet);
-        QVector<QByteArray> cells(sheets);
-        QVector<int> sheetRows(sheets);
-        for (int s = 0; s < sheets; ++s) {
-            const int first = s * kDataRowsPerSheet;
-            const int count = std::min(kDataRowsPerSheet, rows - first);
-            sheetRows[s] = 1 + std::max(0, count);
-            writeHeader(cells[s]);
-            for (int r = 0; r < count; ++r)
-                writeRow(cells[s], first + r, quint16(r + 1));
-        }
+        if (m_buf.size() >= kChunk)
+            flush();
+    }
 
-        QByteArray stream;
-        QVector<int> sheetOffsetFields;
-        writeGlobals(stream, sheets, &sheetOffsetFields);
-        for (int s = 0; s < sheets; ++s) {
-            qToLittleEndian<quint32>(quint32(stream.size()), stream.data() + sheetOffsetFields[s]);
-            writeSheet(stream, cells[s], sheetRows[s], s == 0);
+    bool flush()
+    {
+        if (m_failed)
+            return false;
+        if (!m_buf.isEmpty()) {
+            if (!gsf_output_write(m_out, size_t(m_buf.size()),
+                                  reinterpret_cast<const guint8 *>(m_buf.constData())))
+                m_failed = true;
+            m_flushed += quint64(m_buf.size());
+            m_buf.clear();
         }
-        return stream;
+        return !m_failed;
+    }
+
+    // Overwrites bytes already written; afterwards writing goes on at the end.
+    bool patch(quint64 at, const QByteArray &bytes)
+    {
+        if (!flush())
+            return false;
+        if (!gsf_output_seek(m_out, gsf_off_t(at), G_SEEK_SET) ||
+            !gsf_output_write(m_out, size_t(bytes.size()),
+                              reinterpret_cast<const guint8 *>(bytes.constData())) ||
+            !gsf_output_seek(m_out, 0, G_SEEK_END))
+            m_failed = true;
+        return !m_failed;
     }
 
 private:
-    quint32 stringIndex(const QString &text)
+    GsfOutput *m_out;
+    QByteArray m_buf;
+    quint64 m_flushed = 0;
+    bool m_failed = false;
+};
+
+class WorkbookWriter
+{
+public:
+    WorkbookWriter(const QStringList &headers, const TableSource &source,
+                   const SharedStrings &shared, StreamWriter &out)
+        : m_headers(headers), m_source(source), m_shared(shared), m_out(out)
     {
-        ++m_sstTotal;
-        auto it = m_sstIndex.constFind(text);
-        if (it != m_sstIndex.constEnd())
-            return it.value();
-        const quint32 index = quint32(m_strings.size());
-        m_strings.append(text);
-        m_sstIndex.insert(text, index);
-        return index;
+        m_widths.fill(0, kColumns);
     }
+
+    Outcome write(QString *error)
+    {
+        const int rows = std::max(0, m_source.rowCount());
+        const int sheets = std::max(1, (rows + kDataRowsPerSheet - 1) / kDataRowsPerSheet);
+
+        QVector<quint64> sheetOffsetFields;
+        writeGlobals(sheets, &sheetOffsetFields);
+
+        QVector<quint64> sheetStarts;
+        QVector<quint64> colInfoStarts;
+        RowCells cells;
+        for (int s = 0; s < sheets; ++s) {
+            const int first = s * kDataRowsPerSheet;
+            const int count = std::min(kDataRowsPerSheet, rows - first);
+            sheetStarts.append(m_out.pos());
+            writeBof(0x0010);
+            colInfoStarts.append(m_out.pos());
+            writeColInfo();
+            writeDimensions(1 + std::max(0, count));
+            writeHeader();
+            for (int r = 0; r < count && !m_stop; ++r) {
+                m_source.row(first + r, cells);
+                writeRow(cells, quint16(r + 1));
+                m_out.maybeFlush();
+            }
+            if (m_stop)
+                return Outcome::NeedsSharedStrings;
+            writeWindow2(s == 0);
+            m_out.record(RecEof, QByteArray());
+            if (m_out.failed() || m_out.pos() > kMaxStreamSize)
+                break;
+        }
+        if (m_out.pos() > kMaxStreamSize) {
+            *error = QStringLiteral("the table is too large for one .xls workbook");
+            return Outcome::Failed;
+        }
+
+        // Sheet positions and fitted column widths are known only now.
+        for (int s = 0; s < sheets && !m_out.failed(); ++s) {
+            QByteArray offset(4, '\0');
+            qToLittleEndian<quint32>(quint32(sheetStarts.at(s)), offset.data());
+            m_out.patch(sheetOffsetFields.at(s), offset);
+            for (int c = 0; c < kColumns; ++c) {
+                QByteArray width(2, '\0');
+                qToLittleEndian<quint16>(columnWidth(c), width.data());
+                // COLINFO: 4 bytes of header, then first, last, width.
+                m_out.patch(colInfoStarts.at(s) + quint64(c) * 16 + 8, width);
+            }
+        }
+        if (!m_out.flush()) {
+            *error = QStringLiteral("cannot write the workbook");
+            return Outcome::Failed;
+        }
+        return Outcome::Written;
+    }
+
+private:
+    static quint16 xfOf(int column)
+    {
+        return column == 0 ? kXfDefault : (column == 1 ? kXfDateTime : kXfText);
+    }
+
+    // Width in 1/256 of a character, with room for the cell margins.
+    quint16 columnWidth(int c) const { return quint16(std::min(255, m_widths[c] + 2) * 256); }
 
     void fitWidth(int column, int chars)
     {
@@ -218,89 +313,114 @@ private:
             m_widths[column] = chars;
     }
 
-    void labelCell(QByteArray &out, quint16 row, quint16 col, quint16 xf, const QString &text)
+    // Row, column and XF of a cell record whose body is len bytes long.
+    char *cellRecord(quint16 id, int len, quint16 row, quint16 col, quint16 xf)
     {
-        const QString t = text.left(kMaxTextLength);
-        Buffer b(out);
-        b.u16(RecLabelSst);
-        b.u16(10);
-        b.u16(row);
-        b.u16(col);
-        b.u16(xf);
-        b.u32(stringIndex(t));
-        fitWidth(col, t.size());
+        QByteArray &buf = m_out.buffer();
+        const int at = buf.size();
+        buf.resize(at + 4 + len);
+        char *p = buf.data() + at;
+        qToLittleEndian<quint16>(id, p);
+        qToLittleEndian<quint16>(quint16(len), p + 2);
+        qToLittleEndian<quint16>(row, p + 4);
+        qToLittleEndian<quint16>(col, p + 6);
+        qToLittleEndian<quint16>(xf, p + 8);
+        return p + 10;
     }
 
-    void numberCell(QByteArray &out, quint16 row, quint16 col, quint16 xf, double v)
+    void textCell(quint16 row, quint16 col, quint16 xf, const QString &text)
     {
-        Buffer b(out);
+        const QString t = text.size() > kMaxTextLength ? text.left(kMaxTextLength) : text;
+        fitWidth(col, t.size());
+        if (t.size() > kMaxLabelLength) {
+            const auto it = m_shared.index.constFind(t);
+            if (it == m_shared.index.constEnd()) {
+                m_stop = true;
+                return;
+            }
+            char *p = cellRecord(RecLabelSst, 10, row, col, xf);
+            qToLittleEndian<quint32>(it.value(), p);
+            return;
+        }
+        const int n = t.size();
+        const QChar *chars = t.constData();
+        bool wide = false;
+        for (int i = 0; i < n && !wide; ++i)
+            wide = chars[i].unicode() >= 0x100;
+        char *p = cellRecord(RecLabel, 6 + 3 + n * (wide ? 2 : 1), row, col, xf);
+        qToLittleEndian<quint16>(quint16(n), p);
+        p[2] = wide ? 1 : 0;
+        p += 3;
+        if (wide) {
+            qToLittleEndian<quint16>(t.utf16(), n, p);
+        } else {
+            for (int i = 0; i < n; ++i)
+                p[i] = char(chars[i].unicode());
+        }
+    }
+
+    void numberCell(quint16 row, quint16 col, quint16 xf, double v)
+    {
         const double rounded = std::nearbyint(v);
         if (rounded == v && std::abs(v) < double(1 << 29)) {
             // Integers below 2^29 fit an RK value: 30 bits shifted left, flag 2.
-            b.u16(RecRk);
-            b.u16(10);
-            b.u16(row);
-            b.u16(col);
-            b.u16(xf);
-            b.u32((quint32(qint32(rounded)) << 2) | 0x2);
+            char *p = cellRecord(RecRk, 10, row, col, xf);
+            qToLittleEndian<quint32>((quint32(qint32(rounded)) << 2) | 0x2, p);
         } else {
-            b.u16(RecNumber);
-            b.u16(14);
-            b.u16(row);
-            b.u16(col);
-            b.u16(xf);
-            b.f64(v);
+            char *p = cellRecord(RecNumber, 14, row, col, xf);
+            qToLittleEndian<double>(v, p);
         }
     }
 
-    void writeHeader(QByteArray &out)
+    void writeHeader()
     {
-        for (int c = 0; c < m_columns && c < m_headers.size(); ++c)
-            labelCell(out, 0, quint16(c), kXfDefault, m_headers.at(c));
+        for (int c = 0; c < kColumns && c < m_headers.size(); ++c)
+            textCell(0, quint16(c), kXfDefault, m_headers.at(c));
     }
 
-    void writeRow(QByteArray &out, int modelRow, quint16 row)
+    void writeRow(const RowCells &cells, quint16 row)
     {
-        for (int c = 0; c < m_columns; ++c) {
-            const QVariant v = m_model.data(m_model.index(modelRow, c), Qt::DisplayRole);
-            if (!v.isValid())
-                continue;
+        for (int c = 0; c < kColumns; ++c) {
+            const TableCell &cell = cells.cells[size_t(c)];
             const quint16 col = quint16(c);
-            const quint16 xf = c == 0 ? kXfDefault : (c == 1 ? kXfDateTime : kXfText);
-            if (c == 1) {
-                double serial = 0;
-                bool isTime = false;
-                if (v.type() == QVariant::DateTime) {
-                    const QDateTime dt = v.toDateTime();
-                    isTime = toSerial(dt.date(), dt.time(), &serial);
-                } else if (v.type() == QVariant::String) {
-                    isTime = parseTimeText(v.toString(), &serial);
+            const quint16 xf = xfOf(c);
+            switch (cell.kind) {
+            case TableCell::Empty:
+                break;
+            case TableCell::Time:
+                if (wallClockInSheetRange(cell.wallMsecs)) {
+                    numberCell(row, col, xf, serialOf(cell.wallMsecs));
+                    fitWidth(c, kDateTimeWidth);
+                } else {
+                    textCell(row, col, xf, cell.displayText());
                 }
-                if (isTime) {
-                    numberCell(out, row, col, xf, serial);
-                    fitWidth(c, int(sizeof(kDateTimeFormat)) - 1);
-                    continue;
+                break;
+            case TableCell::Number:
+                if (std::isfinite(cell.number)) {
+                    numberCell(row, col, xf, cell.number);
+                    // Widths only grow: the exact text is needed only when
+                    // the number may be longer than the widest so far.
+                    const bool integer = cell.number == std::trunc(cell.number);
+                    if (!integer || integerTextBound(cell.number) > m_widths[c])
+                        fitWidth(c, numberTextLength(cell.number));
+                } else {
+                    textCell(row, col, xf, cell.displayText());
                 }
+                break;
+            case TableCell::Text:
+                textCell(row, col, xf, cell.text);
+                break;
             }
-            if (isNumberType(v)) {
-                const double d = v.toDouble();
-                if (std::isfinite(d)) {
-                    numberCell(out, row, col, xf, d);
-                    fitWidth(c, numberText(d).size());
-                    continue;
-                }
-            }
-            labelCell(out, row, col, xf, v.toString());
         }
     }
 
-    void writeGlobals(QByteArray &stream, int sheets, QVector<int> *sheetOffsetFields)
+    void writeGlobals(int sheets, QVector<quint64> *sheetOffsetFields)
     {
-        writeBof(stream, 0x0005);
+        writeBof(0x0005);
         {
             QByteArray d;
             Buffer(d).u16(1200); // strings are UTF-16
-            putRecord(stream, RecCodepage, d);
+            m_out.record(RecCodepage, d);
         }
         {
             QByteArray d;
@@ -314,12 +434,12 @@ private:
             b.u16(0);      // first visible tab
             b.u16(1);      // selected tabs
             b.u16(600);    // tab bar width
-            putRecord(stream, RecWindow1, d);
+            m_out.record(RecWindow1, d);
         }
         {
             QByteArray d;
             Buffer(d).u16(0); // 1900 date system
-            putRecord(stream, RecDateMode, d);
+            m_out.record(RecDateMode, d);
         }
         // Font index 4 does not exist in BIFF, so four records give 0..3.
         for (int i = 0; i < 4; ++i) {
@@ -335,27 +455,27 @@ private:
             b.u8(0);
             b.u8(0);
             b.raw(shortString(QStringLiteral("Arial")));
-            putRecord(stream, RecFont, d);
+            m_out.record(RecFont, d);
         }
         {
             QByteArray d;
             Buffer b(d);
             b.u16(kFormatDateTime);
             b.raw(longString(QString::fromLatin1(kDateTimeFormat)));
-            putRecord(stream, RecFormat, d);
+            m_out.record(RecFormat, d);
         }
         for (int i = 0; i < 15; ++i)
-            writeXf(stream, 0, true);
-        writeXf(stream, 0, false);
-        writeXf(stream, kFormatDateTime, false);
-        writeXf(stream, kFormatText, false);
+            writeXf(0, true);
+        writeXf(0, false);
+        writeXf(kFormatDateTime, false);
+        writeXf(kFormatText, false);
         {
             QByteArray d;
             Buffer b(d);
             b.u16(0x8000); // built-in style of XF 0
             b.u8(0);       // "Normal"
             b.u8(0xFF);
-            putRecord(stream, RecStyle, d);
+            m_out.record(RecStyle, d);
         }
         for (int s = 0; s < sheets; ++s) {
             QByteArray d;
@@ -364,14 +484,14 @@ private:
             b.u8(0);  // visible
             b.u8(0);  // worksheet
             b.raw(shortString(QStringLiteral("Sheet%1").arg(s + 1)));
-            sheetOffsetFields->append(stream.size() + 4);
-            putRecord(stream, RecBoundSheet, d);
+            sheetOffsetFields->append(m_out.pos() + 4);
+            m_out.record(RecBoundSheet, d);
         }
-        writeSst(stream);
-        putRecord(stream, RecEof, QByteArray());
+        writeSst();
+        m_out.record(RecEof, QByteArray());
     }
 
-    void writeBof(QByteArray &stream, quint16 type)
+    void writeBof(quint16 type)
     {
         QByteArray d;
         Buffer b(d);
@@ -381,10 +501,10 @@ private:
         b.u16(0x07CC); // year
         b.u32(0x000080C9);
         b.u32(0x00000206);
-        putRecord(stream, RecBof, d);
+        m_out.record(RecBof, d);
     }
 
-    void writeXf(QByteArray &stream, quint16 format, bool style)
+    void writeXf(quint16 format, bool style)
     {
         QByteArray d;
         Buffer b(d);
@@ -398,39 +518,40 @@ private:
         b.u32(0);                                         // no borders
         b.u32(0);
         b.u16(0x20C0); // automatic fore and back colours
-        putRecord(stream, RecXf, d);
+        m_out.record(RecXf, d);
     }
 
     // The shared string table, split into CONTINUE records at the record
     // limit. A string's header never splits; its characters may, and the
     // continuation then starts with the string's flag byte again.
-    void writeSst(QByteArray &stream)
+    void writeSst()
     {
-        const int count = m_strings.size();
+        const QStringList &strings = m_shared.strings;
+        const int count = strings.size();
         const int perBucket = std::max(8, (count + 127) / 128);
         QVector<QPair<quint32, quint16>> buckets;
 
         QByteArray payload;
         Buffer p(payload);
-        p.u32(m_sstTotal);
+        p.u32(m_shared.total);
         p.u32(quint32(count));
         quint16 id = RecSst;
         auto flush = [&]() {
-            putRecord(stream, id, payload);
+            m_out.record(id, payload);
             payload.clear();
             id = RecContinue;
         };
 
         for (int i = 0; i < count; ++i) {
-            const QString &s = m_strings.at(i);
+            const QString &s = strings.at(i);
             const bool wide = !fitsLatin1(s);
             const int charSize = wide ? 2 : 1;
             const int needed = 3 + (s.isEmpty() ? 0 : charSize);
             if (payload.size() + needed > kMaxRecordData)
                 flush();
             if (i % perBucket == 0)
-                buckets.append(
-                    {quint32(stream.size() + 4 + payload.size()), quint16(4 + payload.size())});
+                buckets.append({quint32(m_out.pos() + 4 + quint64(payload.size())),
+                                quint16(4 + payload.size())});
             p.u16(quint16(s.size()));
             p.u8(wide ? 1 : 0);
             const QByteArray chars = encodeChars(s, wide);
@@ -457,58 +578,87 @@ private:
             e.u16(bucket.second);
             e.u16(0);
         }
-        putRecord(stream, RecExtSst, ext);
+        m_out.record(RecExtSst, ext);
     }
 
-    void writeSheet(QByteArray &stream, const QByteArray &cells, int rows, bool first)
+    // Widths are placeholders here; the fitted ones are patched in at the end.
+    void writeColInfo()
     {
-        writeBof(stream, 0x0010);
-        for (int c = 0; c < m_columns; ++c) {
+        for (int c = 0; c < kColumns; ++c) {
             QByteArray d;
             Buffer b(d);
             b.u16(quint16(c));
             b.u16(quint16(c));
-            // Width in 1/256 of a character, with room for the cell margins.
-            b.u16(quint16(std::min(255, m_widths[c] + 2) * 256));
-            b.u16(c == 0 ? kXfDefault : (c == 1 ? kXfDateTime : kXfText));
+            b.u16(0);
+            b.u16(xfOf(c));
             b.u16(0);
             b.u16(0);
-            putRecord(stream, RecColInfo, d);
+            m_out.record(RecColInfo, d);
         }
-        {
-            QByteArray d;
-            Buffer b(d);
-            b.u32(0);
-            b.u32(quint32(rows));
-            b.u16(0);
-            b.u16(quint16(m_columns));
-            b.u16(0);
-            putRecord(stream, RecDimensions, d);
-        }
-        stream.append(cells);
-        {
-            QByteArray d;
-            Buffer b(d);
-            b.u16(first ? 0x06B6 : 0x04B6); // gridlines, headers, zeros; first sheet selected
-            b.u16(0);                       // top row
-            b.u16(0);                       // left column
-            b.u32(0x40);                    // automatic grid colour
-            b.u16(0);
-            b.u16(0);
-            b.u32(0);
-            putRecord(stream, RecWindow2, d);
-        }
-        putRecord(stream, RecEof, QByteArray());
+    }
+
+    void writeDimensions(int rows)
+    {
+        QByteArray d;
+        Buffer b(d);
+        b.u32(0);
+        b.u32(quint32(rows));
+        b.u16(0);
+        b.u16(quint16(kColumns));
+        b.u16(0);
+        m_out.record(RecDimensions, d);
+    }
+
+    void writeWindow2(bool first)
+    {
+        QByteArray d;
+        Buffer b(d);
+        b.u16(first ? 0x06B6 : 0x04B6); // gridlines, headers, zeros; first sheet selected
+        b.u16(0);                       // top row
+        b.u16(0);                       // left column
+        b.u32(0x40);                    // automatic grid colour
+        b.u16(0);
+        b.u16(0);
+        b.u32(0);
+        m_out.record(RecWindow2, d);
     }
 
     const QStringList &m_headers;
-    const QAbstractItemModel &m_model;
-    int m_columns = 0;
+    const TableSource &m_source;
+    const SharedStrings &m_shared;
+    StreamWriter &m_out;
     QVector<int> m_widths;
-    QStringList m_strings;
-    QHash<QString, quint32> m_sstIndex;
-    quint32 m_sstTotal = 0;
+    bool m_stop = false;
 };
+
+// The texts too long for their cells, in the order they first appear.
+SharedStrings collectSharedStrings(const QStringList &headers, const TableSource &source)
+{
+    SharedStrings shared;
+    auto add = [&shared](const QString &text) {
+        const QString t = text.size() > kMaxTextLength ? text.left(kMaxTextLength) : text;
+        if (t.size() <= kMaxLabelLength)
+            return;
+        ++shared.total;
+        if (!shared.index.contains(t)) {
+            shared.index.insert(t, quint32(shared.strings.size()));
+            shared.strings.append(t);
+        }
+    };
+    for (int c = 0; c < kColumns && c < headers.size(); ++c)
+        add(headers.at(c));
+    const int rows = source.rowCount();
+    RowCells cells;
+    for (int r = 0; r < rows; ++r) {
+        source.row(r, cells);
+        for (const TableCell &cell : cells.cells) {
+            // Times and numbers that cannot be cells are written as their text.
+            if (cell.kind == TableCell::Text)
+                add(cell.text);
+        }
+    }
+    return shared;
+}
 
 bool startGsf()
 {
@@ -517,42 +667,74 @@ bool startGsf()
     return true;
 }
 
-// Wraps the workbook stream in an OLE2 compound file held in memory.
-bool containerBytes(const QByteArray &workbook, QByteArray *out, QString *error)
+// One complete write into a temporary file beside the target, renamed into
+// place only when everything was written.
+Outcome writeOnce(const QString &path, const QStringList &headers, const TableSource &source,
+                  const SharedStrings &shared, QString *error)
 {
-    startGsf();
-    GsfOutput *sink = gsf_output_memory_new();
-    if (!sink) {
-        *error = QStringLiteral("cannot create the compound file");
-        return false;
+    // QSaveFile writes beside the target and renames only after everything
+    // was written, so the old file survives any failure.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = file.errorString();
+        return Outcome::Failed;
     }
-    bool ok = false;
-    GsfOutfile *ole = gsf_outfile_msole_new(sink);
-    if (ole) {
-        GsfOutput *child = gsf_outfile_new_child(ole, "Workbook", FALSE);
-        if (child) {
-            ok = gsf_output_write(child, size_t(workbook.size()),
-                                  reinterpret_cast<const guint8 *>(workbook.constData()));
-            ok = gsf_output_close(child) && ok;
-            g_object_unref(child);
+    // The container library writes through stdio on the same temporary file.
+    const int fd = ::dup(file.handle());
+    FILE *stream = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    if (!stream) {
+        if (fd >= 0)
+            ::close(fd);
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        file.cancelWriting();
+        return Outcome::Failed;
+    }
+    std::setvbuf(stream, nullptr, _IOFBF, 1 << 20);
+
+    startGsf();
+    Outcome outcome = Outcome::Failed;
+    GsfOutput *sink = gsf_output_stdio_new_FILE(QFile::encodeName(path).constData(), stream, TRUE);
+    GsfOutfile *ole = sink ? gsf_outfile_msole_new(sink) : nullptr;
+    GsfOutput *child = ole ? gsf_outfile_new_child(ole, "Workbook", FALSE) : nullptr;
+    if (child) {
+        StreamWriter out(child);
+        outcome = WorkbookWriter(headers, source, shared, out).write(error);
+        if (!gsf_output_close(child) && outcome == Outcome::Written) {
+            outcome = Outcome::Failed;
+            *error = QStringLiteral("cannot complete the workbook stream");
         }
-        ok = gsf_output_close(GSF_OUTPUT(ole)) && ok;
+        g_object_unref(child);
+    } else {
+        *error = QStringLiteral("cannot create the compound file");
+    }
+    if (ole) {
+        // Closing the compound file writes its directory and flushes the sink.
+        if (!gsf_output_close(GSF_OUTPUT(ole)) && outcome == Outcome::Written) {
+            outcome = Outcome::Failed;
+            *error = QStringLiteral("cannot build the compound file");
+        }
         g_object_unref(ole);
     }
-    if (ok) {
-        const gsf_off_t size = gsf_output_size(sink);
-        const guint8 *bytes = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink));
-        ok = bytes && size > 0;
-        if (ok)
-            *out = QByteArray(reinterpret_cast<const char *>(bytes), int(size));
+    if (sink) {
+        if (!gsf_output_is_closed(sink))
+            gsf_output_close(sink);
+        g_object_unref(sink);
     }
-    // Closing the compound file normally closes its sink as well.
-    if (!gsf_output_is_closed(sink))
-        gsf_output_close(sink);
-    g_object_unref(sink);
-    if (!ok)
-        *error = QStringLiteral("cannot build the compound file");
-    return ok;
+    const bool flushed = std::fflush(stream) == 0 && !std::ferror(stream);
+    const int closed = std::fclose(stream);
+    if (outcome == Outcome::Written && (!flushed || closed != 0)) {
+        outcome = Outcome::Failed;
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+    }
+    if (outcome != Outcome::Written) {
+        file.cancelWriting();
+        return outcome;
+    }
+    if (!file.commit()) {
+        *error = file.errorString();
+        return Outcome::Failed;
+    }
+    return Outcome::Written;
 }
 
 } // namespace
@@ -569,7 +751,7 @@ bool writerAvailable()
     return true;
 }
 
-bool writeTable(const QString &path, const QStringList &headers, const QAbstractItemModel &model,
+bool writeTable(const QString &path, const QStringList &headers, const TableSource &source,
                 QString *errorMessage)
 {
     QString error;
@@ -581,26 +763,26 @@ bool writeTable(const QString &path, const QStringList &headers, const QAbstract
     if (path.isEmpty())
         return fail(QStringLiteral("no file name"));
 
-    const QByteArray workbook = WorkbookBuilder(headers, model).build();
-    QByteArray file;
-    if (!containerBytes(workbook, &file, &error))
-        return fail(error);
-
-    // QSaveFile writes beside the target and renames only after everything
-    // was written, so the old file survives any failure.
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        return fail(out.errorString());
-    if (out.write(file) != file.size()) {
-        const QString why = out.errorString();
-        out.cancelWriting();
-        return fail(why);
+    // Almost every table fits its cells; only when a longer text turns up
+    // are the rows gone through twice.
+    Outcome outcome = writeOnce(path, headers, source, SharedStrings(), &error);
+    if (outcome == Outcome::NeedsSharedStrings) {
+        const SharedStrings shared = collectSharedStrings(headers, source);
+        outcome = writeOnce(path, headers, source, shared, &error);
+        if (outcome == Outcome::NeedsSharedStrings)
+            error = QStringLiteral("the table changed while it was written");
     }
-    if (!out.commit())
-        return fail(out.errorString());
+    if (outcome != Outcome::Written)
+        return fail(error);
     if (errorMessage)
         errorMessage->clear();
     return true;
+}
+
+bool writeTable(const QString &path, const QStringList &headers, const QAbstractItemModel &model,
+                QString *errorMessage)
+{
+    return writeTable(path, headers, ModelTableSource(model), errorMessage);
 }
 
 } // namespace xls

@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QLabel>
-#include <QPointer>
 #include <QProgressBar>
 #include <QTimer>
 #include <QTimerEvent>
@@ -66,16 +65,41 @@ void DlgDownload::updatePos(int total, int pos)
     ui->progressBar->setRange(0, total);
     ui->progressBar->setValue(std::min(pos, total));
 
+    restartWatchdog();
+    if (pos >= total)
+        finish();
+
+    // A driver that sends its memory in one go from the GUI thread gives the
+    // event loop no turn: paint the bar now and then. Processing events here
+    // instead would nest every queued update inside the previous one.
+    if (isVisible() && (!m_sinceRepaint.isValid() || m_sinceRepaint.elapsed() >= 100)) {
+        ui->progressBar->repaint();
+        m_sinceRepaint.start();
+    }
+}
+
+void DlgDownload::finish()
+{
+    // Accepting from the event loop: a dialog accepted before its modal run
+    // starts would otherwise wait for a close that has already happened.
+    m_finished = true;
+    QTimer::singleShot(0, this, &QDialog::accept);
+}
+
+void DlgDownload::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // A meter that never answers must not keep the dialog up.
+    restartWatchdog();
+    if (m_finished)
+        QTimer::singleShot(0, this, &QDialog::accept);
+}
+
+void DlgDownload::restartWatchdog()
+{
     if (m_timerId != 0)
         killTimer(m_timerId);
     m_timerId = startTimer(m_watchdogInterval, Qt::CoarseTimer);
-
-    if (pos >= total)
-        QTimer::singleShot(0, this, &QDialog::accept);
-
-    // Let the bar repaint during a long burst of updates. The events may
-    // accept and delete this dialog, so nothing of it is touched afterwards.
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 void DlgDownload::timerEvent(QTimerEvent *event)
@@ -84,8 +108,8 @@ void DlgDownload::timerEvent(QTimerEvent *event)
         QDialog::timerEvent(event);
         return;
     }
-    // No progress for a whole interval: the transfer has stopped.
+    // Nothing for a whole interval: the transfer has stopped or never began.
     killTimer(m_timerId);
     m_timerId = 0;
-    QTimer::singleShot(0, this, &QDialog::accept);
+    finish();
 }

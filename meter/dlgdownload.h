@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 
 #include <memory>
 
@@ -15,9 +16,10 @@ class DlgDownload;
 }
 
 // Small progress dialog shown while the meter sends its stored readings.
-// It closes itself when the position reaches the total, or when no progress
-// has arrived for a while (a watchdog, 3 s by default), so a transfer that
-// stops midway never leaves the dialog open for good.
+// It closes itself when the position reaches the total, when finish() is
+// called, or when nothing has happened for a while since it opened or since
+// the last update (a watchdog, 3 s by default), so a meter that never answers
+// or stops midway never leaves the dialog open for good.
 class DlgDownload : public QDialog
 {
     Q_OBJECT
@@ -31,14 +33,21 @@ public:
 
 public slots:
     void updatePos(int total, int pos);
+    // Ends the dialog from the event loop; also when called before it opens.
+    void finish();
 
 protected:
+    void showEvent(QShowEvent *event) override;
     void timerEvent(QTimerEvent *event) override;
 
 private:
+    void restartWatchdog();
+
     std::unique_ptr<Ui::DlgDownload> ui;
     int m_timerId = 0;
     int m_watchdogInterval = 3000;
+    bool m_finished = false;
+    QElapsedTimer m_sinceRepaint;
 };
 
 namespace Ui {

@@ -59,10 +59,16 @@ QStringList pluginScanOrder(const QString &dir)
 
 PluginBinding scanPlugins(const QString &applicationDir)
 {
-    PluginBinding binding;
     QDir dir(applicationDir);
     // Without a Lib folder the application folder itself is scanned.
     dir.cd(QStringLiteral("Lib"));
+    return scanPluginFolder(dir.absolutePath());
+}
+
+PluginBinding scanPluginFolder(const QString &folder)
+{
+    PluginBinding binding;
+    const QDir dir(folder);
     binding.scannedDirectory = dir.absolutePath();
 
     const QString suffix = pluginLibrarySuffix();

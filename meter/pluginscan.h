@@ -32,6 +32,8 @@ struct PluginBinding
 // the four meter interfaces; when several plugins offer one interface, the
 // last one in that order wins. Files that are not loadable plugins are skipped.
 PluginBinding scanPlugins(const QString &applicationDir);
+// The same for exactly this folder.
+PluginBinding scanPluginFolder(const QString &folder);
 
 // The platform's shared-library suffix without the dot: "dll", "dylib" or "so".
 QString pluginLibrarySuffix();

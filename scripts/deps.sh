@@ -5,10 +5,13 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qtbase5-dev libqt5serialport5-dev libqt5svg5-dev
-    libfreexl-dev libgsf-1-dev
+    qt6-base-dev qt6-serialport-dev qt6-svg-dev qt6-tools-dev
+    libudev-dev
+    libfreexl-dev libgsf-1-dev libsqlite3-dev
     fonts-dejavu-core
     xvfb xauth
-    python3 python3-xlrd poppler-utils
+    python3 python3-xlrd poppler-utils sqlite3
+    dpkg-dev lintian appstream desktop-file-utils
 )
 
 missing=()

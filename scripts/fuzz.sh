@@ -2,14 +2,23 @@
 # Builds the libFuzzer targets with clang (into build-fuzz) and runs each for a
 # bounded time, starting from the committed corpus under fuzz/corpus/<target>.
 # Usage: scripts/fuzz.sh [seconds per target, default 60]
-# New corpus entries stay in build-fuzz/corpus; crashes, leaks and time-outs
-# are written to build-fuzz/findings/<target>/ and counted; fuzzing goes on
-# after a finding so that every target gets its whole time. Exit status 1 when
-# a finding is in project code, 2 when findings are only inside FreeXL (kept,
-# with what is known of them).
+# New corpus entries stay in build-fuzz/corpus; crashes, leaks, time-outs and
+# running out of memory (resident memory over $rss_mb MB, or one allocation
+# over $malloc_mb MB, for inputs of at most 128 KB) are written to
+# build-fuzz/findings/<target>/ and counted; fuzzing goes on after a finding
+# so that every target gets its whole time. Exit status 1 when a finding is in
+# project code, 2 when findings are only inside a library (kept, with what is
+# known of them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-${KV930_FUZZ_SECONDS:-60}}
+# Out of memory counts as a finding: an import must stay within a small
+# multiple of its file's size.
+rss_mb=512
+malloc_mb=64
+limits=(-rss_limit_mb=$rss_mb -malloc_limit_mb=$malloc_mb)
+# A small quarantine keeps the sanitizer's own memory out of the count.
+asan="detect_leaks=1:quarantine_size_mb=32"
 
 need=()
 for p in clang ninja-build cmake pkg-config qtbase5-dev libfreexl-dev libgsf-1-dev; do
@@ -38,11 +47,13 @@ for target in fuzz_xls fuzz_settings; do
     echo "== $target: ${seconds}s"
     # fuzz/lsan.supp names leaks inside libraries this project cannot change.
     status=0
-    ASAN_OPTIONS=detect_leaks=1 \
+    # -ignore_ooms=0: running out of memory is a crash like any other, and
+    # -ignore_crashes=1 goes on fuzzing after it.
+    ASAN_OPTIONS=$asan \
     LSAN_OPTIONS="suppressions=$PWD/fuzz/lsan.supp:print_suppressions=0" \
     "$build/$target" "$work" "fuzz/corpus/$name" \
-        -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 \
-        -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=131072 \
+        -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=0 \
+        -max_total_time="$seconds" -timeout=10 "${limits[@]}" -max_len=131072 \
         -artifact_prefix="$findings/" \
         >"$build/$target.log" 2>&1 || status=$?
     found=$(find "$findings" -type f | wc -l)
@@ -60,21 +71,23 @@ for target in fuzz_xls fuzz_settings; do
     : >"$build/$target.signatures"
     for input in "$findings"/*; do
         [ -f "$input" ] || continue
-        report=$(ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$PWD/fuzz/lsan.supp:print_suppressions=0" \
-            "$build/$target" "$input" 2>&1 || true)
-        frames=$(grep -E '^ +#[0-3] ' <<<"$report" | sed -E 's/0x[0-9a-f]+//g; s/\(BuildId: [0-9a-f]+\)//; s/ +/ /g' | head -n 4 || true)
+        report=$(ASAN_OPTIONS=$asan LSAN_OPTIONS="suppressions=$PWD/fuzz/lsan.supp:print_suppressions=0" \
+            "$build/$target" "${limits[@]}" "$input" 2>&1 || true)
+        # The first frames that are not the fuzzer's or the sanitizer's own
+        # (its hooks, interceptors and allocators) say whose code did it.
+        frames=$(grep -E '^ +#[0-9]+ ' <<<"$report" |
+            grep -vE ' in (fuzzer::|__sanitizer|__asan|__interceptor_|malloc|calloc|realloc|operator new|MallocHook)' |
+            sed -E 's/0x[0-9a-f]+//g; s/\(BuildId: [0-9a-f]+\)//; s/ +/ /g' | head -n 4 || true)
         kind=$(grep -Eo 'ERROR: [A-Za-z]+: [a-z-]+' <<<"$report" | head -n 1 || true)
-        # The first frame that is not the sanitizer's own (an interceptor or
-        # an allocator) says whose code did it.
-        culprit=$(grep -vE ' in (__interceptor_|malloc|calloc|realloc|operator new)' <<<"$frames" | head -n 1 || true)
+        culprit=$(head -n 1 <<<"$frames" || true)
         if [ -z "$kind" ]; then
             # The input passes alone: the fault depended on what ran before it
-            # in the same process (FreeXL's over-read reads stale stack).
+            # in the same process (an over-read that found stale memory).
             unreproduced=$((unreproduced + 1))
             echo "not reproduced alone | - | $input" >>"$build/$target.signatures"
-        elif grep -q 'libfreexl\.so' <<<"$culprit"; then
+        elif grep -Eq 'lib(freexl|gsf-1|glib-2\.0)\.so' <<<"$culprit"; then
             inLibraries=$((inLibraries + 1))
-            echo "FreeXL | ${kind:-unknown}" >>"$build/$target.signatures"
+            echo "library | ${kind:-unknown} | $(tr '\n' ' ' <<<"$frames")" >>"$build/$target.signatures"
         else
             inProject=$((inProject + 1))
             echo "project | ${kind:-unknown} | $(tr '\n' ' ' <<<"$frames") | $input" >>"$build/$target.signatures"
@@ -87,14 +100,14 @@ for target in fuzz_xls fuzz_settings; do
     ours=$((ours + inProject))
     theirs=$((theirs + inLibraries))
     flaky=$((flaky + unreproduced))
-    summary+=("$target: ${runs:-0} inputs run, $inProject crashes in project code, $inLibraries inside FreeXL, $unreproduced not reproduced alone (log: $build/$target.log)")
+    summary+=("$target: ${runs:-0} inputs run, $inProject findings in project code, $inLibraries inside libraries, $unreproduced not reproduced alone (log: $build/$target.log)")
 done
 
 echo
 printf '%s\n' "${summary[@]}"
-echo "crashes in project code: $ours"
+echo "findings in project code: $ours"
 if [ "$theirs" -gt 0 ]; then
-    echo "inputs crashing inside FreeXL (a library fault that the reader must keep away from): $theirs"
+    echo "inputs failing inside a library (a fault the reader must keep away from): $theirs"
 fi
 if [ "$flaky" -gt 0 ]; then
     echo "findings that pass when replayed alone: $flaky (listed in $build/*.signatures)"

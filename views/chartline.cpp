@@ -1,55 +1,143 @@
 #include "chartline.h"
 
 #include "chartpoint.h"
+#include "chartsource.h"
 #include "dmmchart.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-namespace {
-constexpr double Inf = std::numeric_limits<double>::infinity();
-}
+// The series' own points, for callers that hand over ChartPoint objects.
+class ChartLine::OwnPoints : public ChartSource
+{
+public:
+    ~OwnPoints() override { qDeleteAll(points); }
+    int count() const override { return points.size(); }
+    double value(int index) const override { return points.at(index)->value(); }
+    QDateTime dateTime(int index) const override { return points.at(index)->dateTime(); }
+    QString label(int index) const override { return points.at(index)->label().toString(); }
+
+    QList<ChartPoint *> points;
+};
 
 ChartLine::ChartLine(DMMChart *chart, const QColor &colour)
-    : QObject(chart), m_colour(colour), m_chart(chart)
+    : QObject(chart), m_ownPoints(std::make_unique<OwnPoints>()), m_source(m_ownPoints.get()),
+      m_colour(colour), m_chart(chart)
 {
 }
 
-ChartLine::~ChartLine()
+ChartLine::~ChartLine() = default;
+
+QList<ChartPoint *> ChartLine::points() const
 {
-    qDeleteAll(m_points);
+    return m_ownPoints->points;
+}
+
+const ChartPoint *ChartLine::pointAt(int index) const
+{
+    const QList<ChartPoint *> &points = m_ownPoints->points;
+    return index >= 0 && index < points.size() ? points.at(index) : nullptr;
+}
+
+QDateTime ChartLine::dateTimeAt(int index) const
+{
+    if (index < 0 || index >= count() || index >= m_source->count())
+        return QDateTime();
+    return m_source->dateTime(index);
+}
+
+QString ChartLine::labelAt(int index) const
+{
+    if (index < 0 || index >= count() || index >= m_source->count())
+        return QString();
+    return m_source->label(index);
 }
 
 void ChartLine::append(ChartPoint *point)
 {
     if (!point)
         return;
-    const double v = point->value();
-    const size_t index = m_values.size();
-    m_points.append(point);
-    m_values.push_back(v);
-    if (index % BlockSize == 0) {
-        m_blockMin.push_back(Inf);
-        m_blockMax.push_back(-Inf);
+    if (hasAttachedSource()) {
+        m_source = m_ownPoints.get();
+        m_values.clear();
     }
-    // Non-finite values (a dBm of zero power is -inf) take no part in any extreme.
-    if (std::isfinite(v)) {
-        double &bmin = m_blockMin.back();
-        double &bmax = m_blockMax.back();
-        bmin = std::min(bmin, v);
-        bmax = std::max(bmax, v);
+    if (count() >= MaxPoints) {
+        delete point; // ownership was handed over; do not leak it
+        return;
     }
+    m_ownPoints->points.append(point);
+    m_values.append(point->value());
 }
 
 void ChartLine::clear()
 {
-    qDeleteAll(m_points);
-    m_points.clear();
+    qDeleteAll(m_ownPoints->points);
+    m_ownPoints->points.clear();
+    m_source = m_ownPoints.get();
     m_values.clear();
-    m_blockMin.clear();
-    m_blockMax.clear();
+    m_overRange.clear();
+    m_underRange.clear();
     m_pixelCount = 0;
+}
+
+void ChartLine::setSource(const ChartSource *source)
+{
+    clear();
+    if (source)
+        m_source = source;
+    pull();
+}
+
+bool ChartLine::hasAttachedSource() const
+{
+    return m_source != m_ownPoints.get();
+}
+
+bool ChartLine::pull()
+{
+    const int available = std::min(m_source->count(), MaxPoints);
+    if (available < count()) {
+        reload();
+        return false;
+    }
+    // Runs of values go straight into the array's chunks.
+    for (int held = count(); held < available;) {
+        int room = 0;
+        double *run = m_values.tail(&room);
+        const int n = std::min(room, available - held);
+        m_source->values(held, n, run);
+        if (m_markOutOfRange)
+            markOutOfRange(held, n, run);
+        m_values.commit(n);
+        held += n;
+    }
+    return true;
+}
+
+void ChartLine::markOutOfRange(int first, int n, double *run)
+{
+    for (int j = 0; j < n; ++j) {
+        const double v = run[j];
+        int mark = m_source->rangeMark(first + j);
+        if (mark == 0 && std::isinf(v))
+            mark = v > 0 ? 1 : -1;
+        if (mark != 0 || std::isnan(v))
+            run[j] = std::numeric_limits<double>::quiet_NaN();
+        if (mark > 0)
+            m_overRange.push_back(first + j);
+        else if (mark < 0)
+            m_underRange.push_back(first + j);
+    }
+}
+
+void ChartLine::reload()
+{
+    m_values.clear();
+    m_overRange.clear();
+    m_underRange.clear();
+    m_pixelCount = 0;
+    pull();
 }
 
 int ChartLine::pixelX(int k) const
@@ -80,68 +168,15 @@ void ChartLine::relayout(double xScale, double yScale)
 
 bool ChartLine::rangeExtremes(int from, int to, double *min, double *max) const
 {
-    from = std::max(from, 0);
-    to = std::min(to, count() - 1);
-    double lo = Inf, hi = -Inf;
-    int i = from;
-    while (i <= to) {
-        const int block = i / BlockSize;
-        const int blockStart = block * BlockSize;
-        const int blockEnd = blockStart + BlockSize - 1;
-        if (i == blockStart && blockEnd <= to) {
-            lo = std::min(lo, m_blockMin[static_cast<size_t>(block)]);
-            hi = std::max(hi, m_blockMax[static_cast<size_t>(block)]);
-            i = blockEnd + 1;
-            continue;
-        }
-        const int end = std::min(blockEnd, to);
-        for (; i <= end; ++i) {
-            const double v = m_values[static_cast<size_t>(i)];
-            if (std::isfinite(v)) {
-                lo = std::min(lo, v);
-                hi = std::max(hi, v);
-            }
-        }
-    }
-    if (lo > hi)
-        return false;
-    *min = lo;
-    *max = hi;
-    return true;
+    return m_values.extremes(from, to, min, max);
 }
 
 int ChartLine::firstFinite(int from, int to) const
 {
-    from = std::max(from, 0);
-    to = std::min(to, count() - 1);
-    int i = from;
-    while (i <= to) {
-        const size_t block = static_cast<size_t>(i / BlockSize);
-        if (m_blockMin[block] > m_blockMax[block]) {
-            i = int(block + 1) * BlockSize; // nothing finite in this block
-            continue;
-        }
-        if (std::isfinite(m_values[static_cast<size_t>(i)]))
-            return i;
-        ++i;
-    }
-    return -1;
+    return m_values.findFirst(from, to, [](double, double) { return true; });
 }
 
 int ChartLine::lastFinite(int from, int to) const
 {
-    from = std::max(from, 0);
-    to = std::min(to, count() - 1);
-    int i = to;
-    while (i >= from) {
-        const size_t block = static_cast<size_t>(i / BlockSize);
-        if (m_blockMin[block] > m_blockMax[block]) {
-            i = int(block) * BlockSize - 1;
-            continue;
-        }
-        if (std::isfinite(m_values[static_cast<size_t>(i)]))
-            return i;
-        --i;
-    }
-    return -1;
+    return m_values.findLast(from, to, [](double, double) { return true; });
 }

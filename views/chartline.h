@@ -1,21 +1,28 @@
 #pragma once
 
+#include "chartvalues.h"
+
 #include <QColor>
+#include <QDateTime>
 #include <QList>
 #include <QObject>
+#include <QString>
 
+#include <memory>
 #include <vector>
 
 class ChartPoint;
+class ChartSource;
 class DMMChart;
 
-// One series of the trend chart: its points in arrival order (owned), its colour,
-// and the layout figures the chart hands it at every relayout.
+// One series of the trend chart: its values in arrival order, its colour, and
+// the layout figures the chart hands it at every relayout.
 //
-// Besides the points the series keeps their values in one contiguous array with
-// a finite minimum and maximum per block of values, updated as points arrive.
-// Range extremes therefore cost by blocks, not by points, which keeps a relayout
-// and a repaint of a million points within a frame.
+// The values are copied from a ChartSource into a compact array with a min/max
+// pyramid (ChartValues), about 9 bytes a point; times and read-out labels stay
+// with the source and are asked for only for the points shown. The source is
+// either one the caller attaches (not owned) or the series' own list of
+// ChartPoint objects, which append() fills and the series owns.
 class ChartLine : public QObject
 {
     Q_OBJECT
@@ -23,16 +30,43 @@ public:
     explicit ChartLine(DMMChart *chart, const QColor &colour = QColor(250, 150, 0));
     ~ChartLine() override;
 
-    // A copy of the point list (the pointers, not the points).
-    QList<ChartPoint *> points() const { return m_points; }
-    int count() const { return m_points.size(); }
-    const ChartPoint *pointAt(int index) const { return m_points.at(index); }
-    double valueAt(int index) const { return m_values[static_cast<size_t>(index)]; }
+    // The series' own points (the pointers, not the points); empty while an
+    // attached source feeds the series.
+    QList<ChartPoint *> points() const;
+    const ChartPoint *pointAt(int index) const;
+    // Points held: the values pulled so far.
+    int count() const { return m_values.size(); }
+    double valueAt(int index) const { return m_values.at(index); }
+    // Time and read-out label of a held point, asked of the source; null and
+    // empty for an index the series or the source does not hold.
+    QDateTime dateTimeAt(int index) const;
+    QString labelAt(int index) const;
 
-    // Takes ownership.
+    // Takes ownership and appends the point to the series' own list. A series
+    // fed by an attached source lets go of it first (its values go).
     void append(ChartPoint *point);
-    // Deletes every point.
+    // Deletes the own points, lets go of an attached source, empties the values.
     void clear();
+
+    // Attaches a source (not owned; null returns to the own, empty list) in
+    // place of whatever fed the series, and pulls all its values.
+    void setSource(const ChartSource *source);
+    // The source in use: the attached one or the own point list; never null.
+    const ChartSource *source() const { return m_source; }
+    bool hasAttachedSource() const;
+    // Pulls the values the source has gained since the last pull. A source that
+    // holds fewer points than the series is read again from the start.
+    // Returns false when the series was rebuilt rather than extended.
+    bool pull();
+    // Empties the values and pulls every value of the source again.
+    void reload();
+    // While on, points the source marks as beyond the meter's range, and
+    // points without a finite value, are held as no value (out of the range
+    // and the line) and listed by direction. Takes effect at the next reload.
+    void setMarkOutOfRange(bool on) { m_markOutOfRange = on; }
+    // Indexes of the points held as over / under range, ascending.
+    const std::vector<int> &overRange() const { return m_overRange; }
+    const std::vector<int> &underRange() const { return m_underRange; }
 
     QColor colour() const { return m_colour; }
     DMMChart *chart() const { return m_chart; }
@@ -56,17 +90,22 @@ public:
     // Index of the first / last finite value in [from, to], or -1.
     int firstFinite(int from, int to) const;
     int lastFinite(int from, int to) const;
+    // The pyramid itself, for searches of the chart's column walk.
+    const ChartValues &values() const { return m_values; }
 
-    static constexpr int BlockSize = 64;
-    // Finite extremes of block b (indices b * BlockSize ...); min > max when it holds none.
-    double blockMinimum(int block) const { return m_blockMin[static_cast<size_t>(block)]; }
-    double blockMaximum(int block) const { return m_blockMax[static_cast<size_t>(block)]; }
+    // More points than a series can index are not taken.
+    static constexpr int MaxPoints = 0x7fff0000;
 
 private:
-    QList<ChartPoint *> m_points;
-    std::vector<double> m_values;
-    std::vector<double> m_blockMin;
-    std::vector<double> m_blockMax;
+    class OwnPoints;
+    void markOutOfRange(int first, int n, double *run);
+
+    std::unique_ptr<OwnPoints> m_ownPoints;
+    const ChartSource *m_source;
+    ChartValues m_values;
+    bool m_markOutOfRange = false;
+    std::vector<int> m_overRange;
+    std::vector<int> m_underRange;
     QColor m_colour;
     double m_minimum = 0.0;
     double m_maximum = 0.0;

@@ -2,6 +2,7 @@
 
 #include "chartline.h"
 #include "chartpoint.h"
+#include "chartsource.h"
 
 #include <QFontMetrics>
 #include <QMouseEvent>
@@ -19,6 +20,8 @@ namespace {
 constexpr int IndicatorMs = 3000;
 constexpr double MinLabelSpacing = 80.0;
 constexpr double MinGridSpacing = 30.0;
+// Length of the ticks that stand for readings beyond the meter's range.
+constexpr int TickLength = 5;
 // Used when the picture is wanted before the widget ever had a size.
 const QSize FallbackSize(800, 480);
 
@@ -39,33 +42,14 @@ int firstPixelAtLeast(const ChartLine *line, int x)
 }
 
 // First (forward) or last (backward) index in [from, to] whose finite value
-// lies on another row than row; -1 when there is none. Whole blocks that stay
-// on the row are skipped by their extremes.
+// lies on another row than row; -1 when there is none. Rows fall as values
+// rise, so a block whose extremes share the row stays on it and is skipped.
 template <typename RowOf>
 int rowChange(const ChartLine *line, int from, int to, int row, bool forward, RowOf rowOf)
 {
-    const int size = ChartLine::BlockSize;
-    int i = forward ? from : to;
-    while (i >= from && i <= to) {
-        const int block = i / size;
-        const int blockStart = block * size;
-        const int blockEnd = blockStart + size - 1;
-        const bool whole =
-            forward ? (i == blockStart && blockEnd <= to) : (i == blockEnd && blockStart >= from);
-        if (whole) {
-            const double bmin = line->blockMinimum(block);
-            const double bmax = line->blockMaximum(block);
-            if (bmin > bmax || (rowOf(bmin) == row && rowOf(bmax) == row)) {
-                i = forward ? blockEnd + 1 : blockStart - 1;
-                continue;
-            }
-        }
-        const double v = line->valueAt(i);
-        if (std::isfinite(v) && rowOf(v) != row)
-            return i;
-        i += forward ? 1 : -1;
-    }
-    return -1;
+    auto leavesRow = [&](double lo, double hi) { return rowOf(lo) != row || rowOf(hi) != row; };
+    return forward ? line->values().findFirst(from, to, leavesRow)
+                   : line->values().findLast(from, to, leavesRow);
 }
 
 // First multiple of 50 whose product with perUnit reaches minSpacing; 0 when it
@@ -106,8 +90,10 @@ void DMMChart::addPoint(ChartPoint *point, int series)
         delete point; // ownership was handed over; do not leak it
         return;
     }
-    m_series.at(series)->append(point);
-    if (!m_selecting && !m_zoomed) {
+    ChartLine *line = m_series.at(series);
+    const bool detached = line->hasAttachedSource();
+    line->append(point);
+    if (detached || (!m_selecting && !m_zoomed)) {
         m_axesDirty = true;
         update();
     }
@@ -120,9 +106,10 @@ void DMMChart::addPoints(const QList<ChartPoint *> &points, int series)
         return;
     }
     ChartLine *line = m_series.at(series);
+    const bool detached = line->hasAttachedSource() && !points.isEmpty();
     for (ChartPoint *point : points)
         line->append(point);
-    if (!m_selecting && !m_zoomed) {
+    if (detached || (!m_selecting && !m_zoomed)) {
         m_axesDirty = true;
         update();
     }
@@ -137,6 +124,84 @@ void DMMChart::clearPoints()
     }
     m_axesDirty = true;
     update();
+}
+
+void DMMChart::setSource(int series, const ChartSource *source)
+{
+    if (series < 0 || series >= m_series.size())
+        return;
+    {
+        QMutexLocker locker(&m_lock);
+        m_series.at(series)->setSource(source);
+    }
+    m_axesDirty = true;
+    update();
+}
+
+void DMMChart::sourceAppended(int series)
+{
+    if (series < 0 || series >= m_series.size())
+        return;
+    ChartLine *line = m_series.at(series);
+    const int held = line->count();
+    const bool extended = line->pull();
+    if (extended && line->count() == held)
+        return;
+    // A burst of points asks for one paint: update() merges the requests.
+    if (!extended || (!m_selecting && !m_zoomed)) {
+        m_axesDirty = true;
+        update();
+    }
+}
+
+void DMMChart::sourceReset(int series)
+{
+    if (series < 0 || series >= m_series.size())
+        return;
+    {
+        QMutexLocker locker(&m_lock);
+        m_series.at(series)->reload();
+    }
+    m_axesDirty = true;
+    update();
+}
+
+void DMMChart::setValidRangeOnly(bool on)
+{
+    if (on == m_validRangeOnly)
+        return;
+    m_validRangeOnly = on;
+    {
+        QMutexLocker locker(&m_lock);
+        for (ChartLine *line : qAsConst(m_series)) {
+            line->setMarkOutOfRange(on);
+            line->reload();
+        }
+    }
+    m_axesDirty = true;
+    update();
+}
+
+void DMMChart::setLimitLines(std::optional<double> lower, std::optional<double> upper)
+{
+    // A limit that is not a number can be neither drawn nor taken in.
+    if (lower && !std::isfinite(*lower))
+        lower.reset();
+    if (upper && !std::isfinite(*upper))
+        upper.reset();
+    if (lower == m_lowerLimit && upper == m_upperLimit)
+        return;
+    m_lowerLimit = lower;
+    m_upperLimit = upper;
+    m_axesDirty = true;
+    update();
+}
+
+const ChartSource *DMMChart::source(int series) const
+{
+    if (series < 0 || series >= m_series.size() || !m_series.at(series)->hasAttachedSource())
+        return nullptr;
+    return m_series.at(series)->source();
 }
 
 void DMMChart::setXAxisTitle(const QString &title)
@@ -460,6 +525,12 @@ void DMMChart::relayout()
         m_yMax = std::max(m_yMax, line->maximum());
         m_yMin = std::min(m_yMin, line->minimum());
     }
+    for (const std::optional<double> &limit : {m_lowerLimit, m_upperLimit}) {
+        if (limit) {
+            m_yMax = std::max(m_yMax, *limit);
+            m_yMin = std::min(m_yMin, *limit);
+        }
+    }
     m_yMax += std::abs(m_yMax) / 10.0;
     m_yMin -= std::abs(m_yMin) / 10.0;
 
@@ -517,7 +588,7 @@ void DMMChart::drawAxes(QPainter &painter)
         if (index > m_last || index >= line0->count())
             break;
         const QString text =
-            line0->pointAt(int(index))->dateTime().toString(QStringLiteral("yyyy-MM-dd\nhh:mm:ss"));
+            line0->dateTimeAt(int(index)).toString(QStringLiteral("yyyy-MM-dd\nhh:mm:ss"));
         const int w = fm.horizontalAdvance(text);
         painter.drawText(QRect(xs[size_t(i)] - w / 2, p.bottom() + 7, w, 2 * fh), centred, text);
     }
@@ -588,43 +659,16 @@ void DMMChart::drawLines(QPainter &painter)
         // keeps the first and last row, the directions in which the line leaves
         // the first row and reaches the last one, the highest row, and a turn
         // at the lowest row exactly when the full line makes one.
-        const int firstPoint = line->firstFinite(from, to);
-        const int lastPoint = line->lastFinite(from, to);
-        qint64 k = 0;
-        while (k <= n) {
-            const int column = columnOf(k);
-            qint64 end = k;
-            if (ppp < 1.0) {
-                end = qint64(std::ceil((column + 1 - left) / ppp)) - 1;
-                end = std::clamp<qint64>(end, k, n);
-                while (end < n && columnOf(end + 1) == column)
-                    ++end;
-                while (end > k && columnOf(end) != column)
-                    --end;
-            }
-            const int a = int(from + k);
-            const int b = int(from + end);
-            k = end + 1;
-            if ((a <= firstPoint && firstPoint <= b) || (a <= lastPoint && lastPoint <= b)) {
-                // The rasteriser caps the first and last segment of the line, and
-                // what a cap adds depends on that segment's exact length; the end
-                // columns therefore keep every vertex.
-                for (int i = a; i <= b; ++i) {
-                    const double v = line->valueAt(i);
-                    if (std::isfinite(v))
-                        vertices.emplace_back(column, rowOf(v));
-                }
-                continue;
-            }
+        auto reduceColumn = [&](int column, int a, int b) {
             if (a == b) {
                 const double v = line->valueAt(a);
                 if (std::isfinite(v))
                     push(column, rowOf(v));
-                continue;
+                return;
             }
             const int f = line->firstFinite(a, b);
             if (f < 0)
-                continue;
+                return;
             const int l = line->lastFinite(a, b);
             double lo = 0.0, hi = 0.0;
             line->rangeExtremes(a, b, &lo, &hi);
@@ -634,12 +678,12 @@ void DMMChart::drawLines(QPainter &painter)
             const int bottom = rowOf(lo);
             push(column, r0);
             if (top == bottom)
-                continue;
+                return;
             const int leave = rowChange(line, f + 1, l, r0, true, rowOf);
             const int arrive = rowChange(line, f, l - 1, rl, false, rowOf);
             if (leave < 0 || arrive < 0) { // cannot happen with two rows; stay safe
                 push(column, rl);
-                continue;
+                return;
             }
             const int leaveRow = rowOf(line->valueAt(leave));
             const int arriveRow = rowOf(line->valueAt(arrive));
@@ -676,10 +720,93 @@ void DMMChart::drawLines(QPainter &painter)
                 push(column, top);
             }
             push(column, rl);
+        };
+        const int firstPoint = line->firstFinite(from, to);
+        const int lastPoint = line->lastFinite(from, to);
+        auto vertexOf = [&](int column, int i) { return QPoint(column, rowOf(line->valueAt(i))); };
+        qint64 k = 0;
+        while (k <= n) {
+            const int column = columnOf(k);
+            qint64 end = k;
+            if (ppp < 1.0) {
+                end = qint64(std::ceil((column + 1 - left) / ppp)) - 1;
+                end = std::clamp<qint64>(end, k, n);
+                while (end < n && columnOf(end + 1) == column)
+                    ++end;
+                while (end > k && columnOf(end) != column)
+                    --end;
+            }
+            const int a = int(from + k);
+            const int b = int(from + end);
+            k = end + 1;
+            const bool holdsFirst = a <= firstPoint && firstPoint <= b;
+            const bool holdsLast = a <= lastPoint && lastPoint <= b;
+            if (!holdsFirst && !holdsLast) {
+                reduceColumn(column, a, b);
+                continue;
+            }
+            // The rasteriser caps the first and the last segment of the line
+            // (a segment of no length loses its cap), and what a cap adds
+            // depends on that segment's exact length: those two segments keep
+            // their exact vertices, duplicates included.
+            int inner = a;
+            if (holdsFirst) {
+                vertices.push_back(vertexOf(column, firstPoint));
+                if (firstPoint == lastPoint)
+                    continue;
+                inner = line->firstFinite(firstPoint + 1, b);
+                if (inner < 0)
+                    continue; // the line goes on in the next column
+                vertices.push_back(vertexOf(column, inner));
+                if (!holdsLast) {
+                    reduceColumn(column, inner, b);
+                    continue;
+                }
+                if (inner == lastPoint)
+                    continue;
+            }
+            const int previous = line->lastFinite(inner, lastPoint - 1);
+            if (previous >= 0)
+                reduceColumn(column, inner, previous);
+            vertices.push_back(vertexOf(column, lastPoint));
         }
         painter.setPen(QPen(line->colour(), 1));
         if (!vertices.empty())
             painter.drawPolyline(vertices.data(), int(vertices.size()));
+        if (m_validRangeOnly) {
+            drawRangeTicks(painter, line->overRange(), from, to, m_plot.top(), columnOf);
+            drawRangeTicks(painter, line->underRange(), from, to, m_plot.bottom() - TickLength,
+                           columnOf);
+        }
+    }
+
+    painter.setPen(QPen(QColor(200, 0, 0), 1, Qt::DashLine));
+    for (const std::optional<double> &limit : {m_lowerLimit, m_upperLimit}) {
+        const int y = limit ? rowOf(*limit) : -1;
+        if (limit && y >= m_plot.top() && y <= m_plot.bottom())
+            painter.drawLine(m_plot.left(), y, m_plot.right(), y);
+    }
+}
+
+template <typename ColumnOf>
+void DMMChart::drawRangeTicks(QPainter &painter, const std::vector<int> &marks, int from, int to,
+                              int top, ColumnOf columnOf)
+{
+    // One tick a pixel column, found by a search per column: a stretch of
+    // overloads costs what the plot is wide, not what the stretch is long.
+    const double ppp = m_pixelsPerPoint;
+    auto it = std::lower_bound(marks.begin(), marks.end(), from);
+    while (it != marks.end() && *it <= to) {
+        const qint64 k = *it - from;
+        const int column = columnOf(k);
+        painter.drawLine(column, top, column, top + TickLength);
+        qint64 next =
+            std::max<qint64>(k + 1, qint64(std::ceil((column + 1 - m_plot.left()) / ppp)));
+        while (next > k + 1 && columnOf(next - 1) > column)
+            --next;
+        while (columnOf(next) <= column)
+            ++next;
+        it = std::lower_bound(it, marks.end(), int(std::min<qint64>(from + next, qint64(to) + 1)));
     }
 }
 
@@ -712,10 +839,9 @@ void DMMChart::drawReadout(QPainter &painter)
     for (const ChartLine *line : qAsConst(m_series)) {
         if (index < 0 || index >= line->count())
             continue;
-        const ChartPoint *point = line->pointAt(index);
         const QString text = QStringLiteral("%1:%2").arg(
-            point->dateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
-            point->label().toString());
+            line->dateTimeAt(index).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
+            line->labelAt(index));
         const int w = fm.horizontalAdvance(text);
         int xt = xc + 2;
         if (xc + 2 + w >= m_plot.right())

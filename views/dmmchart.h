@@ -8,8 +8,12 @@
 #include <QRect>
 #include <QString>
 
+#include <optional>
+#include <vector>
+
 class ChartLine;
 class ChartPoint;
+class ChartSource;
 class QTimer;
 
 // The trend chart: the active item's readings as a line against their order of
@@ -21,6 +25,12 @@ class QTimer;
 // line. A line over more points than the plot has pixel columns is drawn as each
 // column's first, minimum, maximum and last value: the same pixels as one vertex
 // per point, at a cost that follows the pixels.
+//
+// A series takes its points either as ChartPoint objects (addPoint, owned) or
+// from an attached ChartSource, whose values it copies into a compact array
+// with a min/max pyramid while times and labels stay with the source. Either
+// way a repaint costs by pixel columns (about log16(n) per column), not by
+// points. All of it runs on the GUI thread.
 class DMMChart : public QFrame
 {
     Q_OBJECT
@@ -31,7 +41,35 @@ public:
     // Takes ownership of the point(s). A series index that does not exist deletes them.
     void addPoint(ChartPoint *point, int series);
     void addPoints(const QList<ChartPoint *> &points, int series);
+    // Deletes every series' own points and lets go of every attached source.
+    // The zoom stays while its window still lies within the points added next.
     void clearPoints();
+
+    // Feeds a series from source (not owned) in place of its points, pulling
+    // every value the source holds now; null detaches (the series is empty).
+    // The source must stay alive until it is detached, replaced, or
+    // clearPoints() runs. Like clearPoints() followed by addPoints().
+    void setSource(int series, const ChartSource *source);
+    // The source has appended points: pulls their values, O(1) per point, and
+    // asks for one repaint (merged by update()) unless zoomed or dragging.
+    // A source that now holds fewer points is read again from the start.
+    void sourceAppended(int series);
+    // The source's points changed otherwise (another unit, other readings):
+    // pulls every value again. Like clearPoints() followed by addPoints().
+    void sourceReset(int series);
+    // The source attached to a series; null when it takes ChartPoint objects.
+    const ChartSource *source(int series) const;
+
+    // Off (the default): every value takes part in the range and the line, as
+    // it always has. On: readings beyond the meter's range (as the source
+    // marks them) and values that are not finite stay out of both and show as
+    // short ticks at the plot's top (over range) or bottom (under range) edge,
+    // so one overload no longer flattens a day's curve.
+    void setValidRangeOnly(bool on);
+    bool validRangeOnly() const { return m_validRangeOnly; }
+    // Dashed horizontal lines at limits in the chart's unit (none when not
+    // set); the vertical range always takes them in.
+    void setLimitLines(std::optional<double> lower, std::optional<double> upper);
 
     void setXAxisTitle(const QString &title);
     void setLeftMargin(int margin);
@@ -117,6 +155,9 @@ private:
     void relayout();
     void drawAxes(QPainter &painter);
     void drawLines(QPainter &painter);
+    template <typename ColumnOf>
+    void drawRangeTicks(QPainter &painter, const std::vector<int> &marks, int from, int to, int top,
+                        ColumnOf columnOf);
     void drawSelection(QPainter &painter);
     void drawReadout(QPainter &painter);
     void zoomToSelection();
@@ -165,4 +206,7 @@ private:
     QString m_xAxisTitle;
     int m_decimals = 1;
     QRect m_readoutRect;
+    bool m_validRangeOnly = false;
+    std::optional<double> m_lowerLimit;
+    std::optional<double> m_upperLimit;
 };

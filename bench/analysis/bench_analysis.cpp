@@ -45,32 +45,31 @@ void fill(ReadingStore &store, int count)
     std::mt19937 random(930);
     std::normal_distribution<double> noise(0.0, 0.05);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    const QString units[] = {QStringLiteral("uW"), QStringLiteral("mW"), QStringLiteral("dBm")};
     const QString over = QStringLiteral("    OL"), under = QStringLiteral("   -OL");
     WallTime t;
     t.spec = WallTime::Local;
     t.ms = qint64(19845) * 86400000; // 2024-05-02
     WallTime meter = t;
-    Reading r;
+    ReadingStore::Fields r;
     for (int i = 0; i < count; ++i) {
         t.ms += 100;
         meter.ms = t.ms - t.ms % 60000;
         const double u = unit(random);
         r.overload = u < 0.005 ? 1 : u < 0.01 ? -1 : 0;
         const double dBm = r.overload > 0 ? 16.019 : r.overload < 0 ? -50.0 : -3.0 + noise(random);
-        r.valueDBm = dBm;
-        r.valueMW = std::pow(10.0, dBm / 10.0);
-        r.valueUW = r.valueMW * 1000.0;
-        if (r.overload != 0) {
-            r.textUW = r.textMW = r.textDBm = r.overload > 0 ? over : under;
-        } else {
-            r.textUW = QString::number(r.valueUW, 'f', 1);
-            r.textMW = QString::number(r.valueMW, 'f', 3);
-            r.textDBm = QString::number(r.valueDBm, 'f', 2);
+        r.values[ReadingStore::DBm] = dBm;
+        r.values[ReadingStore::MW] = std::pow(10.0, dBm / 10.0);
+        r.values[ReadingStore::UW] = r.values[ReadingStore::MW] * 1000.0;
+        const qint8 decimals[3] = {1, 3, 2};
+        for (int k = 0; k < 3; ++k) {
+            r.decimals[k] = r.overload != 0 ? qint8(-1) : decimals[k];
+            r.texts[k] = r.overload > 0 ? over : r.overload < 0 ? under : QString();
         }
-        r.unit = units[(i / 10) % 3];
+        r.unit = ReadingStore::Unit((i / 10) % 3);
         r.waveLength = (i / 100000) % 3 == 2 ? 1310 : 1550;
-        store.append(r, t, meter);
+        r.dateTime = t;
+        r.dmmDateTime = meter;
+        store.append(r);
     }
 }
 

@@ -1,16 +1,25 @@
-// Trend chart at scale: fills a 1000 x 600 chart with 10^3 .. 10^6 points and
-// reports the cost of a full relayout and repaint, of a hover repaint, of adding
-// a point, and of the same picture drawn as one polyline vertex per point.
+// Trend chart at scale: a 1000 x 600 chart holding 10^3 .. 10^7 points fed
+// through a ChartSource (as the window feeds it), and at 10^3 .. 10^6 also as
+// ChartPoint objects. Reports the cost of a full relayout and repaint, of a
+// hover repaint, of the repaint after a drag-zoom, of taking one more reading,
+// of re-reading the whole source, the memory the chart holds per point, the
+// same picture drawn as one polyline vertex per point, and (from 10^6 on) the
+// full repaint of wide noise.
 
 #include "chartpoint.h"
+#include "chartsource.h"
 #include "dmmchart.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QRandomGenerator>
+
+#include <malloc.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -32,13 +41,44 @@ void report(const char *name, const char *exponent, double value, const char *un
     std::fflush(stdout);
 }
 
-void hoverTo(DMMChart &chart, int x)
+// Resident bytes of this process, after handing freed heap back to the system.
+double residentBytes()
 {
-    const QPoint pos(chart.plotRect().left() + x, chart.plotRect().top() + 10);
-    QMouseEvent event(QEvent::MouseMove, pos, chart.mapToGlobal(pos), Qt::NoButton, Qt::NoButton,
-                      Qt::NoModifier);
+    malloc_trim(0);
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0.0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields.at(1).toDouble() * double(sysconf(_SC_PAGESIZE)) : 0.0;
+}
+
+void mouse(DMMChart &chart, QEvent::Type type, const QPoint &plotPos, Qt::MouseButtons buttons)
+{
+    const QPoint pos = chart.plotRect().topLeft() + plotPos;
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, pos, chart.mapToGlobal(pos), button, buttons, Qt::NoModifier);
     QApplication::sendEvent(&chart, &event);
 }
+
+// Readings held elsewhere, asked for one value at a time as the window's
+// reading store will be; only the first `held` of them exist so far.
+class Readings : public ChartSource
+{
+public:
+    explicit Readings(const std::vector<double> &values) : m_values(values) {}
+    int count() const override { return held; }
+    double value(int index) const override { return m_values[size_t(index)]; }
+    QDateTime dateTime(int index) const override { return m_start.addMSecs(qint64(index) * 200); }
+    QString label(int index) const override
+    {
+        return QStringLiteral("%1 dBm").arg(m_values[size_t(index)], 0, 'f', 2);
+    }
+    int held = 0;
+
+private:
+    const std::vector<double> &m_values;
+    const QDateTime m_start{QDate(2024, 1, 1), QTime(8, 0)};
+};
 
 } // namespace
 
@@ -52,76 +92,148 @@ int main(int argc, char **argv)
     {
         int count;
         const char *exponent;
-    } sizes[] = {{1000, "1e3"}, {10000, "1e4"}, {100000, "1e5"}, {1000000, "1e6"}};
+    } sizes[] = {
+        {1000, "1e3"}, {10000, "1e4"}, {100000, "1e5"}, {1000000, "1e6"}, {10000000, "1e7"}};
 
     for (const auto &size : sizes) {
         const int n = size.count;
         QRandomGenerator rng(930);
-        std::vector<ChartPoint *> points;
-        points.reserve(size_t(n));
         std::vector<double> values;
         values.reserve(size_t(n));
-        const QDateTime start(QDate(2024, 1, 1), QTime(8, 0));
         double v = -3.0;
         for (int i = 0; i < n; ++i) {
             v += (rng.generateDouble() - 0.5) * 0.05;
             values.push_back(v);
-            points.push_back(new ChartPoint(v, QString(), start.addMSecs(qint64(i) * 100), -1, -1,
-                                            QVariant(QStringLiteral("%1 dBm").arg(v))));
+        }
+        Readings readings(values);
+
+        {
+            DMMChart chart;
+            chart.resize(1000, 600);
+            chart.show();
+            QApplication::processEvents();
+            chart.setSource(0, &readings);
+
+            // One reading at a time, as they arrive; no paint in between, so
+            // the repaint requests merge as during a burst.
+            const double residentBefore = residentBytes();
+            QElapsedTimer timer;
+            timer.start();
+            while (readings.held < n) {
+                ++readings.held;
+                chart.sourceAppended(0);
+            }
+            const double appendUs = timer.nsecsElapsed() / 1000.0 / n;
+            const double heldBytes = residentBytes() - residentBefore;
+
+            std::vector<double> reset, full, hover, zoom, naive;
+            for (int r = 0; r < 5; ++r) {
+                timer.restart();
+                chart.sourceReset(0);
+                reset.push_back(timer.nsecsElapsed() / 1e6);
+            }
+            for (int r = 0; r < 15; ++r) {
+                chart.setLeftMargin(chart.leftMargin()); // marks every layer for rebuild
+                timer.restart();
+                chart.repaint();
+                full.push_back(timer.nsecsElapsed() / 1e6);
+            }
+            for (int r = 0; r < 30; ++r) {
+                // a different point each time
+                mouse(chart, QEvent::MouseMove, QPoint(100 + (r % 2) * 400, 10), Qt::NoButton);
+                timer.restart();
+                chart.repaint();
+                hover.push_back(timer.nsecsElapsed() / 1e6);
+            }
+            for (int r = 0; r < 10; ++r) {
+                const QPoint from(200 + r, 20), to(600 + r, 120);
+                mouse(chart, QEvent::MouseButtonPress, from, Qt::LeftButton);
+                mouse(chart, QEvent::MouseMove, to, Qt::LeftButton);
+                chart.repaint();
+                mouse(chart, QEvent::MouseButtonRelease, to, Qt::NoButton);
+                timer.restart();
+                chart.repaint();
+                zoom.push_back(timer.nsecsElapsed() / 1e6);
+                // A click shows all points again.
+                mouse(chart, QEvent::MouseButtonPress, from, Qt::LeftButton);
+                mouse(chart, QEvent::MouseButtonRelease, from, Qt::NoButton);
+                chart.repaint();
+            }
+
+            // The same line as one vertex per point on a layer of the same size.
+            QPixmap layer(chart.size());
+            const int left = chart.plotRect().left();
+            const int y0 = chart.zeroLineY();
+            const double ppp = chart.pixelsPerPoint();
+            const double ppu = chart.pixelsPerUnit();
+            std::vector<QPoint> vertices(static_cast<size_t>(n));
+            for (int r = 0; r < (n > 1000000 ? 3 : 9); ++r) {
+                layer.fill(Qt::white);
+                timer.restart();
+                for (int k = 0; k < n; ++k)
+                    vertices[size_t(k)] =
+                        QPoint(int(k * ppp + left), int(y0 - ppu * values[size_t(k)]));
+                QPainter painter(&layer);
+                painter.setPen(QPen(QColor(250, 150, 0), 1));
+                painter.drawPolyline(vertices.data(), n);
+                painter.end();
+                naive.push_back(timer.nsecsElapsed() / 1e6);
+            }
+
+            // Wide noise, every column spanning most of the plot: the line's
+            // own pixels are the cost then.
+            std::vector<double> noise;
+            std::vector<double> noisy;
+            if (n >= 1000000) {
+                noise.reserve(size_t(n));
+                for (int i = 0; i < n; ++i)
+                    noise.push_back(10 * rng.generateDouble() - 3);
+                Readings wide(noise);
+                wide.held = n;
+                chart.setSource(0, &wide);
+                for (int r = 0; r < 15; ++r) {
+                    chart.setLeftMargin(chart.leftMargin());
+                    timer.restart();
+                    chart.repaint();
+                    noisy.push_back(timer.nsecsElapsed() / 1e6);
+                }
+                chart.setSource(0, nullptr);
+            }
+
+            const double fullMs = best(full);
+            const double naiveMs = best(naive);
+            report("chart_full_repaint", size.exponent, fullMs, "ms");
+            report("chart_naive_polyline", size.exponent, naiveMs, "ms");
+            report("chart_naive_ratio", size.exponent, naiveMs / fullMs, "x");
+            if (!noisy.empty())
+                report("chart_full_repaint_noise", size.exponent, best(noisy), "ms");
+            report("chart_hover_repaint", size.exponent, best(hover), "ms");
+            report("chart_zoom", size.exponent, best(zoom), "ms");
+            report("chart_source_append", size.exponent, appendUs, "us");
+            report("chart_source_reset", size.exponent, best(reset), "ms");
+            if (n >= 100000) // smaller figures drown in page granularity
+                report("chart_bytes_per_point", size.exponent, heldBytes / n, "bytes");
         }
 
-        DMMChart chart;
-        chart.resize(1000, 600);
-        chart.show();
-        QApplication::processEvents();
-
-        QElapsedTimer timer;
-        timer.start();
-        for (ChartPoint *point : points)
-            chart.addPoint(point, 0);
-        const double addUs = timer.nsecsElapsed() / 1000.0 / n;
-
-        std::vector<double> full, hover, naive;
-        for (int r = 0; r < 15; ++r) {
-            chart.setLeftMargin(chart.leftMargin()); // marks every layer for rebuild
-            timer.restart();
-            chart.repaint();
-            full.push_back(timer.nsecsElapsed() / 1e6);
+        if (n <= 1000000) {
+            // The path of callers that hand over ChartPoint objects.
+            std::vector<ChartPoint *> points;
+            points.reserve(size_t(n));
+            const QDateTime start(QDate(2024, 1, 1), QTime(8, 0));
+            for (int i = 0; i < n; ++i)
+                points.push_back(new ChartPoint(values[size_t(i)], QString(),
+                                                start.addMSecs(qint64(i) * 100), -1, -1,
+                                                QVariant(QStringLiteral("%1 dBm").arg(v))));
+            DMMChart chart;
+            chart.resize(1000, 600);
+            chart.show();
+            QApplication::processEvents();
+            QElapsedTimer timer;
+            timer.start();
+            for (ChartPoint *point : points)
+                chart.addPoint(point, 0);
+            report("chart_add_point", size.exponent, timer.nsecsElapsed() / 1000.0 / n, "us");
         }
-        for (int r = 0; r < 30; ++r) {
-            hoverTo(chart, 100 + (r % 2) * 400); // a different point each time
-            timer.restart();
-            chart.repaint();
-            hover.push_back(timer.nsecsElapsed() / 1e6);
-        }
-
-        // The same line as one vertex per point on a layer of the same size.
-        QPixmap layer(chart.size());
-        const int left = chart.plotRect().left();
-        const int y0 = chart.zeroLineY();
-        const double ppp = chart.pixelsPerPoint();
-        const double ppu = chart.pixelsPerUnit();
-        std::vector<QPoint> vertices(static_cast<size_t>(n));
-        for (int r = 0; r < 9; ++r) {
-            layer.fill(Qt::white);
-            timer.restart();
-            for (int k = 0; k < n; ++k)
-                vertices[size_t(k)] =
-                    QPoint(int(k * ppp + left), int(y0 - ppu * values[size_t(k)]));
-            QPainter painter(&layer);
-            painter.setPen(QPen(QColor(250, 150, 0), 1));
-            painter.drawPolyline(vertices.data(), n);
-            painter.end();
-            naive.push_back(timer.nsecsElapsed() / 1e6);
-        }
-
-        const double fullMs = best(full);
-        const double naiveMs = best(naive);
-        report("chart_full_repaint", size.exponent, fullMs, "ms");
-        report("chart_naive_polyline", size.exponent, naiveMs, "ms");
-        report("chart_naive_ratio", size.exponent, naiveMs / fullMs, "x");
-        report("chart_hover_repaint", size.exponent, best(hover), "ms");
-        report("chart_add_point", size.exponent, addUs, "us");
     }
     return 0;
 }

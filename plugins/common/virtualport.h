@@ -13,3 +13,6 @@ QSerialPortInfo listedPort(quint16 vendorId, quint16 productId);
 // driver (vendor 0x1A86, product 0x7523, named portName). Qt offers no public
 // way to describe a port the system does not list.
 QSerialPortInfo virtualConverterPort(const QString &portName);
+
+// The same for any USB vendor and product id (port finders' tests).
+QSerialPortInfo virtualUsbPort(const QString &portName, quint16 vendorId, quint16 productId);

@@ -32,6 +32,7 @@ public:
     QQueue<QString> texts;                       // answers for getText; a null QString = cancel
     QQueue<QMessageBox::StandardButton> answers; // answers for questions
     std::function<int(QDialog &)> onExec;        // runs modal dialogs; default: dialog.exec()
+    std::function<void(const QString &)> onMessage; // called as a message box would appear
 
     QStringList messages() const
     {
@@ -74,14 +75,20 @@ public:
     void information(QWidget *, const QString &text) override
     {
         asked.append({QStringLiteral("information"), QString(), text, {}, {}});
+        if (onMessage)
+            onMessage(text);
     }
     void warning(QWidget *, const QString &text) override
     {
         asked.append({QStringLiteral("warning"), QString(), text, {}, {}});
+        if (onMessage)
+            onMessage(text);
     }
     void critical(QWidget *, const QString &text) override
     {
         asked.append({QStringLiteral("critical"), QString(), text, {}, {}});
+        if (onMessage)
+            onMessage(text);
     }
     int exec(QDialog &dialog) override
     {

@@ -116,7 +116,7 @@ private slots:
     {
         kv930InitResources();
         // References and limits are kept in the user's configuration: here.
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config.path());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
         QVERIFY(installVirtualMeter(steady, "[meter]\nrate=200\nunit=cycle\nrangeEventChance=0\n"
                                             "openDelayMs=10\n"));
         QVERIFY(installVirtualMeter(noisy, "[meter]\nrate=400\nunit=cycle\nrangeEventChance=0.1\n"
@@ -125,7 +125,7 @@ private slots:
 
     void init()
     {
-        QFile::remove(config.filePath("kv930/kv930.ini"));
+        QFile::remove(config.filePath("kv930/kv930.conf"));
         QTest::qWait(100); // the driver's closed() for the last window comes and goes
     }
 

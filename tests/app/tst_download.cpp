@@ -12,6 +12,7 @@
 #include "tvitemmodel.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDateTimeEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -41,16 +42,25 @@ private:
             QMetaObject::invokeMethod(fake, "emitStoreNum", Q_ARG(int, total), Q_ARG(int, i + 1));
         }
     }
-    // Runs the download dialog with the meter's transfer scripted inside its modal loop.
-    void runDownload(WindowOnFake &w, std::function<void()> transfer, int watchdogMs = 300)
+    // Runs the download dialog with the meter's transfer scripted inside its
+    // modal loop. False when the dialog did not close by itself (a guard
+    // closed it, so that a hang fails the test instead of stopping it).
+    bool runDownload(WindowOnFake &w, std::function<void()> transfer, int watchdogMs = 300)
     {
-        w.prompt->onExec = [transfer, watchdogMs](QDialog &dialog) {
+        bool hung = false;
+        w.prompt->onExec = [transfer, watchdogMs, &hung](QDialog &dialog) {
             if (auto *download = qobject_cast<DlgDownload *>(&dialog))
                 download->setWatchdogInterval(watchdogMs);
-            QTimer::singleShot(0, transfer);
+            if (transfer)
+                QTimer::singleShot(0, transfer);
+            QTimer::singleShot(10000, &dialog, [&] {
+                hung = true;
+                dialog.reject();
+            });
             return dialog.exec();
         };
         w.action("actionItemDownload")->trigger();
+        return !hung;
     }
     static QModelIndex storeRow(const WindowOnFake &w)
     {
@@ -92,10 +102,14 @@ private slots:
         QCOMPARE(table->index(3, 0).data().toInt(), 20);
         // Chart points during the download: meter time, label without a blank.
         auto *chart = w.child<DMMChart>("chart");
-        const ChartPoint *p = chart->series(0)->points().at(0);
-        QCOMPARE(p->dateTime(), meterTime);
-        QCOMPARE(p->label().toString(), store->readings().text(0, ReadingStore::UW) + "uW");
+        QCOMPARE(chart->series(0)->dateTimeAt(0), meterTime);
+        QCOMPARE(chart->series(0)->labelAt(0), store->readings().text(0, ReadingStore::UW) + "uW");
         QVERIFY(!w.action("actionStart")->isEnabled());
+        // A rebuild for another unit keeps the meter's time.
+        w.child<QComboBox>("cbbChartUnit")->setCurrentText(QStringLiteral("dBm"));
+        QCOMPARE(chart->pointCount(0), 4);
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(chart->series(0)->dateTimeAt(i), meterTime.addSecs(60 * i));
 
         // A second download replaces the first.
         const int before = fake->property("liveReadings").toInt();
@@ -131,6 +145,66 @@ private slots:
             w, [this] { sendStored(10, 3); }, 200);
         QCOMPARE(w.window->activeItemData()->dataCount(), 3);
         QCOMPARE(w.window->readingModel()->rowCount(), 3);
+    }
+
+    void theDialogNeverHangsAndKeepsWhatArrived()
+    {
+        WindowOnFake w;
+        connect(w);
+        // The meter never answers: the watchdog runs from the opening.
+        QVERIFY(runDownload(w, nullptr, 200));
+        QCOMPARE(w.window->activeItemData()->type(), ItemData::StoreData);
+
+        // The link drops before the first progress, then in the middle.
+        QVERIFY(runDownload(
+            w, [this] { QMetaObject::invokeMethod(fake, "emitClosed"); }, 60000));
+        connect(w);
+        QVERIFY(runDownload(
+            w,
+            [this] {
+                sendStored(5, 2);
+                QMetaObject::invokeMethod(fake, "emitClosed");
+            },
+            60000));
+        QCOMPARE(w.window->activeItemData()->dataCount(), 2);
+        // A reading still on its way after the close is kept too.
+        QMetaObject::invokeMethod(fake, "emitDisplayStore", Q_ARG(int, 3), Q_ARG(double, 1.0),
+                                  Q_ARG(QDateTime, meterTime));
+        QTRY_COMPARE(w.window->readingModel()->rowCount(), 3);
+
+        // The whole memory inside the request, before the dialog opens.
+        connect(w);
+        QMetaObject::invokeMethod(fake, "setAnswerInsideRequest", Q_ARG(int, 6));
+        int shownMax = -1;
+        int result = -1;
+        w.prompt->onExec = [&](QDialog &dialog) {
+            shownMax = dialog.findChild<QProgressBar *>()->maximum();
+            QTimer::singleShot(10000, &dialog, &QDialog::reject); // against a hang
+            result = dialog.exec();
+            return result;
+        };
+        w.action("actionItemDownload")->trigger();
+        QCOMPARE(result, int(QDialog::Accepted)); // closed by itself, not by the guard
+        QCOMPARE(shownMax, 6);
+        QCOMPARE(w.window->activeItemData()->dataCount(), 6);
+        QCOMPARE(w.window->readingModel()->rowCount(), 6);
+    }
+
+    void badProgressNeverLosesAReading()
+    {
+        WindowOnFake w;
+        connect(w);
+        QVERIFY(runDownload(w, [this] {
+            QMetaObject::invokeMethod(fake, "emitStoreNum", Q_ARG(int, -3), Q_ARG(int, 0));
+            sendStored(0, 2);
+        }));
+        // Progress and readings after the dialog closed.
+        QMetaObject::invokeMethod(fake, "emitStoreNum", Q_ARG(int, 5), Q_ARG(int, 3));
+        QMetaObject::invokeMethod(fake, "emitDisplayStore", Q_ARG(int, 3), Q_ARG(double, 1.0),
+                                  Q_ARG(QDateTime, meterTime));
+        QMetaObject::invokeMethod(fake, "emitStoreNum", Q_ARG(int, -1), Q_ARG(int, -1));
+        QCOMPARE(w.window->activeItemData()->dataCount(), 3);
+        QTRY_COMPARE(w.child<DMMChart>("chart")->pointCount(0), 3);
     }
 
     void moreThanAnnouncedAndBadReadingsAreHandled()

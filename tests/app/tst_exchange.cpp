@@ -1,18 +1,25 @@
 // Export and import through the window: the chooser, the three exports and
 // the spreadsheet import, with real files read back by real readers.
+#include "biffbuilder.h"
+#include "biffworkbook.h"
 #include "datamodel.h"
 #include "dmmchart.h"
 #include "dmmdata.h"
 #include "kv930resources.h"
+#include "tablesource.h"
 #include "testsupport.h"
 #include "tvitemmodel.h"
+#include "xlswriter.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QImageReader>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QRadioButton>
+#include <QRandomGenerator>
 #include <QTabWidget>
+#include <QTimer>
 #include <QTreeView>
 #include <QtTest>
 
@@ -45,6 +52,36 @@ private:
                                       Q_ARG(double, 250.0 + i), Q_ARG(int, i % 2 ? 1550 : 0),
                                       Q_ARG(QDateTime, QDateTime(QDate(2026, 1, 2), QTime(3, 4))));
         w.action("actionStop")->trigger();
+    }
+    // A workbook of n readings written by the exporter.
+    static void writeReadings(const QString &path, int n)
+    {
+        class Readings : public TableSource
+        {
+        public:
+            explicit Readings(int n) : m_n(n) {}
+            int rowCount() const override { return m_n; }
+            void row(int r, RowCells &out) const override
+            {
+                out.cells[0].setNumber(r + 1);
+                out.cells[1].setTime(wallClockMsecs(QDate(2025, 1, 1), QTime(0, 0)) + r * 1000LL,
+                                     true);
+                out.cells[2].setText(QString::number(-3.0 - r % 100 / 100.0, 'f', 2));
+                out.cells[3].setText(QStringLiteral("dBm"));
+                out.cells[4].setText(QStringLiteral("1550nm"));
+            }
+
+        private:
+            int m_n;
+        };
+        QVERIFY(xls::writeTable(path, {"No.", "Time", "Value", "Unit", "WaveLength"}, Readings(n)));
+    }
+    static QProgressDialog *visibleProgress(const Widget &w)
+    {
+        for (QProgressDialog *d : w.findChildren<QProgressDialog *>())
+            if (d->isVisible())
+                return d;
+        return nullptr;
     }
     static QStringList tableCells(const QAbstractItemModel &m)
     {
@@ -213,6 +250,21 @@ private slots:
         w.prompt->fileNames.enqueue(xls);
         w.action("actionImport")->trigger();
         QCOMPARE(w.window->activeItemData()->name(), QStringLiteral("Import2"));
+
+        // An imported item takes no live readings: Start stays off after the
+        // import, a rename and a new link, and does nothing when forced.
+        QVERIFY(!w.action("actionStart")->isEnabled());
+        w.prompt->texts.enqueue(QStringLiteral("Span B"));
+        w.action("actionItemRename")->trigger();
+        QVERIFY(!w.action("actionStart")->isEnabled());
+        QMetaObject::invokeMethod(fake, "emitClosed");
+        w.action("actionConnect")->trigger();
+        QTRY_VERIFY(w.action("actionDisconnect")->isEnabled());
+        QVERIFY(!w.action("actionStart")->isEnabled());
+        w.action("actionStart")->setEnabled(true);
+        w.action("actionStart")->trigger();
+        QVERIFY(!w.window->isAcquiring());
+        QVERIFY(!w.action("actionStop")->isEnabled());
     }
 
     void storedReadingsRoundTripWithTheirMinuteTimes()
@@ -296,6 +348,197 @@ private slots:
         w.action("actionImport")->trigger();
         QCOMPARE(w.prompt->asked.size(), 1);
         QCOMPARE(w.prompt->asked[0].caption, QStringLiteral("Import the datas from a excel file."));
+    }
+
+    void namesWithoutSuffixGetTheFiltersSuffix()
+    {
+        WindowOnFake w;
+        w.window->setEventPassMs(0);
+        record(w, 20);
+        const QString base = out.filePath(QStringLiteral("typed"));
+        for (const char *radio : {"rbTable", "rbPdf", "rbChart"}) {
+            w.prompt->onExec = choose(radio);
+            w.prompt->fileNames.enqueue(base);
+            w.action("actionExport")->trigger();
+        }
+        QVERIFY(!QFileInfo::exists(base));
+        // Each file is what its suffix says, read by a reader we did not write.
+        QProcess py;
+        py.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import sys,xlrd; print(xlrd.open_workbook(sys.argv[1])"
+                                 ".sheet_by_index(0).nrows)"),
+                  base + QStringLiteral(".xls")});
+        QVERIFY(py.waitForFinished(30000));
+        QCOMPARE(QString::fromUtf8(py.readAllStandardOutput()).trimmed(), QStringLiteral("21"));
+        QProcess info;
+        info.start(QStringLiteral("pdfinfo"), {base + QStringLiteral(".pdf")});
+        QVERIFY(info.waitForFinished(30000));
+        QCOMPARE(info.exitCode(), 0);
+        QImageReader jpg(base + QStringLiteral(".jpg"));
+        QCOMPARE(jpg.format(), QByteArray("jpeg"));
+        QVERIFY(!jpg.read().isNull());
+        QCOMPARE(w.prompt->messages(), QStringList({"The datas is exported successfully.",
+                                                    "The datas is exported successfully."}));
+
+        // A file the suffix now names is not replaced without asking.
+        const QByteArray before = [&] {
+            QFile f(base + QStringLiteral(".xls"));
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        w.prompt->onExec = choose("rbTable");
+        w.prompt->fileNames.enqueue(base);
+        w.prompt->answers.enqueue(QMessageBox::No);
+        w.action("actionExport")->trigger();
+        QCOMPARE(w.prompt->asked.last().kind, QStringLiteral("question"));
+        QCOMPARE(w.prompt->asked.last().text,
+                 QStringLiteral("typed.xls already exists.\nDo you want to replace it?"));
+        QFile after(base + QStringLiteral(".xls"));
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        QCOMPARE(after.readAll(), before);
+        QCOMPARE(w.prompt->messages().size(), 2);
+    }
+
+    void cancelledReportWritesNothingAndSaysNothing()
+    {
+        WindowOnFake w;
+        w.window->setEventPassMs(0);
+        // The dialog shows after the first page instead of after a second.
+        w.window->setProgressDelayMs(0);
+        const QString xls = out.filePath(QStringLiteral("long.xls"));
+        writeReadings(xls, 300);
+        w.prompt->fileNames.enqueue(xls);
+        w.action("actionImport")->trigger();
+        QCOMPARE(w.window->readingModel()->rowCount(), 300);
+
+        bool progressAtMessage = false;
+        w.prompt->onMessage = [&](const QString &) {
+            progressAtMessage = progressAtMessage || visibleProgress(*w.window);
+        };
+        bool cancelled = false;
+        QTimer cancel;
+        cancel.setInterval(5);
+        QObject::connect(&cancel, &QTimer::timeout, [&] {
+            if (QProgressDialog *d = visibleProgress(*w.window)) {
+                d->cancel();
+                cancelled = true;
+            }
+        });
+        cancel.start();
+        w.prompt->asked.clear();
+        w.prompt->onExec = choose("rbPdf");
+        const QString pdf = out.filePath(QStringLiteral("cancelled.pdf"));
+        w.prompt->fileNames.enqueue(pdf);
+        w.action("actionExport")->trigger();
+        cancel.stop();
+        QVERIFY2(cancelled, "the progress dialog never showed");
+        QVERIFY(!QFileInfo::exists(pdf));
+        QVERIFY(w.prompt->messages().isEmpty());
+        QVERIFY(!visibleProgress(*w.window));
+        QVERIFY(!QApplication::overrideCursor());
+
+        // Let through, the report ends with its message after the dialog went.
+        bool shown = false;
+        QTimer watch;
+        watch.setInterval(5);
+        QObject::connect(&watch, &QTimer::timeout,
+                         [&] { shown = shown || visibleProgress(*w.window); });
+        watch.start();
+        w.prompt->fileNames.enqueue(pdf);
+        w.action("actionExport")->trigger();
+        watch.stop();
+        QVERIFY(shown);
+        QCOMPARE(w.prompt->messages(), QStringList({"The datas is exported successfully."}));
+        QVERIFY(!progressAtMessage);
+        QVERIFY(QFileInfo(pdf).size() > 0);
+    }
+
+    void badFilesLeaveEverythingAsItWas_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("random bytes") << QStringLiteral("random");
+        QTest::newRow("empty") << QStringLiteral("empty");
+        QTest::newRow("truncated export") << QStringLiteral("truncated");
+        QTest::newRow("cells beyond the last column") << QStringLiteral("wide");
+        QTest::newRow("second sheet cut short") << QStringLiteral("cut");
+        QTest::newRow("encrypted") << QStringLiteral(XLS_FIXTURE_DIR "/encrypted.xls");
+        QTest::newRow("pdf renamed") << QStringLiteral(XLS_FIXTURE_DIR "/pdf-renamed.xls");
+    }
+
+    void badFilesLeaveEverythingAsItWas()
+    {
+        QFETCH(QString, file);
+        const QString path = file.startsWith(QLatin1Char('/'))
+                                 ? out.filePath(QFileInfo(file).fileName())
+                                 : out.filePath(file + QStringLiteral(".xls"));
+        auto put = [&](const QByteArray &bytes) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(bytes);
+        };
+        if (file == QLatin1String("random")) {
+            QByteArray noise(20000, '\0');
+            for (char &c : noise)
+                c = char(QRandomGenerator::global()->bounded(256));
+            put(noise);
+        } else if (file == QLatin1String("empty")) {
+            put(QByteArray());
+        } else if (file == QLatin1String("truncated")) {
+            writeReadings(path, 300);
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            const QByteArray whole = f.readAll();
+            f.close();
+            put(whole.left(whole.size() / 2));
+        } else if (file == QLatin1String("wide")) {
+            BiffBuilder b;
+            b.addSheet(QStringLiteral("Sheet1"));
+            for (int r = 0; r < 200; ++r)
+                b.rk(r, 65535, b.addXf(0), r);
+            QVERIFY(b.write(path));
+        } else if (file == QLatin1String("cut")) {
+            // Sheet 1 full and sound, sheet 2 cut off: rows were already read.
+            writeReadings(path, 65535 + 100);
+            const QByteArray stream = xls::workbookStream(path);
+            QVERIFY(BiffBuilder::writeCompoundFile(path, stream.left(stream.size() - 200)));
+        } else {
+            QFile::remove(path);
+            QVERIFY(QFile::copy(file, path));
+        }
+
+        WindowOnFake w;
+        w.window->setEventPassMs(0);
+        record(w, 7); // recorded into the active Measure item
+        ItemData *active = w.window->activeItemData();
+        QVERIFY(active);
+        const int readings = active->dataCount();
+        auto *tree = w.child<QTreeView>("tvItems");
+        const QModelIndex current = tree->currentIndex();
+        const QStringList names = [&] {
+            QStringList n;
+            for (int top = 0; top < tree->model()->rowCount(); ++top) {
+                const QModelIndex group = tree->model()->index(top, 0);
+                for (int r = 0; r < tree->model()->rowCount(group); ++r)
+                    n << tree->model()->index(r, 0, group).data().toString();
+            }
+            return n;
+        }();
+
+        w.prompt->fileNames.enqueue(path);
+        w.action("actionImport")->trigger();
+        QCOMPARE(w.prompt->messages(), QStringList({"The datas is imported failed."}));
+        QStringList after;
+        for (int top = 0; top < tree->model()->rowCount(); ++top) {
+            const QModelIndex group = tree->model()->index(top, 0);
+            for (int r = 0; r < tree->model()->rowCount(group); ++r)
+                after << tree->model()->index(r, 0, group).data().toString();
+        }
+        QCOMPARE(after, names);
+        QCOMPARE(w.window->activeItemData(), active);
+        QCOMPARE(active->dataCount(), readings);
+        QCOMPARE(w.window->readingModel()->rowCount(), readings);
+        QCOMPARE(tree->currentIndex(), current);
+        QVERIFY(tree->isEnabled());
     }
 };
 

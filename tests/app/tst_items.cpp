@@ -13,6 +13,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QProcess>
 #include <QTableView>
 #include <QToolBar>
 #include <QTreeView>
@@ -64,17 +65,18 @@ private slots:
     }
     void init() { resetFake(fake); }
 
-    void newItemProposesCountedName_data()
+    void newItemProposesTheFirstFreeName_data()
     {
         QTest::addColumn<QStringList>("renames"); // names given to the items after creation
         QTest::addColumn<QString>("proposal");
         QTest::newRow("only Measure1") << QStringList() << "Measure2";
         QTest::newRow("Measure1 Measure2 Test") << QStringList({"Measure2", "Test"}) << "Measure3";
-        QTest::newRow("Measure1 Measure3 counts, not a free number")
-            << QStringList({"Measure3"}) << "Measure3";
-        QTest::newRow("case-sensitive") << QStringList({"measure9"}) << "Measure2";
+        QTest::newRow("Measure1 Measure3: the gap") << QStringList({"Measure3"}) << "Measure2";
+        QTest::newRow("Measure1 Measure2 Measure4")
+            << QStringList({"Measure2", "Measure4"}) << "Measure3";
+        QTest::newRow("case-sensitive") << QStringList({"measure2"}) << "Measure2";
     }
-    void newItemProposesCountedName()
+    void newItemProposesTheFirstFreeName()
     {
         QFETCH(QStringList, renames);
         QFETCH(QString, proposal);
@@ -209,6 +211,10 @@ private slots:
                 w.window->activeItemData()->type() != ItemData::Measure);
         QCOMPARE(w.window->readingModel()->rowCount(), 0);
         QCOMPARE(chart(w)->pointCount(0), 0);
+        // The recording ended as Stop ends it: nothing left to stop or start.
+        QVERIFY(!w.window->isAcquiring());
+        QVERIFY(!w.action("actionStop")->isEnabled());
+        QVERIFY(!w.action("actionStart")->isEnabled());
         // Readings now are dropped, not leaked.
         w.action("actionStart")->setEnabled(true);
         w.action("actionStart")->trigger();
@@ -216,9 +222,10 @@ private slots:
         QCOMPARE(liveReadings(), before);
     }
 
-    void deletingAnInactiveItemEmptiesTheViews()
+    void deletingAnInactiveItemKeepsTheActiveItemShown()
     {
         WindowOnFake w;
+        w.window->setEventPassMs(0);
         connectAndStart(w);
         emitReading(QStringLiteral("uW"), 10);
         emitReading(QStringLiteral("uW"), 11);
@@ -228,14 +235,34 @@ private slots:
         makeCurrent(w, itemRow(w, 0));
         w.action("actionItemSetToActive")->trigger();
         QTRY_COMPARE(w.window->readingModel()->rowCount(), 2);
+        w.action("actionStart")->trigger();
 
         makeCurrent(w, itemRow(w, 1));
         w.prompt->answers.enqueue(QMessageBox::Yes);
         w.action("actionItemDelete")->trigger();
         QCOMPARE(w.window->activeItemData(), first);
-        QCOMPARE(first->dataCount(), 2);
-        QCOMPARE(w.window->readingModel()->rowCount(), 0);
-        QCOMPARE(chart(w)->pointCount(0), 0);
+        QVERIFY(w.window->isAcquiring()); // its recording goes on
+        emitReading(QStringLiteral("uW"), 12);
+        QTRY_COMPARE(w.window->readingModel()->rowCount(), 3);
+        QTRY_COMPARE(chart(w)->pointCount(0), 3);
+
+        // An export right after writes the active item's readings.
+        const QTemporaryDir out;
+        const QString xls = out.filePath(QStringLiteral("after-delete.xls"));
+        w.prompt->onExec = [](QDialog &dialog) {
+            dialog.findChild<QWidget *>(QStringLiteral("rbTable"))->setProperty("checked", true);
+            return int(QDialog::Accepted);
+        };
+        w.prompt->fileNames.enqueue(xls);
+        w.action("actionExport")->trigger();
+        QProcess py;
+        py.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import sys,xlrd; print(xlrd.open_workbook(sys.argv[1])"
+                                 ".sheet_by_index(0).nrows)"),
+                  xls});
+        QVERIFY(py.waitForFinished(30000));
+        QCOMPARE(py.readAllStandardOutput().trimmed(), QByteArray("4")); // header and 3 rows
     }
 
     void liveReadingFillsPanelTableAndChart()
@@ -253,7 +280,7 @@ private slots:
         QCOMPARE(w.window->readingModel()->rowCount(), 1);
         QCOMPARE(chart(w)->pointCount(0), 1);
         QCOMPARE(chart(w)->decimals(), 2);
-        const QString label = chart(w)->series(0)->points().at(0)->label().toString();
+        const QString label = chart(w)->series(0)->labelAt(0);
         QCOMPARE(label, QStringLiteral("%1 dBm[%2 uW]")
                             .arg(reading.valueText(QStringLiteral("dBm")),
                                  reading.valueText(QStringLiteral("uW"))));
@@ -261,7 +288,7 @@ private slots:
         // Same unit: no bracket. Changing the unit box rebuilds, the panel stays.
         unitBox->setCurrentText(QStringLiteral("uW"));
         QCOMPARE(chart(w)->decimals(), 1);
-        QCOMPARE(chart(w)->series(0)->points().at(0)->label().toString(),
+        QCOMPARE(chart(w)->series(0)->labelAt(0),
                  reading.valueText(QStringLiteral("uW")) + QStringLiteral(" uW"));
         QCOMPARE(w.child<QLabel>("lcdUnit")->text(), QStringLiteral("uW"));
     }

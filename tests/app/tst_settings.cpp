@@ -1,4 +1,4 @@
-// options.xml through the window: written at close, read at every show.
+// options.xml through the window: written at close, read at the first show.
 #include "kv930resources.h"
 #include "testsupport.h"
 
@@ -47,6 +47,26 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&again));
         QTRY_COMPARE(again.size(), QSize(820, 530));
         QVERIFY(again.findChild<QToolBar *>(QStringLiteral("mainToolBar"))->isHidden());
+    }
+
+    void showingAgainKeepsTheLayoutMadeSince()
+    {
+        FixtureAppDir app;
+        {
+            Widget w(app.path(), std::make_unique<ScriptedPrompt>());
+            w.show();
+            w.setGeometry(QRect(40, 50, 820, 530));
+            QVERIFY(w.close());
+        }
+        Widget w(app.path(), std::make_unique<ScriptedPrompt>());
+        w.show();
+        QTRY_COMPARE(w.size(), QSize(820, 530));
+        w.resize(900, 640);
+        w.showMinimized();
+        w.hide(); // whatever the platform does with minimising
+        w.showNormal();
+        QTest::qWait(50);
+        QCOMPARE(w.size(), QSize(900, 640));
     }
 
     void missingFileSaysNothingAndKeepsTheStartPlacement()

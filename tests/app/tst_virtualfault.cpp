@@ -30,6 +30,13 @@ private:
         return loader.instance();
     }
 
+    // A threaded driver left running into process exit tears its thread
+    // down in a race with the leak check: stop it while the test runs.
+    static void stopDriver(const QString &dir)
+    {
+        delete QPluginLoader(dir + QStringLiteral("/Lib/virtualmeter.so")).instance();
+    }
+
 private slots:
     void initTestCase()
     {
@@ -95,6 +102,29 @@ private slots:
         // With the window gone, every reading the driver handed over has been freed.
         QTRY_COMPARE(driver()->property("liveReadings").toInt(), 0);
     }
+
+    void floodOfStoredReadingsFromTheDriversThread()
+    {
+        // Each reading is followed by its progress, all queued from the
+        // driver's thread far faster than the window takes them in.
+        QTemporaryDir floodDir;
+        QVERIFY(installVirtualMeter(floodDir,
+                                    "[meter]\nrate=0.1\nstoredCount=50000\nburstSize=1\n"
+                                    "burstIntervalMs=0\nopenDelayMs=10\nthreaded=true\n"));
+        {
+            Widget w(floodDir.path(), std::make_unique<ScriptedPrompt>());
+            windowAction(w, "actionConnect")->trigger();
+            QTRY_VERIFY(windowAction(w, "actionDisconnect")->isEnabled());
+            windowAction(w, "actionItemDownload")->trigger(); // returns when the dialog closed
+            QTRY_COMPARE_WITH_TIMEOUT(w.activeItemData()->dataCount(), 50000, 60000);
+            QCOMPARE(w.readingModel()->rowCount(), 50000);
+            QCOMPARE(w.findChild<DMMChart *>(QStringLiteral("chart"))->pointCount(0), 50000);
+            QVERIFY(!w.findChild<QDialog *>(QStringLiteral("DlgDownload")));
+        }
+        stopDriver(floodDir.path());
+    }
+
+    void cleanupTestCase() { stopDriver(appDir.path()); }
 };
 
 QTEST_MAIN(FaultyMeterWindowTest)

@@ -4,11 +4,11 @@
 #include "tvitemmodel.h"
 
 #include <QComboBox>
-#include <QDesktopWidget>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTableView>
 #include <QToolBar>
@@ -63,7 +63,7 @@ private slots:
         QVERIFY(win.pluginsComplete());
         QCOMPARE(win.windowTitle(), QStringLiteral("KV930 v1.0 "));
         QCOMPARE(win.size(), QSize(1000, 600));
-        const QRect desk = QApplication::desktop()->geometry();
+        const QRect desk = QGuiApplication::primaryScreen()->virtualGeometry();
         QCOMPARE(win.pos(), QPoint((desk.width() - 1000) / 2, (desk.height() - 600) / 2));
 
         // Actions: texts, icons and their state before the meter is connected.
@@ -108,7 +108,8 @@ private slots:
         QCOMPARE(menus[2]->text(), QStringLiteral("&Help"));
         QCOMPARE(actionNames(menus[0]->menu()->actions()),
                  QStringList({"actionConnect", "actionDisconnect", "actionStart", "actionStop", "|",
-                              "actionImport", "actionExport", "|", "actionClose"}));
+                              "actionImport", "actionExport", "actionRecentRecordings", "|",
+                              "actionClose"}));
         QCOMPARE(actionNames(menus[1]->menu()->actions()),
                  QStringList({"actionSetReference", "actionClearReference", "|", "actionLimits"}));
         QCOMPARE(actionNames(menus[2]->menu()->actions()), QStringList({"actionManual"}));
@@ -185,15 +186,29 @@ private slots:
         QMetaObject::invokeMethod(fake, "setConverterPresent", Q_ARG(bool, true));
         QMetaObject::invokeMethod(fake, "emitUsbRefreshed");
         QVERIFY(w.action("actionConnect")->isEnabled());
-        // The check runs whatever the link state: unplugged while open disables Connect.
+        // While the link is open Connect stays off, whatever the ports do.
         connectAndWait(w);
-        QMetaObject::invokeMethod(fake, "setConverterPresent", Q_ARG(bool, false));
-        QMetaObject::invokeMethod(fake, "emitUsbRefreshed");
-        QVERIFY(!w.action("actionConnect")->isEnabled());
-        QMetaObject::invokeMethod(fake, "setConverterPresent", Q_ARG(bool, true));
-        QMetaObject::invokeMethod(fake, "emitUsbRefreshed");
+        w.action("actionStart")->trigger();
+        for (bool present : {false, true}) {
+            QMetaObject::invokeMethod(fake, "setConverterPresent", Q_ARG(bool, present));
+            QMetaObject::invokeMethod(fake, "emitUsbRefreshed");
+            checkStates(w, {false, true, false, true, true});
+        }
+        QCOMPARE(fake->property("openCalls").toInt(), 1);
+        QMetaObject::invokeMethod(fake, "emitClosed");
         QVERIFY(w.action("actionConnect")->isEnabled());
-        QVERIFY(w.action("actionDisconnect")->isEnabled()); // unchanged by the check
+    }
+
+    void repeatedOpenedKeepsTheRecordingStoppable()
+    {
+        WindowOnFake w;
+        connectAndWait(w);
+        w.action("actionStart")->trigger();
+        QMetaObject::invokeMethod(fake, "emitOpened"); // a driver fault
+        QVERIFY(w.window->isAcquiring());
+        checkStates(w, {false, true, false, true, true});
+        w.action("actionStop")->trigger();
+        checkStates(w, {false, true, true, false, true});
     }
 
     void actionStateTable()
@@ -320,7 +335,7 @@ private slots:
                  QStringList({"actionItemSetToActive", "actionItemDownload"}));
     }
 
-    void incompleteDriverSetIsReportedThenTheApplicationQuits()
+    void incompleteDriverSetIsReportedThenTheApplicationFails()
     {
         WindowOnFake w(QStringLiteral("incomplete"));
         QVERIFY(!w.window->pluginsComplete());
@@ -328,7 +343,7 @@ private slots:
         w.window->show();
         QTimer::singleShot(5000, [] { QCoreApplication::exit(99); }); // safety net
         const int rc = QCoreApplication::exec();
-        QCOMPARE(rc, 0);
+        QCOMPARE(rc, EXIT_FAILURE); // a calling script sees the failed start
         const QStringList messages = w.prompt->messages();
         QCOMPARE(messages.size(), 1);
         QVERIFY2(messages[0].contains(QStringLiteral("com.zr.IMyDmm")), qPrintable(messages[0]));

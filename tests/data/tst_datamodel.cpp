@@ -1,6 +1,10 @@
 #include "datamodel.h"
 #include "dmmdata.h"
 #include "itemdata.h"
+#include "reading.h"
+
+#include <QRandomGenerator>
+#include <cmath>
 
 #include <QAbstractItemModelTester>
 #include <QtTest>
@@ -64,6 +68,7 @@ private slots:
     void removeRowsAnnouncesOnlyExistingRows();
     void noChildrenBelowCells();
     void millionRows();
+    void cellsAreTheReadingsOwnTexts();
 };
 
 void TestDataModel::emptyModel()
@@ -428,6 +433,50 @@ void TestDataModel::millionRows()
     QCOMPARE(m.syncRows(), n);
     QCOMPARE(m.data(m.index(n - 1, 0)).toInt(), n);
     QCOMPARE(cell(m, n - 1, 1), QStringLiteral("2024-01-02 03:04:39"));
+}
+
+void TestDataModel::cellsAreTheReadingsOwnTexts()
+{
+    // Whatever the store keeps, a cell shows what the reading itself gives:
+    // its own texts, its times through QDateTime's own formatting.
+    QRandomGenerator rng(930);
+    const QStringList units = {"uW", "mW", "dBm", "W", ""};
+    const QStringList odd = {"    OL", "   -OL", "  5.0", "1e3", "nan"};
+    ItemData owner(QStringLiteral("Measure1"), ItemData::Measure);
+    QList<Reading> readings;
+    for (int i = 0; i < 3000; ++i) {
+        Reading r;
+        const double uW = std::pow(10.0, rng.bounded(8.0) - 3.0);
+        r.valueUW = uW;
+        r.valueMW = uW / 1000.0;
+        r.valueDBm = 10.0 * std::log10(r.valueMW);
+        const int pick = int(rng.bounded(12));
+        r.textUW = pick < 5 ? odd.at(pick) : QString::number(uW, 'f', pick % 4);
+        r.textMW = QString::number(r.valueMW, 'f', 3);
+        r.textDBm = QString::number(r.valueDBm, 'f', 2);
+        r.unit = units.at(int(rng.bounded(units.size())));
+        r.waveLength = quint16(rng.bounded(65536));
+        r.stored = rng.bounded(2) == 1;
+        r.storeNo = int(rng.generate());
+        const QDateTime t =
+            QDateTime(QDate(2000, 1, 1), QTime(0, 0)).addMSecs(qint64(rng.bounded(1e12)));
+        r.dateTime = i % 97 ? t : QDateTime();
+        r.dmmDateTime = t.addSecs(-int(rng.bounded(100000)));
+        readings << r;
+        owner.addReading(r);
+    }
+    DataModel m;
+    m.setStore(&owner.readings());
+    for (int row = 0; row < readings.size(); ++row) {
+        const Reading &r = readings.at(row);
+        const QStringList expected = {
+            QString::number(r.stored ? r.storeNo : row + 1),
+            r.stored ? r.dmmDateTime.toString(QStringLiteral("yyyy-MM-dd hh:mm"))
+                     : r.dateTime.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
+            r.valueText(r.unit), r.unit, QStringLiteral("%1nm").arg(r.waveLength)};
+        for (int c = 0; c < 5; ++c)
+            QCOMPARE(cell(m, row, c), expected.at(c));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDataModel)

@@ -122,6 +122,12 @@ void TestReadingStore::everyFieldReadsBack()
     QCOMPARE(store.ownText(n), reading.valueText(reading.unit));
     QCOMPARE(store.shownTime(n),
              WallTime::fromDateTime(reading.stored ? reading.dmmDateTime : reading.dateTime));
+    // The bulk copy path keeps every field as well.
+    ReadingStore copy;
+    copy.append(store.fields(n));
+    copy.appendFrom(store, n - 2, 3);
+    QVERIFY(copy.at(0) == reading && copy.at(1) == plain() && copy.at(2) == reading &&
+            copy.at(3) == reading);
     store.clear();
     QCOMPARE(store.size(), 0);
 }

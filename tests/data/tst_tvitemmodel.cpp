@@ -59,7 +59,11 @@ void TestTvItemModel::rolesAndMetaType()
     QCOMPARE(int(ActiveRole), 257);
     QCOMPARE(int(ItemDataRole), 258);
     TvItemModel model;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    const int id = QMetaType::fromName("ItemData*").id();
+#else
     const int id = QMetaType::type("ItemData*");
+#endif
     QVERIFY(id != QMetaType::UnknownType);
     QCOMPARE(id, qMetaTypeId<ItemData *>());
 }
@@ -144,14 +148,22 @@ void TestTvItemModel::activeRowIsBoldOrange()
 
     const QFont activeFont = f.model.data(active, Qt::FontRole).value<QFont>();
     QCOMPARE(activeFont.weight(), int(QFont::Bold));
-    QCOMPARE(activeFont.weight(), 75);
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    QCOMPARE(activeFont.weight(), 75); // Qt 6 counts weights from 100 to 900
+#else
+    QCOMPARE(activeFont.weight(), 700);
+#endif
     QCOMPARE(f.model.data(active, Qt::ForegroundRole).value<QColor>(), QColor(0xd5, 0x7d, 0x00));
 
     for (const QModelIndex &idx : {f.store->index(), f.live->index()}) {
         const QVariant font = f.model.data(idx, Qt::FontRole);
         QVERIFY(font.canConvert<QFont>());
         QCOMPARE(font.value<QFont>().weight(), int(QFont::Normal));
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
         QCOMPARE(font.value<QFont>().weight(), 50);
+#else
+        QCOMPARE(font.value<QFont>().weight(), 400);
+#endif
         // Inactive rows use the view's default colour.
         QVERIFY(!f.model.data(idx, Qt::ForegroundRole).isValid());
     }

@@ -208,10 +208,21 @@ void TestImportRow::time_data()
                                << QDateTime(QDate(2024, 5, 1), QTime(0, 0));
     QTest::newRow("other text") << QVariant("yesterday") << QDateTime();
     QTest::newRow("no such day") << QVariant("2023-02-29 12:00:00") << QDateTime();
-    QTest::newRow("hour 24") << QVariant("2024-05-01 24:00:00") << QDateTime();
-    QTest::newRow("ISO T separator") << QVariant("2024-05-01T12:34:56") << QDateTime();
     QTest::newRow("one-digit month") << QVariant("2024-5-01 12:34:56") << QDateTime();
-    QTest::newRow("trailing text") << QVariant("2024-05-01 12:34:56x") << QDateTime();
+    // Other texts as Qt reads ISO 8601, which is what converting the cell to
+    // a date-time does: a "T", fractions of a second, a zone, hour 24, and
+    // (Qt's leniency) text behind the seconds.
+    QTest::newRow("ISO T separator") << QVariant("2024-05-01T12:34:56") << dt;
+    QTest::newRow("ISO milliseconds") << QVariant("2024-05-01T12:34:56.789")
+                                      << QDateTime(QDate(2024, 5, 1), QTime(12, 34, 56, 789));
+    QTest::newRow("ISO UTC") << QVariant("2024-05-01T12:34:56Z")
+                             << QDateTime(QDate(2024, 5, 1), QTime(12, 34, 56), Qt::UTC);
+    QTest::newRow("ISO offset") << QVariant("2024-05-01T12:34:56.5+02:00")
+                                << QDateTime(QDate(2024, 5, 1), QTime(12, 34, 56, 500),
+                                             Qt::OffsetFromUTC, 7200);
+    QTest::newRow("hour 24") << QVariant("2024-05-01 24:00:00")
+                             << QDateTime(QDate(2024, 5, 2), QTime(0, 0));
+    QTest::newRow("trailing text") << QVariant("2024-05-01 12:34:56x") << dt;
     QTest::newRow("leap day") << QVariant("2024-02-29 23:59:59")
                               << QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59));
     QTest::newRow("no cell") << QVariant() << QDateTime();
@@ -224,6 +235,7 @@ void TestImportRow::time()
     std::unique_ptr<DmmData> d(readingFromRow(row(cell, "1", "uW")));
     QCOMPARE(d->dateTime(), expected);
     QCOMPARE(d->dateTime().isValid(), expected.isValid());
+    QCOMPARE(d->dateTime().timeSpec(), expected.timeSpec());
 }
 
 void TestImportRow::shortRowDoesNotCrash()

@@ -44,7 +44,9 @@ int main(int argc, char **argv)
     if (!csv.open(QIODevice::WriteOnly | QIODevice::Text))
         return 1;
     QTextStream out(&csv);
-    out.setCodec("UTF-8");
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    out.setCodec("UTF-8"); // Qt 6 writes UTF-8 by default
+#endif
     auto header = [&] { out << tableHeaders().join(QLatin1Char(',')) << '\n'; };
     for (int i = 0; i < rows.size(); ++i) {
         if (i % xls::kDataRowsPerSheet == 0)

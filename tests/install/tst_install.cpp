@@ -167,8 +167,9 @@ void TestInstall::desktopEntryStartsTheInstalledCommand()
 
 void TestInstall::driverKitIsComplete()
 {
-    for (const char *name : {"idmm.h", "imydmm.h", "serialdeviceinf.h", "serialrs232virinf.h",
-                             "dmmdata.h", "dmmdata.cpp"}) {
+    for (const char *name :
+         {"idmm.h", "imydmm.h", "serialdeviceinf.h", "serialrs232virinf.h", "dmmdata.h",
+          "dmmdata.cpp", "serialportdevice.h", "serialportfinder.h"}) {
         const QString installed = path(QStringLiteral("include/kv930/") + QLatin1String(name));
         QVERIFY2(QFileInfo(installed).isFile(), name);
     }
@@ -181,7 +182,9 @@ void TestInstall::driverKitIsComplete()
         QVERIFY(source.open(QIODevice::ReadOnly) && installed.open(QIODevice::ReadOnly));
         QCOMPARE(installed.readAll(), source.readAll());
     }
-    for (const char *name : {"Kv930Config.cmake", "Kv930ConfigVersion.cmake", "Kv930Plugin.cmake"})
+    QVERIFY(QFileInfo(path(QStringLiteral("lib/libkv930serial.a"))).size() > 0);
+    for (const char *name : {"Kv930Config.cmake", "Kv930ConfigVersion.cmake", "Kv930Plugin.cmake",
+                             "Kv930Targets.cmake"})
         QVERIFY2(QFileInfo(path(QStringLiteral("lib/cmake/Kv930/") + QLatin1String(name))).isFile(),
                  name);
 }

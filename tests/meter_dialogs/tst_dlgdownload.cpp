@@ -55,7 +55,9 @@ private slots:
     void watchdogIsOneCoarseTimerRestartedOnEachUpdate();
     void watchdogClosesAfterLastUpdate();
     void watchdogDefaultThreeSeconds();
-    void noWatchdogBeforeFirstUpdate();
+    void watchdogRunsFromOpening();
+    void finishBeforeOpeningStillCloses();
+    void updateNeverProcessesEvents();
     void deletesItselfWhenAccepted();
     void burstOfSignalsUnderModalRun();
 };
@@ -238,14 +240,40 @@ void TestDlgDownload::watchdogDefaultThreeSeconds()
     QCOMPARE(bar(d)->value(), 12);
 }
 
-void TestDlgDownload::noWatchdogBeforeFirstUpdate()
+void TestDlgDownload::watchdogRunsFromOpening()
+{
+    // A meter that never answers: no update ever comes.
+    DlgDownload d;
+    d.setWatchdogInterval(100);
+    QVERIFY(timersOf(&d).isEmpty());
+    QCOMPARE(runModal(
+                 &d, [] {}, 10000),
+             int(QDialog::Accepted)); // the guard rejects
+}
+
+void TestDlgDownload::finishBeforeOpeningStillCloses()
 {
     DlgDownload d;
-    d.setWatchdogInterval(10);
+    d.setWatchdogInterval(60000);
+    d.finish();
+    QCoreApplication::processEvents(); // the close may come before the modal run
+    QCOMPARE(runModal(
+                 &d, [] {}, 10000),
+             int(QDialog::Accepted));
+}
+
+void TestDlgDownload::updateNeverProcessesEvents()
+{
+    // Nested event processing would run each queued update inside the
+    // previous one, until a flood of them overflows the stack.
+    DlgDownload d;
     d.show();
-    QVERIFY(timersOf(&d).isEmpty());
-    QTest::qWait(100);
-    QVERIFY(d.isVisible());
+    bool ran = false;
+    QTimer::singleShot(0, [&ran] { ran = true; });
+    for (int i = 0; i < 5; ++i)
+        d.updatePos(10, i);
+    QVERIFY(!ran);
+    QTRY_VERIFY(ran);
 }
 
 void TestDlgDownload::deletesItselfWhenAccepted()

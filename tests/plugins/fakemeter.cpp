@@ -33,6 +33,14 @@ bool FakeMeter::isOpen()
 void FakeMeter::requestStoreData()
 {
     ++m_requestStoreCalls;
+    if (m_answerInsideRequest < 0)
+        return;
+    const QDateTime meterTime(QDate(2024, 2, 3), QTime(4, 5));
+    emit storeNum(m_answerInsideRequest, 0);
+    for (int i = 1; i <= m_answerInsideRequest; ++i) {
+        emitDisplayStore(i, double(i), meterTime.addSecs(60 * i));
+        emit storeNum(m_answerInsideRequest, i);
+    }
 }
 
 void FakeMeter::cancelStoreData()
@@ -78,6 +86,7 @@ void FakeMeter::resetCounters()
     m_openCalls = m_closeCalls = m_isOpenCalls = 0;
     m_requestStoreCalls = m_cancelStoreCalls = m_setMeterTimeCalls = m_findPortCalls = 0;
     m_lastVendorId = m_lastProductId = -1;
+    m_answerInsideRequest = -1;
     m_lastMeterTime = QDateTime();
 }
 
@@ -112,7 +121,10 @@ void FakeMeter::emitDisplayNull()
 
 void FakeMeter::emitDisplayStore(int storeNo, double valueUW, const QDateTime &dmmTime)
 {
-    emit displayStore(makeStoredReading(storeNo, valueUW, QStringLiteral("dBm"), 1550, dmmTime));
+    // Like a driver receiving the record now: the computer's clock beside the meter's.
+    DmmData *reading = makeStoredReading(storeNo, valueUW, QStringLiteral("dBm"), 1550, dmmTime);
+    reading->setDateTime(QDateTime::currentDateTime());
+    emit displayStore(reading);
 }
 
 void FakeMeter::emitDisplayStoreNull()

@@ -72,6 +72,9 @@ public:
     Q_INVOKABLE void setOpenResult(bool result) { m_openResult = result; }
     Q_INVOKABLE void setAutoOpened(bool autoOpened) { m_autoOpened = autoOpened; }
     Q_INVOKABLE void setConverterPresent(bool present) { m_converterPresent = present; }
+    // From now on requestStoreData() sends this many stored readings, with
+    // progress, before it returns (as some drivers do); negative: nothing.
+    Q_INVOKABLE void setAnswerInsideRequest(int count) { m_answerInsideRequest = count; }
     Q_INVOKABLE void resetCounters();
     Q_INVOKABLE void emitOpened();
     Q_INVOKABLE void emitClosed();
@@ -103,6 +106,7 @@ private:
     int m_cancelStoreCalls = 0;
     int m_setMeterTimeCalls = 0;
     int m_findPortCalls = 0;
+    int m_answerInsideRequest = -1;
     int m_lastVendorId = -1;
     int m_lastProductId = -1;
     QDateTime m_lastMeterTime;

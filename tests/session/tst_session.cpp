@@ -110,7 +110,7 @@ private slots:
             QCOMPARE(measure->name(), QStringLiteral("Measure1"));
             QCOMPARE(measure->dataCount(), kLive);
             QCOMPARE(table->rowCount(), kLive);
-            QCOMPARE(chart->series(0)->points().size(), kLive);
+            QCOMPARE(chart->pointCount(0), kLive);
 
             // Download the meter's memory into Store Data.
             w.prompt->onExec = [this](QDialog &dialog) {
@@ -204,7 +204,11 @@ private slots:
             QVERIFY(!w.window->isAcquiring());
             // Every reading was deleted when it arrived, the stored ones too.
             QCOMPARE(fake->property("liveReadings").toInt(), readingsBefore);
+            // The downloaded readings were never exported: closing asks first.
+            w.prompt->answers.enqueue(QMessageBox::Yes);
             QVERIFY(w.window->close());
+            QVERIFY(w.prompt->asked.last().text.startsWith(
+                QStringLiteral("%L1 readings in 1 item were never exported.").arg(kStored)));
         }
         QCOMPARE(fake->property("liveReadings").toInt(), readingsBefore);
     }
@@ -251,7 +255,7 @@ private slots:
             QCOMPARE(w.window->activeItemData()->dataCount(), sent);
             QTRY_COMPARE(w.window->readingModel()->rowCount(), sent);
             auto *chart = w.child<DMMChart>("chart");
-            QCOMPARE(chart->series(0)->points().size(), sent);
+            QCOMPARE(chart->pointCount(0), sent);
             // Every cell of the table can be shown.
             for (int r = 0; r < sent; ++r)
                 for (int c = 0; c < w.window->readingModel()->columnCount(); ++c)
@@ -261,7 +265,7 @@ private slots:
             auto *unitBox = w.child<QComboBox>("cbbChartUnit");
             for (int i = 0; i < unitBox->count(); ++i) {
                 unitBox->setCurrentIndex(i);
-                QCOMPARE(chart->series(0)->points().size(), sent);
+                QCOMPARE(chart->pointCount(0), sent);
                 chart->repaint();
             }
             QCoreApplication::processEvents();

@@ -8,7 +8,11 @@
 #include <QImage>
 #include <QList>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QPolygon>
 #include <QVector>
+
+#include <cmath>
 
 namespace charttest {
 
@@ -53,6 +57,37 @@ inline bool isLineColour(QRgb c)
 inline bool isDark(QRgb c)
 {
     return qGray(c) < 100;
+}
+
+// The chart's visible window drawn the plain way, one polyline vertex per
+// finite point, on white: what the chart's reduced line must equal.
+inline QImage onePolylineVertexPerPoint(const DMMChart &chart, const QVector<double> &values)
+{
+    QImage reference(chart.size(), QImage::Format_RGB32);
+    reference.fill(Qt::white);
+    QPainter painter(&reference);
+    painter.setPen(QPen(QColor(250, 150, 0), 1));
+    QPolygon polyline;
+    const int left = chart.plotRect().left();
+    for (int i = chart.firstVisible(); i <= chart.lastVisible(); ++i) {
+        if (!std::isfinite(values[i]))
+            continue;
+        const int k = i - chart.firstVisible();
+        polyline << QPoint(int(k * chart.pixelsPerPoint() + left),
+                           int(chart.zeroLineY() - chart.pixelsPerUnit() * values[i]));
+    }
+    painter.drawPolyline(polyline);
+    return reference;
+}
+
+// Pixels where one image shows the line colour and the other does not.
+inline int lineDifferences(const QImage &a, const QImage &b)
+{
+    int differences = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            differences += isLineColour(a.pixel(x, y)) != isLineColour(b.pixel(x, y));
+    return differences;
 }
 
 } // namespace charttest

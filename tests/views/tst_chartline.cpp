@@ -1,5 +1,6 @@
 #include "chartline.h"
 #include "chartpoint.h"
+#include "chartsource.h"
 #include "dmmchart.h"
 
 #include <QRandomGenerator>
@@ -13,16 +14,26 @@ ChartPoint *point(double v)
 {
     return new ChartPoint(v, QString::number(v), QDateTime(), -1, -1, QVariant(QString()));
 }
+
+class Values : public ChartSource
+{
+public:
+    int count() const override { return values.size(); }
+    double value(int index) const override { return values.at(index); }
+    QDateTime dateTime(int) const override { return QDateTime(); }
+    QString label(int) const override { return QString(); }
+    QVector<double> values;
+};
 } // namespace
 
-// One series: ownership of its points and the extremes it keeps by block.
+// One series: ownership of its points and the range answers of its extremes pyramid.
 class TestChartLine : public QObject
 {
     Q_OBJECT
 private slots:
     void pointRecordKeepsItsFields();
     void pointsAreKeptInOrder();
-    void rangeExtremesMatchAScan();
+    void rangeAnswersMatchAScan();
     void nonFiniteValuesStayOutOfExtremes();
     void clearEmptiesEverything();
 };
@@ -55,35 +66,73 @@ void TestChartLine::pointsAreKeptInOrder()
     }
 }
 
-void TestChartLine::rangeExtremesMatchAScan()
+// Over a chunk boundary and four pyramid levels, filled in runs from a source
+// and one point at a time: every range question gets the answer of a scan.
+void TestChartLine::rangeAnswersMatchAScan()
 {
-    DMMChart chart;
-    ChartLine line(&chart);
-    QVector<double> values;
+    Values source;
     QRandomGenerator rng(7);
-    for (int i = 0; i < 1000; ++i) {
-        const double v = rng.generateDouble() * 200 - 100;
-        values.append(v);
-        line.append(point(v));
+    for (int i = 0; i < 70000; ++i) {
+        double v = rng.generateDouble() * 200 - 100;
+        if ((i >= 5000 && i < 9200) || rng.bounded(40) == 0)
+            v = rng.bounded(2) ? std::nan("") : -qInf();
+        source.values << v;
     }
-    for (int trial = 0; trial < 500; ++trial) {
-        int a = rng.bounded(1000), b = rng.bounded(1000);
-        if (a > b)
-            std::swap(a, b);
-        double lo = 0, hi = 0;
-        QVERIFY(line.rangeExtremes(a, b, &lo, &hi));
-        double elo = values[a], ehi = values[a];
-        for (int i = a; i <= b; ++i) {
-            elo = std::min(elo, values[i]);
-            ehi = std::max(ehi, values[i]);
+    DMMChart chart;
+    ChartLine pulled(&chart), appended(&chart);
+    pulled.setSource(&source);
+    for (double v : qAsConst(source.values))
+        appended.append(point(v));
+    QCOMPARE(pulled.count(), 70000);
+    for (int trial = 0; trial < 600; ++trial) {
+        const int spans[] = {70000, 300, 5000};
+        int a = rng.bounded(70000), b = a + rng.bounded(spans[(trial / 2) % 3]);
+        if (trial % 7 == 0) { // inside the stretch of no reading, near its ends
+            a = 4990 + rng.bounded(400);
+            b = 9210 - rng.bounded(400);
         }
-        QCOMPARE(lo, elo);
-        QCOMPARE(hi, ehi);
+        b = std::min(b, 69999);
+        double lo = qInf(), hi = -qInf();
+        int first = -1, last = -1;
+        for (int i = a; i <= b; ++i) {
+            const double v = source.values[i];
+            if (std::isfinite(v)) {
+                lo = std::min(lo, v);
+                hi = std::max(hi, v);
+                first = first < 0 ? i : first;
+                last = i;
+            }
+        }
+        // Every other search looks for the range's largest value: a single
+        // match that may lie anywhere in it.
+        const double threshold =
+            trial % 2 ? rng.generateDouble() * 220 - 110 : std::nextafter(hi, -qInf());
+        int firstAbove = -1, lastAbove = -1;
+        for (int i = a; i <= b; ++i) {
+            if (source.values[i] > threshold) { // false for NaN
+                firstAbove = firstAbove < 0 ? i : firstAbove;
+                lastAbove = i;
+            }
+        }
+        auto above = [threshold](double, double blockMax) { return blockMax > threshold; };
+        for (const ChartLine *line : {&pulled, &appended}) {
+            double min = 0, max = 0;
+            QCOMPARE(line->rangeExtremes(a, b, &min, &max), first >= 0);
+            if (first >= 0) {
+                QCOMPARE(min, lo);
+                QCOMPARE(max, hi);
+            }
+            QCOMPARE(line->firstFinite(a, b), first);
+            QCOMPARE(line->lastFinite(a, b), last);
+            QCOMPARE(line->values().findFirst(a, b, above), firstAbove);
+            QCOMPARE(line->values().findLast(a, b, above), lastAbove);
+        }
     }
     // Indices outside the points held are cut off, never read.
     double lo = 0, hi = 0;
-    QVERIFY(line.rangeExtremes(990, 5000, &lo, &hi));
-    QVERIFY(!line.rangeExtremes(1000, 5000, &lo, &hi));
+    QVERIFY(pulled.rangeExtremes(69990, 90000, &lo, &hi));
+    QVERIFY(!pulled.rangeExtremes(70000, 90000, &lo, &hi));
+    QCOMPARE(pulled.firstFinite(-50, 4), appended.firstFinite(0, 4));
 }
 
 void TestChartLine::nonFiniteValuesStayOutOfExtremes()
@@ -92,7 +141,7 @@ void TestChartLine::nonFiniteValuesStayOutOfExtremes()
     ChartLine line(&chart);
     const double inf = std::numeric_limits<double>::infinity();
     for (int i = 0; i < 130; ++i)
-        line.append(point(-inf)); // two whole blocks and a bit without a finite value
+        line.append(point(-inf)); // whole blocks and a bit without a finite value
     line.append(point(std::nan("")));
     line.append(point(-7.5));
     line.append(point(inf));

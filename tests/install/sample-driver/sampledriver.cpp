@@ -10,6 +10,8 @@
 SampleDriver::SampleDriver()
 {
     log(QStringLiteral("loaded %1").arg(QCoreApplication::applicationDirPath()));
+    connect(&m_finder, &SerialPortFinder::usbRefreshed, this, &SampleDriver::usbRefreshed);
+    m_port.setBaudRate(9600);
     // Once the window is up: one live reading for the program to take over,
     // then the window is closed as a user would close it.
     QTimer::singleShot(300, this, [this] {
@@ -100,17 +102,18 @@ void SampleDriver::setMeterTime(const QDateTime &dt)
 bool SampleDriver::openPort(const QString &portName)
 {
     log(QStringLiteral("openPort %1").arg(portName));
-    return false;
+    return m_port.openPort(portName);
 }
 
 void SampleDriver::closePort()
 {
     log(QStringLiteral("closePort"));
+    m_port.closePort();
 }
 
 qint64 SampleDriver::write(const QByteArray &data)
 {
-    return data.size();
+    return m_port.write(data);
 }
 
 QSerialPortInfo SampleDriver::findPort(quint16 vendorId, quint16 productId)
@@ -118,6 +121,6 @@ QSerialPortInfo SampleDriver::findPort(quint16 vendorId, quint16 productId)
     log(QStringLiteral("findPort %1 %2")
             .arg(vendorId, 4, 16, QLatin1Char('0'))
             .arg(productId, 4, 16, QLatin1Char('0')));
-    // No converter: the program keeps Connect disabled.
-    return QSerialPortInfo();
+    // Without the converter plugged in the program keeps Connect disabled.
+    return m_finder.findPort(vendorId, productId);
 }

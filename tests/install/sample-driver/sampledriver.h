@@ -4,11 +4,14 @@
 #include "idmm.h"
 #include "imydmm.h"
 #include "serialdeviceinf.h"
+#include "serialportdevice.h"
+#include "serialportfinder.h"
 #include "serialrs232virinf.h"
 
 #include <QObject>
 
-// The smallest driver offering all four interfaces. It tells the install test
+// The smallest driver offering all four interfaces; its serial side is the
+// kit's transport (Kv930::Serial). It tells the install test
 // what the program did with it: when KV930_SAMPLE_DRIVER_LOG names a file, every
 // call is appended there as a line, and the driver closes the program's window
 // soon after start-up so the program ends by its normal path.
@@ -54,4 +57,6 @@ private:
 
     bool m_open = false;
     int m_finishAttempts = 0;
+    SerialPortDevice m_port;
+    SerialPortFinder m_finder;
 };

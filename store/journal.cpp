@@ -1,0 +1,511 @@
+#include "journal.h"
+
+#include "journalrecord.h"
+#include "journalwriter.h"
+#include "sqlitestatement.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QRandomGenerator>
+#include <QSysInfo>
+
+#include <sqlite3.h>
+
+namespace {
+const char *const JournalFileName = "journal.sqlite";
+// The tables' layout; readings themselves are versioned inside their rows.
+constexpr qint64 SchemaVersion = 1;
+// Start-up and listing reads wait this long for another copy's commit.
+constexpr int ReadBusyTimeoutMs = 3000;
+
+const char *const Schema =
+    "BEGIN IMMEDIATE;"
+    "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
+    "CREATE TABLE IF NOT EXISTS sessions("
+    " id INTEGER PRIMARY KEY,"
+    " started INTEGER NOT NULL," // ms since 1970 UTC
+    " ended INTEGER,"            // null while the program runs, or when it died
+    " closed_normally INTEGER NOT NULL DEFAULT 0,"
+    " active_item INTEGER NOT NULL DEFAULT -1,"
+    " host TEXT,"
+    " pid INTEGER);"
+    "CREATE TABLE IF NOT EXISTS items("
+    " session INTEGER NOT NULL,"
+    " number INTEGER NOT NULL,"
+    " kind INTEGER NOT NULL," // ItemData::DataType
+    " name TEXT NOT NULL,"
+    " readings INTEGER NOT NULL DEFAULT 0,"
+    " exported INTEGER NOT NULL DEFAULT 0,"
+    " PRIMARY KEY(session, number)) WITHOUT ROWID;"
+    "CREATE TABLE IF NOT EXISTS batches("
+    " id INTEGER PRIMARY KEY,"
+    " session INTEGER NOT NULL,"
+    " item INTEGER NOT NULL,"
+    " first INTEGER NOT NULL," // index of its first reading in the item
+    " count INTEGER NOT NULL,"
+    " data BLOB NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS batches_by_item ON batches(session, item, first);"
+    "INSERT OR IGNORE INTO meta(key, value) VALUES('format', 1);"
+    "COMMIT;";
+
+bool isDamage(int rc)
+{
+    return (rc & 0xFF) == SQLITE_NOTADB || (rc & 0xFF) == SQLITE_CORRUPT;
+}
+
+QDateTime fromMs(qint64 ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms);
+}
+
+ItemData::DataType kindFrom(qint64 value)
+{
+    switch (value) {
+    case ItemData::Import:
+        return ItemData::Import;
+    case ItemData::StoreData:
+        return ItemData::StoreData;
+    default:
+        return ItemData::Measure;
+    }
+}
+} // namespace
+
+qint64 JournalSession::readingCount() const
+{
+    qint64 n = 0;
+    for (const JournalItem &item : items)
+        n += item.readings.size();
+    return n;
+}
+
+Journal::Journal(const QString &folder, QObject *parent) : QObject(parent), m_folder(folder) {}
+
+Journal::~Journal()
+{
+    m_writer.reset(); // commits what is queued
+    closeFile();
+}
+
+QString Journal::filePath() const
+{
+    return QDir(m_folder).filePath(QString::fromLatin1(JournalFileName));
+}
+
+QString Journal::lockPath(qint64 session) const
+{
+    return QDir(m_folder).filePath(QStringLiteral("session-%1.lock").arg(session));
+}
+
+std::unique_ptr<QLockFile> Journal::lockSession(qint64 session) const
+{
+    auto lock = std::make_unique<QLockFile>(lockPath(session));
+    // Only a dead owner makes a lock stale, never its age: a recording may
+    // run for weeks.
+    lock->setStaleLockTime(0);
+    if (!lock->tryLock(0))
+        return nullptr;
+    return lock;
+}
+
+void Journal::closeFile()
+{
+    sqlite3_close(m_db);
+    m_db = nullptr;
+}
+
+Journal::OpenResult Journal::openFile()
+{
+    const QByteArray path = QFile::encodeName(filePath());
+    int rc = sqlite3_open_v2(path.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                             nullptr);
+    if (rc != SQLITE_OK) {
+        m_error = QString::fromUtf8(sqlite3_errstr(rc));
+        return OpenResult::Failed;
+    }
+    if (sqlite3_db_readonly(m_db, "main") == 1) {
+        m_error = tr("the file is read-only");
+        return OpenResult::Failed;
+    }
+    sqlite3_busy_timeout(m_db, ReadBusyTimeoutMs);
+    auto failed = [this](int code) {
+        m_error = sqliteMessage(m_db);
+        return isDamage(code) ? OpenResult::Damaged : OpenResult::Failed;
+    };
+    rc = sqliteExec(m_db, "PRAGMA journal_mode=WAL");
+    if (rc != SQLITE_OK)
+        return failed(rc);
+    rc = sqliteExec(m_db, Schema);
+    if (rc != SQLITE_OK) {
+        sqliteExec(m_db, "ROLLBACK");
+        return failed(rc);
+    }
+    SqliteStatement format(m_db, "SELECT value FROM meta WHERE key = 'format'");
+    rc = format.step();
+    if (rc != SQLITE_ROW)
+        return failed(rc);
+    if (format.int64(0) > SchemaVersion) {
+        m_error = tr("it was written by a newer version of the program");
+        return OpenResult::Failed;
+    }
+    // Reading every table's first pages finds most damage now rather than
+    // in the middle of a recording.
+    for (const char *probe : {"SELECT count(*) FROM sessions", "SELECT count(*) FROM items",
+                              "SELECT max(id) FROM batches"}) {
+        SqliteStatement s(m_db, probe);
+        rc = s.step();
+        if (rc != SQLITE_ROW)
+            return failed(rc);
+    }
+    return OpenResult::Ok;
+}
+
+bool Journal::moveAside()
+{
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    QString aside = QDir(m_folder).filePath(QStringLiteral("journal-damaged-%1.sqlite").arg(stamp));
+    for (int n = 2; QFileInfo::exists(aside); ++n)
+        aside = QDir(m_folder).filePath(
+            QStringLiteral("journal-damaged-%1-%2.sqlite").arg(stamp).arg(n));
+    const QString path = filePath();
+    if (!QFile::rename(path, aside)) {
+        m_error = tr("the damaged journal %1 cannot be moved aside").arg(path);
+        return false;
+    }
+    // Its write-ahead log belongs to it; the shared-memory index is rebuilt.
+    QFile::rename(path + QStringLiteral("-wal"), aside + QStringLiteral("-wal"));
+    QFile::remove(path + QStringLiteral("-shm"));
+    m_movedAside = aside;
+    return true;
+}
+
+bool Journal::open()
+{
+    if (m_writer)
+        return true;
+    if (!QDir().mkpath(m_folder)) {
+        m_error = tr("the folder %1 cannot be created").arg(QDir::toNativeSeparators(m_folder));
+        return false;
+    }
+    OpenResult result = openFile();
+    if (result == OpenResult::Damaged) {
+        closeFile();
+        result = moveAside() ? openFile() : OpenResult::Failed;
+    }
+    if (result != OpenResult::Ok) {
+        closeFile();
+        return false;
+    }
+    m_writer = std::make_unique<JournalWriter>(filePath(), [this](const QString &reason) {
+        // Runs on the writer's thread: tell the window on its own.
+        QMetaObject::invokeMethod(
+            this, [this, reason] { emit writeFailed(reason); }, Qt::QueuedConnection);
+    });
+    return true;
+}
+
+bool Journal::isRecording() const
+{
+    return m_writer && m_session != 0 && !m_writer->hasFailed();
+}
+
+int Journal::pruneOlderThan(int days)
+{
+    if (!m_db || !m_writer)
+        return 0;
+    const qint64 cutoff = QDateTime::currentMSecsSinceEpoch() - qint64(days) * 86400 * 1000;
+    SqliteStatement old(m_db,
+                        "SELECT id, ended IS NULL FROM sessions s WHERE id != ?1 AND "
+                        "(started < ?2 OR (ended IS NOT NULL AND NOT EXISTS "
+                        "(SELECT 1 FROM items i WHERE i.session = s.id AND i.readings > 0)))");
+    old.bind(1, m_session).bind(2, cutoff);
+    int dropped = 0;
+    while (old.step() == SQLITE_ROW) {
+        const qint64 id = old.int64(0);
+        if (old.int64(1)) {
+            // Never finished: only when its program is gone.
+            auto lock = lockSession(id);
+            if (!lock)
+                continue;
+            m_heldLocks.push_back(std::move(lock));
+        }
+        JournalOp op;
+        op.kind = JournalOp::DropSession;
+        op.session = id;
+        m_writer->post(std::move(op));
+        ++dropped;
+    }
+    return dropped;
+}
+
+std::optional<JournalSession> Journal::takeOverUnfinished()
+{
+    if (!m_db || !m_writer || m_session != 0)
+        return std::nullopt;
+    SqliteStatement unfinished(
+        m_db, "SELECT id, (SELECT coalesce(sum(readings), 0) FROM items i WHERE i.session = s.id) "
+              "FROM sessions s WHERE ended IS NULL ORDER BY started DESC");
+    std::vector<std::pair<qint64, qint64>> candidates;
+    while (unfinished.step() == SQLITE_ROW)
+        candidates.emplace_back(unfinished.int64(0), unfinished.int64(1));
+
+    std::optional<JournalSession> result;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (const auto &[id, readings] : candidates) {
+        auto lock = lockSession(id);
+        if (!lock)
+            continue; // its program still runs
+        JournalOp op;
+        op.session = id;
+        op.value = now;
+        op.kind = readings > 0 ? JournalOp::CloseSession : JournalOp::DropSession;
+        if (readings > 0 && !result) {
+            result = loadSession(id);
+            if (result && !result->damaged && result->readingCount() > 0) {
+                // Go on where it stopped: same session, same item numbers.
+                result->resumed = true;
+                m_session = id;
+                m_sessionLock = std::move(lock);
+                for (const JournalItem &item : result->items) {
+                    m_given.insert(item.number, item.readings.size());
+                    m_nextItem = qMax(m_nextItem, item.number + 1);
+                }
+                continue;
+            }
+            // A damaged session is kept as it is; its readings go into a new one.
+            if (result && result->readingCount() == 0)
+                result.reset();
+        }
+        m_writer->post(std::move(op));
+        m_heldLocks.push_back(std::move(lock));
+    }
+    return result;
+}
+
+void Journal::beginSession()
+{
+    if (!m_writer || m_session != 0)
+        return;
+    // A random id: two copies starting at once never pick the same one, and
+    // nothing has to be read from the file first.
+    qint64 id = 0;
+    std::unique_ptr<QLockFile> lock;
+    for (int attempt = 0; attempt < 3 && !lock; ++attempt) {
+        id = qint64(QRandomGenerator::system()->generate64() >> 11) + 1;
+        lock = lockSession(id);
+    }
+    if (!lock) {
+        const QString reason = tr("no lock file can be made in %1").arg(m_folder);
+        QMetaObject::invokeMethod(
+            this, [this, reason] { emit writeFailed(reason); }, Qt::QueuedConnection);
+        return;
+    }
+    m_session = id;
+    m_sessionLock = std::move(lock);
+    JournalOp op;
+    op.kind = JournalOp::BeginSession;
+    op.session = id;
+    op.value = QDateTime::currentMSecsSinceEpoch();
+    op.text = QSysInfo::machineHostName();
+    op.item = int(QCoreApplication::applicationPid());
+    m_writer->post(std::move(op));
+}
+
+int Journal::createItem(ItemData::DataType kind, const QString &name)
+{
+    if (!isRecording())
+        return 0;
+    const int number = m_nextItem++;
+    m_given.insert(number, 0);
+    JournalOp op;
+    op.kind = JournalOp::CreateItem;
+    op.session = m_session;
+    op.item = number;
+    op.value = kind;
+    op.text = name;
+    m_writer->post(std::move(op));
+    return number;
+}
+
+void Journal::renameItem(int item, const QString &name)
+{
+    if (!isRecording() || !m_given.contains(item))
+        return;
+    JournalOp op;
+    op.kind = JournalOp::RenameItem;
+    op.session = m_session;
+    op.item = item;
+    op.text = name;
+    m_writer->post(std::move(op));
+}
+
+void Journal::deleteItem(int item)
+{
+    if (!isRecording() || !m_given.remove(item))
+        return;
+    JournalOp op;
+    op.kind = JournalOp::DeleteItem;
+    op.session = m_session;
+    op.item = item;
+    m_writer->post(std::move(op));
+}
+
+void Journal::clearItem(int item)
+{
+    if (!isRecording() || !m_given.contains(item))
+        return;
+    m_given.insert(item, 0);
+    JournalOp op;
+    op.kind = JournalOp::ClearItem;
+    op.session = m_session;
+    op.item = item;
+    m_writer->post(std::move(op));
+}
+
+void Journal::setActiveItem(int item)
+{
+    if (!isRecording())
+        return;
+    JournalOp op;
+    op.kind = JournalOp::SetActive;
+    op.session = m_session;
+    op.item = item;
+    m_writer->post(std::move(op));
+}
+
+void Journal::appendReadings(int item, const ReadingStore &readings)
+{
+    if (!isRecording())
+        return;
+    const auto given = m_given.find(item);
+    if (given == m_given.end())
+        return;
+    if (readings.size() < *given) {
+        clearItem(item);
+        *given = 0;
+    }
+    if (readings.size() == *given)
+        return;
+    m_writer->append(m_session, item, *given, readings, *given, readings.size());
+    *given = readings.size();
+}
+
+void Journal::markExported(int item, int count)
+{
+    if (!isRecording() || !m_given.contains(item))
+        return;
+    JournalOp op;
+    op.kind = JournalOp::Exported;
+    op.session = m_session;
+    op.item = item;
+    op.value = count;
+    m_writer->post(std::move(op));
+}
+
+void Journal::endSession()
+{
+    if (!isRecording() || m_ended)
+        return;
+    m_ended = true;
+    JournalOp op;
+    op.kind = JournalOp::EndSession;
+    op.session = m_session;
+    op.value = QDateTime::currentMSecsSinceEpoch();
+    m_writer->post(std::move(op));
+}
+
+bool Journal::flush(int timeoutMs)
+{
+    return m_writer && m_writer->flush(timeoutMs);
+}
+
+QVector<JournalSessionInfo> Journal::recentSessions() const
+{
+    QVector<JournalSessionInfo> sessions;
+    if (!m_db)
+        return sessions;
+    const qint64 since = QDateTime::currentMSecsSinceEpoch() - qint64(KeepDays) * 86400 * 1000;
+    SqliteStatement list(
+        m_db, "SELECT s.id, s.started, s.ended, s.closed_normally,"
+              " sum(CASE WHEN i.kind != 3 OR i.readings > 0 THEN 1 ELSE 0 END), sum(i.readings)"
+              " FROM sessions s JOIN items i ON i.session = s.id"
+              " WHERE s.id != ?1 AND s.started >= ?2"
+              " GROUP BY s.id HAVING sum(i.readings) > 0 ORDER BY s.started DESC");
+    list.bind(1, m_session).bind(2, since);
+    while (list.step() == SQLITE_ROW) {
+        JournalSessionInfo info;
+        info.id = list.int64(0);
+        // A session that was never closed is listed only when its program is
+        // gone; one still recording in another copy is not a past one.
+        if (list.isNull(2) && !lockSession(info.id))
+            continue;
+        info.started = fromMs(list.int64(1));
+        if (!list.isNull(2))
+            info.ended = fromMs(list.int64(2));
+        info.closedNormally = list.int64(3) != 0;
+        info.items = int(list.int64(4));
+        info.readings = list.int64(5);
+        sessions.append(info);
+    }
+    return sessions;
+}
+
+std::optional<JournalSession> Journal::loadSession(qint64 id) const
+{
+    if (!m_db)
+        return std::nullopt;
+    SqliteStatement head(m_db, "SELECT started, ended, active_item FROM sessions WHERE id = ?1");
+    if (head.bind(1, id).step() != SQLITE_ROW)
+        return std::nullopt;
+    JournalSession session;
+    session.id = id;
+    session.started = fromMs(head.int64(0));
+    if (!head.isNull(1))
+        session.ended = fromMs(head.int64(1));
+    session.activeItem = int(head.int64(2));
+
+    QHash<int, size_t> byNumber;
+    SqliteStatement items(
+        m_db, "SELECT number, kind, name, exported FROM items WHERE session = ?1 ORDER BY number");
+    items.bind(1, id);
+    int rc;
+    while ((rc = items.step()) == SQLITE_ROW) {
+        JournalItem item;
+        item.number = int(items.int64(0));
+        item.kind = kindFrom(items.int64(1));
+        item.name = items.text(2);
+        item.exported = int(items.int64(3));
+        byNumber.insert(item.number, session.items.size());
+        session.items.push_back(std::move(item));
+    }
+    if (rc != SQLITE_DONE)
+        session.damaged = true;
+
+    SqliteStatement rows(m_db, "SELECT item, first, count, data FROM batches WHERE session = ?1 "
+                               "ORDER BY item, first");
+    rows.bind(1, id);
+    while ((rc = rows.step()) == SQLITE_ROW) {
+        const auto found = byNumber.constFind(int(rows.int64(0)));
+        if (found == byNumber.cend())
+            continue; // rows of an item deleted in the same moment
+        ReadingStore &store = session.items[*found].readings;
+        const qint64 first = rows.int64(1);
+        if (first < store.size()) {
+            session.damaged = true; // overlaps what was read: keep the first
+            continue;
+        }
+        if (first > store.size())
+            session.damaged = true;
+        const int before = store.size();
+        const char *data = rows.blob(3);
+        const int bytes = rows.bytes(3);
+        if (!journalrecord::decodeRow(data, bytes, store) || store.size() - before != rows.int64(2))
+            session.damaged = true;
+    }
+    if (rc != SQLITE_DONE)
+        session.damaged = true;
+    return session;
+}
