@@ -120,6 +120,17 @@ void Widget::initAnalysis()
     connect(dataModel.get(), &QAbstractItemModel::modelReset, this, &Widget::scheduleStatistics);
     connect(ui->chart, &DMMChart::visibleRangeChanged, this, &Widget::scheduleStatistics);
     updateStatistics();
+
+    // Off unless the user turned it on: the chart then draws every reading.
+    const QString validRangeKey = QStringLiteral("chart/validReadingsOnly");
+    ui->cbValidRange->setChecked(settings->value(validRangeKey, false).toBool());
+    ui->chart->setValidRangeOnly(ui->cbValidRange->isChecked());
+    connect(ui->cbValidRange, &QCheckBox::toggled, this, [this, validRangeKey](bool on) {
+        ui->chart->setValidRangeOnly(on);
+        const auto settings = analysisSettings();
+        settings->setValue(validRangeKey, on);
+    });
+    showLimitsOnChart();
 }
 
 void Widget::setReference()
@@ -205,6 +216,28 @@ void Widget::judgeChanged()
     showPanelJudgement();
     dataModel->valueForegroundChanged();
     updateStatistics();
+    showLimitsOnChart();
+}
+
+void Widget::showLimitsOnChart()
+{
+    // Power limits are lines at a power, drawn in the chart's unit; limits of
+    // loss depend on each reading's reference and are not drawn.
+    if (!m_analysis)
+        return; // the form is still being set up
+    const analysis::Judge &judge = m_analysis->judge;
+    if (judge.hasAnyReference()) {
+        ui->chart->setLimitLines(std::nullopt, std::nullopt);
+        return;
+    }
+    const ReadingStore::Unit unit = ReadingStore::unitOf(ui->cbbChartUnit->currentText());
+    auto inUnit = [unit](const std::optional<double> &dBm) -> std::optional<double> {
+        if (!dBm)
+            return std::nullopt;
+        const double mW = std::pow(10.0, *dBm / 10.0);
+        return unit == ReadingStore::DBm ? *dBm : unit == ReadingStore::MW ? mW : mW * 1000.0;
+    };
+    ui->chart->setLimitLines(inUnit(judge.dBmLimits().lower), inUnit(judge.dBmLimits().upper));
 }
 
 void Widget::showAnalysisOnPanel(const ReadingStore &store, int index)

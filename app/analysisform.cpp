@@ -77,6 +77,12 @@ void Widget::setupAnalysisUi(QMainWindow *window)
     statOutOfLimits = statLabel(figures, columnStatistics, "statOutOfLimits");
     saStatistics->setWidget(figures);
     gridLayout_2->addWidget(gbStatistics, 1, 0);
+    // Overloads and readings without a value can be kept out of the chart's
+    // range; the box sits at the start of the chart's unit row.
+    cbValidRange = new QCheckBox(frame);
+    cbValidRange->setObjectName(QStringLiteral("cbValidRange"));
+    horizontalLayout->insertWidget(0, cbValidRange);
+
     // Space goes to the figures first and the tree takes the rest, down to
     // the height it always had at least; otherwise a short window would
     // share its lack of space evenly and scroll the figures while the tree
@@ -95,6 +101,10 @@ void Widget::retranslateAnalysisUi()
     gbStatistics->setTitle(tr("Statistics"));
     gbStatistics->setToolTip(tr("The active item's readings at one wavelength (the newest "
                                 "reading's), or those in the chart's zoom window."));
+    cbValidRange->setText(tr("Valid readings only"));
+    cbValidRange->setToolTip(tr("Over- and under-range readings and readings without a value "
+                                "stay out of the chart's range and line; they show as ticks at "
+                                "its top or bottom edge."));
     statCount->setToolTip(tr("In brackets: over- and under-range readings and readings "
                              "without a value, left out of the figures."));
 }

@@ -38,3 +38,11 @@ void ItemChartSource::values(int from, int n, double *out) const
     for (int i = 0; i < n; ++i)
         out[i] = value(from + i);
 }
+
+int ItemChartSource::rangeMark(int index) const
+{
+    if (!has(index))
+        return 0;
+    const int overload = m_store->overload(index);
+    return overload > 0 ? 1 : overload < 0 ? -1 : 0;
+}

@@ -21,6 +21,7 @@ public:
     QDateTime dateTime(int index) const override;
     QString label(int index) const override;
     void values(int from, int n, double *out) const override;
+    int rangeMark(int index) const override;
 
 private:
     bool has(int index) const { return m_store && index >= 0 && index < m_store->size(); }

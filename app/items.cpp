@@ -121,6 +121,7 @@ void Widget::applyChartUnitMode(const QString &unit)
 {
     // The unit box's text picks the decimals of the chart's value labels.
     ui->chart->applyChartUnitMode(unit);
+    showLimitsOnChart();
 }
 
 void Widget::on_cbbChartUnit_currentTextChanged(QString text)

@@ -161,6 +161,7 @@ private:
     void clearReference();
     void editLimits();
     void judgeChanged();
+    void showLimitsOnChart();
     void showAnalysisOnPanel(const ReadingStore &store, int index);
     void showPanelJudgement();
     void scheduleStatistics();

@@ -69,6 +69,7 @@ public:
     QLabel *lcdLoss = nullptr;
     QLabel *lcdVerdict = nullptr;
     QGroupBox *gbStatistics = nullptr;
+    QCheckBox *cbValidRange = nullptr;
     QScrollArea *saStatistics = nullptr;
     QVBoxLayout *columnStatistics = nullptr;
     QLabel *statCount = nullptr;

@@ -23,6 +23,7 @@ cp -a "$build/Lib/virtualmeter.so" "$work/Lib/"
 printf '[meter]\nrate=4\nunit=dBm\nstoredCount=120\n' >"$work/Lib/virtualmeter.ini"
 # References and limits are kept in the user's configuration: a fresh one.
 export XDG_CONFIG_HOME="$work/config"
+export XDG_DATA_HOME="$work/data" # and a journal of its own
 
 xvfb-run -a -s "-screen 0 1000x600x24" bash -c '
     set -e

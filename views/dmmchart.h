@@ -70,6 +70,8 @@ public:
     // Dashed horizontal lines at limits in the chart's unit (none when not
     // set); the vertical range always takes them in.
     void setLimitLines(std::optional<double> lower, std::optional<double> upper);
+    std::optional<double> lowerLimitLine() const { return m_lowerLimit; }
+    std::optional<double> upperLimitLine() const { return m_upperLimit; }
 
     void setXAxisTitle(const QString &title);
     void setLeftMargin(int margin);

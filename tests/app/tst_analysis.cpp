@@ -1,5 +1,6 @@
 // Loss, statistics, limits and CSV files through the window on the virtual
 // KV930, driven by the object names a user's tools would use.
+#include "chartline.h"
 #include "datamodel.h"
 #include "dmmchart.h"
 #include "judge.h"
@@ -8,6 +9,8 @@
 #include "testsupport.h"
 #include "tvitemmodel.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -187,6 +190,56 @@ private slots:
         QVERIFY(!value.data(Qt::ForegroundRole).isValid());
         QCOMPARE(win.text("statMin"), QStringLiteral("Min %1 dBm").arg(fixed(p.min, 2)));
         QVERIFY(win.prompt->messages().isEmpty());
+    }
+
+    void chartRangeAndLimitLines()
+    {
+        Window win = open(noisy);
+        win.child<QTabWidget>("tabWidget")->setCurrentIndex(1); // the chart draws when shown
+        auto *validOnly = win.child<QCheckBox>("cbValidRange");
+        QVERIFY(validOnly && validOnly->isVisible());
+        QCOMPARE(validOnly->text(), QStringLiteral("Valid readings only"));
+        QVERIFY(!validOnly->isChecked());
+        auto *chart = win.child<DMMChart>("chart");
+        const ReadingStore &s = win.readings();
+        int overloads = 0, overRange = 0;
+        while (overRange == 0) {
+            record(win, 50);
+            overloads = overRange = 0;
+            for (int i = 0; i < s.size(); ++i) {
+                overloads += s.overload(i) != 0;
+                overRange += s.overload(i) > 0;
+            }
+        }
+        // Off: an over-range reading's value (39,990 uW) is drawn like any other.
+        QCOMPARE(win.child<QComboBox>("cbbChartUnit")->currentText(), QStringLiteral("uW"));
+        double validMax = -INFINITY;
+        for (int i = 0; i < s.size(); ++i) {
+            if (s.overload(i) == 0)
+                validMax = std::max(validMax, s.valueUW(i));
+        }
+        QTRY_VERIFY(chart->yMax() >= 39990.0);
+        // On: the range is that of the valid readings, the rest are edge ticks.
+        validOnly->setChecked(true);
+        QTRY_VERIFY(chart->yMax() < 39990.0);
+        QVERIFY(chart->yMax() >= validMax);
+        const ChartLine *line = chart->series(0);
+        QCOMPARE(int(line->overRange().size() + line->underRange().size()), overloads);
+
+        // Power limits are dashed lines in the chart's unit; loss limits are not.
+        win.prompt->onExec = limits({"-10|-2"});
+        win.trigger("actionLimits");
+        QCOMPARE(chart->lowerLimitLine().value_or(0), 100.0);
+        QVERIFY(qAbs(chart->upperLimitLine().value_or(0) - 630.957) < 0.001);
+        win.child<QComboBox>("cbbChartUnit")->setCurrentText(QStringLiteral("dBm"));
+        QCOMPARE(chart->lowerLimitLine(), std::optional<double>(-10.0));
+        win.trigger("actionSetReference");
+        QVERIFY(!chart->lowerLimitLine() && !chart->upperLimitLine());
+
+        // The choice is kept for the next run.
+        Window next = open(noisy);
+        QVERIFY(next.child<QCheckBox>("cbValidRange")->isChecked());
+        QVERIFY(next.child<DMMChart>("chart")->validRangeOnly());
     }
 
     void typedReferenceRefusedInputAndReadingsWithoutPower()
