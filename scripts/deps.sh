@@ -18,6 +18,10 @@ missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# The spreadsheet suites that read the exported files in the tests; any
+# installed flavour will do (the -nogui ones conflict with the desktop ones).
+command -v soffice >/dev/null || missing+=(libreoffice-calc-nogui)
+command -v ssconvert >/dev/null || missing+=(gnumeric)
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${missing[*]}"
