@@ -57,7 +57,7 @@ void Widget::importFile(const QString &fileName)
         if (!item)
             makeItem();
         if (item) {
-            item->addReading(readingOfRow(cells));
+            item->addReading(fieldsOfRow(cells));
             journalNewReadings(); // a killed import keeps what it had read
         }
     });

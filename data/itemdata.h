@@ -42,6 +42,7 @@ public:
     // the object is deleted before this returns. A null pointer is ignored.
     void addData(DmmData *data);
     void addReading(const Reading &reading);
+    void addReading(const ReadingStore::Fields &fields) { m_readings.append(fields); }
     // Appends every reading of a store at once (taken over whole when the item
     // is empty), so that a reader can build them aside and hand them over only
     // when all went well.

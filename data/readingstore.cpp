@@ -334,6 +334,27 @@ Reading ReadingStore::at(int index) const
     return r;
 }
 
+Reading ReadingStore::readingOf(const Fields &f)
+{
+    Reading r;
+    r.dateTime = f.dateTime.toDateTime();
+    r.dmmDateTime = f.dmmDateTime.toDateTime();
+    r.valueUW = f.values[UW];
+    r.valueMW = f.values[MW];
+    r.valueDBm = f.values[DBm];
+    QString *texts[3] = {&r.textUW, &r.textMW, &r.textDBm};
+    for (int which = 0; which < 3; ++which)
+        *texts[which] = f.decimals[which] >= 0
+                            ? QString::number(f.values[which], 'f', f.decimals[which])
+                            : f.texts[which];
+    r.overload = f.overload;
+    r.unit = f.unit == OtherUnit ? f.unitText : unitText(f.unit);
+    r.waveLength = f.waveLength;
+    r.stored = f.stored;
+    r.storeNo = f.storeNo;
+    return r;
+}
+
 ReadingStore::Fields ReadingStore::fields(int index) const
 {
     const Chunk &c = chunk(index);

@@ -84,6 +84,8 @@ public:
     void append(const Reading &reading);
     // Decimals above MaxFieldDecimals are taken as the text they would print.
     void append(const Fields &fields);
+    // The reading the fields describe, texts printed and times rebuilt.
+    static Reading readingOf(const Fields &fields);
     // Appends a range of another store (used to merge or copy items).
     void appendFrom(const ReadingStore &other, int from, int count);
     void clear();

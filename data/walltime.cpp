@@ -55,6 +55,16 @@ WallTime WallTime::fromDateTime(const QDateTime &dateTime)
     return t;
 }
 
+WallTime WallTime::local(const QDate &date, const QTime &time)
+{
+    WallTime t;
+    if (!date.isValid() || !time.isValid())
+        return t;
+    t.ms = (date.toJulianDay() - UnixEpochJulianDay) * MsPerDay + time.msecsSinceStartOfDay();
+    t.spec = Local;
+    return t;
+}
+
 QDateTime WallTime::toDateTime() const
 {
     if (spec == Null)

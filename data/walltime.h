@@ -32,6 +32,9 @@ struct WallTime
     Spec spec = Null;
 
     static WallTime fromDateTime(const QDateTime &dateTime);
+    // A local wall-clock time from its date and time, without the time-zone
+    // lookup a local QDateTime costs; null when either is invalid.
+    static WallTime local(const QDate &date, const QTime &time);
     QDateTime toDateTime() const;
     bool isNull() const { return spec == Null; }
 

@@ -2,6 +2,7 @@
 
 #include "dmmdata.h"
 #include "reading.h"
+#include "readingstore.h"
 #include "xlsdatetime.h"
 
 #include <QDateTime>
@@ -10,24 +11,27 @@
 
 namespace {
 
-QDateTime timeFromCell(const QVariant &cell)
+WallTime timeFromCell(const QVariant &cell)
 {
     switch (cell.userType()) {
     case QMetaType::QDateTime:
-        return cell.toDateTime();
+        return WallTime::fromDateTime(cell.toDateTime());
     case QMetaType::QDate:
-        return QDateTime(cell.toDate(), QTime(0, 0));
+        return WallTime::local(cell.toDate(), QTime(0, 0));
     default:
         break;
     }
+    // The program's own texts are read without making a local QDateTime,
+    // which costs a time-zone lookup per row.
+    const QString text = cell.toString();
     QDate date;
     QTime time;
-    if (xls::parseTimestamp(cell.toString(), &date, &time))
-        return QDateTime(date, time);
+    if (xls::parseTimestamp(text, &date, &time))
+        return WallTime::local(date, time);
     // Anything else a text may hold as Qt reads ISO 8601 ("2024-05-01T12:34:56",
     // with fractions of a second or a zone), which is what converting the
     // cell to a date-time accepts.
-    return cell.toDateTime();
+    return WallTime::fromDateTime(cell.toDateTime());
 }
 
 // C-locale decimal number; anything else, infinities and NaN included, is 0.
@@ -38,54 +42,67 @@ double numberFromText(const QString &text)
     return ok && std::isfinite(v) ? v : 0.0;
 }
 
-void setOverload(Reading *r, bool under)
+void setOverload(ReadingStore::Fields *f, bool under)
 {
-    const QString text = under ? QStringLiteral("   -OL") : QStringLiteral("    OL");
-    r->valueUW = under ? 0.01 : 39990.0;
-    r->valueMW = under ? 0.00001 : 39.99;
-    r->valueDBm = 10.0 * std::log10(under ? 0.00001 : 39.99);
-    r->textUW = text;
-    r->textMW = text;
-    r->textDBm = text;
-    r->overload = under ? -1 : 1;
+    static const QString overText = QStringLiteral("    OL");
+    static const QString underText = QStringLiteral("   -OL");
+    f->values[ReadingStore::UW] = under ? 0.01 : 39990.0;
+    f->values[ReadingStore::MW] = under ? 0.00001 : 39.99;
+    f->values[ReadingStore::DBm] = 10.0 * std::log10(under ? 0.00001 : 39.99);
+    for (int u = 0; u < 3; ++u) {
+        f->decimals[u] = -1;
+        f->texts[u] = under ? underText : overText;
+    }
+    f->overload = under ? -1 : 1;
 }
 
-void setValues(Reading *r, const QString &valueText, const QString &unit)
+// The row's own text is kept as read; the other two units are its value
+// converted and printed with the meter's decimals.
+void setValues(ReadingStore::Fields *f, const QString &valueText, ReadingStore::Unit unit)
 {
-    r->overload = 0;
+    f->overload = 0;
     const double v = numberFromText(valueText);
-    if (unit == QLatin1String("uW")) {
-        r->valueUW = v;
-        r->valueMW = v / 1000.0;
-        r->valueDBm = 10.0 * std::log10(v / 1000.0);
-        r->textUW = valueText;
-        r->textMW = QString::number(v / 1000.0, 'f', 3);
-        r->textDBm = QString::number(10.0 * std::log10(v / 1000.0), 'f', 2);
-    } else if (unit == QLatin1String("mW")) {
-        r->valueUW = v * 1000.0;
-        r->valueMW = v;
-        r->valueDBm = 10.0 * std::log10(v);
-        r->textUW = QString::number(v * 1000.0, 'f', v > 3.999 ? 2 : 1);
-        r->textMW = valueText;
-        r->textDBm = QString::number(10.0 * std::log10(v), 'f', 2);
-    } else if (unit == QLatin1String("dBm")) {
+    double *values = f->values;
+    qint8 *decimals = f->decimals;
+    switch (unit) {
+    case ReadingStore::UW:
+        values[ReadingStore::UW] = v;
+        values[ReadingStore::MW] = v / 1000.0;
+        values[ReadingStore::DBm] = 10.0 * std::log10(v / 1000.0);
+        decimals[ReadingStore::MW] = 3;
+        decimals[ReadingStore::DBm] = 2;
+        break;
+    case ReadingStore::MW:
+        values[ReadingStore::UW] = v * 1000.0;
+        values[ReadingStore::MW] = v;
+        values[ReadingStore::DBm] = 10.0 * std::log10(v);
+        decimals[ReadingStore::UW] = v > 3.999 ? 2 : 1;
+        decimals[ReadingStore::DBm] = 2;
+        break;
+    case ReadingStore::DBm: {
         const double uw = std::pow(10.0, v / 10.0) * 1000.0;
-        r->valueUW = uw;
-        r->valueMW = uw / 1000.0;
-        r->valueDBm = v;
-        r->textUW = QString::number(uw, 'f', 1);
-        r->textMW = QString::number(uw / 1000.0, 'f', 3);
-        r->textDBm = valueText;
-    } else {
+        values[ReadingStore::UW] = uw;
+        values[ReadingStore::MW] = uw / 1000.0;
+        values[ReadingStore::DBm] = v;
+        decimals[ReadingStore::UW] = 1;
+        decimals[ReadingStore::MW] = 3;
+        break;
+    }
+    default:
         // Values of an unknown unit cannot be derived: leave them at zero and
         // the texts empty, as lookups by that unit report anyway.
-        r->valueUW = 0.0;
-        r->valueMW = 0.0;
-        r->valueDBm = 0.0;
-        r->textUW = QString();
-        r->textMW = QString();
-        r->textDBm = QString();
+        for (int u = 0; u < 3; ++u) {
+            values[u] = 0.0;
+            decimals[u] = -1;
+            f->texts[u].clear();
+        }
+        return;
     }
+    for (int u = 0; u < 3; ++u)
+        f->texts[u].clear();
+    decimals[unit] = ReadingStore::fixedDecimals(valueText, v);
+    if (decimals[unit] < 0)
+        f->texts[unit] = valueText;
 }
 
 quint16 waveLengthFromText(QString text)
@@ -99,20 +116,26 @@ quint16 waveLengthFromText(QString text)
 
 } // namespace
 
-Reading readingOfRow(const QVariantList &row)
+ReadingStore::Fields fieldsOfRow(const QVariantList &row)
 {
-    Reading reading;
-    Reading *r = &reading;
+    ReadingStore::Fields f;
     const QString valueText = row.value(2).toString();
     const QString unit = row.value(3).toString();
+    f.unit = ReadingStore::unitOf(unit);
+    if (f.unit == ReadingStore::OtherUnit)
+        f.unitText = unit;
     if (valueText.contains(QLatin1Char('L')))
-        setOverload(r, valueText.contains(QLatin1Char('-')));
+        setOverload(&f, valueText.contains(QLatin1Char('-')));
     else
-        setValues(r, valueText, unit);
-    r->dateTime = timeFromCell(row.value(1));
-    r->unit = unit;
-    r->waveLength = waveLengthFromText(row.value(4).toString());
-    return reading;
+        setValues(&f, valueText, f.unit);
+    f.dateTime = timeFromCell(row.value(1));
+    f.waveLength = waveLengthFromText(row.value(4).toString());
+    return f;
+}
+
+Reading readingOfRow(const QVariantList &row)
+{
+    return ReadingStore::readingOf(fieldsOfRow(row));
 }
 
 DmmData *readingFromRow(const QVariantList &row)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "readingstore.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
@@ -27,6 +29,9 @@ struct Reading;
 //
 // Missing cells count as empty.
 Reading readingOfRow(const QVariantList &row);
+// The same in the reading store's terms, for the import itself: no local
+// QDateTime and no number printed only to be recognised again.
+ReadingStore::Fields fieldsOfRow(const QVariantList &row);
 // The same as a new DmmData, which the caller owns.
 DmmData *readingFromRow(const QVariantList &row);
 

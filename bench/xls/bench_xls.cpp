@@ -120,7 +120,7 @@ qint64 importReadings(const QString &path, xls::ReadStatus *status)
 {
     ItemData item(QStringLiteral("Import1"), ItemData::Import);
     const xls::ReadSummary read = xls::readTable(
-        path, [&item](const QVariantList &cells) { item.addReading(readingOfRow(cells)); });
+        path, [&item](const QVariantList &cells) { item.addReading(fieldsOfRow(cells)); });
     *status = read.status;
     return item.dataCount();
 }
