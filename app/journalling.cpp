@@ -255,7 +255,7 @@ void Widget::noteActiveItemExported()
         m_journal->markExported(number, count);
 }
 
-bool Widget::confirmCloseWithUnexportedReadings()
+qint64 Widget::unexportedReadings(int *itemCount) const
 {
     qint64 readings = 0;
     int items = 0;
@@ -272,6 +272,15 @@ bool Widget::confirmCloseWithUnexportedReadings()
     count(storeItem());
     for (int row = 0; row < liveGroupItem->rowCount(); ++row)
         count(TvItemModel::itemDataAt(liveGroupItem->child(row)->index()));
+    if (itemCount)
+        *itemCount = items;
+    return readings;
+}
+
+bool Widget::confirmCloseWithUnexportedReadings()
+{
+    int items = 0;
+    const qint64 readings = unexportedReadings(&items);
     if (readings == 0)
         return true;
     QString text = tr("%1 were never exported.").arg(readingsInItems(readings, items));

@@ -63,8 +63,17 @@ void closeWindowsOnTerminationSignals()
     ::sigprocmask(SIG_UNBLOCK, &wanted, nullptr);
 }
 
+bool terminationSignalReceived()
+{
+    return g_signalsSeen > 0;
+}
+
 #else
 
 void closeWindowsOnTerminationSignals() {}
+bool terminationSignalReceived()
+{
+    return false;
+}
 
 #endif

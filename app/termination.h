@@ -7,3 +7,6 @@
 // after the application object exists; does nothing where there are no POSIX
 // signals.
 void closeWindowsOnTerminationSignals();
+// Whether one of these signals has come: the windows are then closing because
+// the session or the user's shell ends, and nothing may ask a question.
+bool terminationSignalReceived();

@@ -6,6 +6,7 @@
 #include "itemchartsource.h"
 #include "journal.h"
 #include "prompt.h"
+#include "termination.h"
 #include "tvitemmodel.h"
 #include "widgetform.h"
 
@@ -233,7 +234,13 @@ void Widget::showEvent(QShowEvent *event)
 
 void Widget::closeEvent(QCloseEvent *event)
 {
-    if (!confirmCloseWithUnexportedReadings()) {
+    // A log-out or shutdown (a termination signal) must not wait on a
+    // question. Readings never exported then stay in the journal's session,
+    // left open so that the next start brings them back; only without a
+    // journal to keep them is the question still asked.
+    const bool keepInJournal = terminationSignalReceived() && m_journal &&
+                               m_journal->isRecording() && unexportedReadings(nullptr) > 0;
+    if (!keepInJournal && !confirmCloseWithUnexportedReadings()) {
         event->ignore();
         return;
     }
@@ -241,7 +248,10 @@ void Widget::closeEvent(QCloseEvent *event)
         dmm->close();
     saveSettings();
     QMainWindow::closeEvent(event);
-    journalClosedNormally();
+    if (keepInJournal)
+        journalNewReadings();
+    else
+        journalClosedNormally();
 }
 
 bool Widget::eventFilter(QObject *obj, QEvent *event)

@@ -186,6 +186,8 @@ private:
     void journalClosedNormally();
     void journalWarning(const QString &text);
     void noteActiveItemExported();
+    // Readings recorded or downloaded and never exported, and in how many items.
+    qint64 unexportedReadings(int *itemCount) const;
     bool confirmCloseWithUnexportedReadings();
     void showRecentRecordings();
     void reopenJournalSession(JournalSession &session);

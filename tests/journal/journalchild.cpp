@@ -1,7 +1,7 @@
 // The program as the crash test runs it in a child process: the real window
 // on the virtual meter from the build's Lib, recording into a journal folder.
 // It reports every reading it holds on stdout ("R <index> <digest>") until
-// the parent kills it.
+// the parent kills it (or ends it with SIGTERM, as a log-out does).
 //
 //   journal_child live     <program folder> <journal folder>
 //   journal_child download <program folder> <journal folder>
@@ -9,6 +9,7 @@
 #include "kv930resources.h"
 #include "prompt.h"
 #include "readingdigest.h"
+#include "termination.h"
 #include "widget.h"
 
 #include <QAction>
@@ -33,6 +34,7 @@ public:
                                          QMessageBox::StandardButtons,
                                          QMessageBox::StandardButton) override
     {
+        say("Q", QStringLiteral("asked"));
         return QMessageBox::Yes;
     }
     void information(QWidget *, const QString &text) override { say("M", text); }
@@ -51,6 +53,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     kv930InitResources();
+    closeWindowsOnTerminationSignals(); // as the program does: SIGTERM closes the window
     const QStringList args = app.arguments();
     if (args.size() < 4)
         return 2;

@@ -191,6 +191,39 @@ private slots:
         QCOMPARE(w->readingModel()->rowCount(), w->activeItemData()->dataCount());
     }
 
+    void terminatedWhileRecording()
+    {
+        // A log-out's SIGTERM: the program ends by itself at once, asking
+        // nothing, and the next start brings back every reading it held.
+        QTemporaryDir journalDir;
+        QProcess child;
+        child.start(QStringLiteral(KV930_JOURNAL_CHILD),
+                    {QStringLiteral("live"), programDir.path(), journalDir.path()});
+        QVERIFY(child.waitForStarted());
+        QByteArray out;
+        int reported = 0;
+        while (reported < 200 && child.state() == QProcess::Running) {
+            child.waitForReadyRead(50);
+            out += child.readAll();
+            reported = out.count("\nR ");
+        }
+        child.terminate(); // SIGTERM
+        QVERIFY(child.waitForFinished(30000));
+        out += child.readAll();
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+        QVERIFY2(!out.contains("\nQ "), "a question held up the close");
+        checkIntegrity(journalDir.path());
+
+        int held = 0;
+        for (const QByteArray &line : out.split('\n'))
+            held += line.startsWith("R ");
+        ScriptedPrompt *prompt = nullptr;
+        auto w = restart(journalDir.path(), &prompt);
+        QTRY_VERIFY(cameBack(*prompt));
+        QVERIFY(w->activeItemData()->dataCount() >= held);
+    }
+
     void killedDuringDownload()
     {
         QTemporaryDir journalDir;
