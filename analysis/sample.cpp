@@ -13,7 +13,7 @@ Sample sampleAt(const ReadingStore &store, int index)
     s.usable = store.overload(index) == 0 && store.unitCode(index) <= ReadingStore::DBm &&
                std::isfinite(s.dBm) && std::isfinite(s.mW) && s.mW > 0.0;
     const WallTime t = store.shownTime(index);
-    switch (t.spec) {
+    switch (t.kind) {
     case WallTime::Null:
         break;
     case WallTime::Local:

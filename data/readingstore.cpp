@@ -192,7 +192,7 @@ void ReadingStore::encodeTime(Chunk &c, int index, int which, const WallTime &t,
     const int s = slot(index);
     (which == 0 ? c.time : c.dmmTime)[s] = t.ms;
     qint16 minutes = 0;
-    if (t.spec == WallTime::Offset) {
+    if (t.kind == WallTime::Offset) {
         if (t.offsetSeconds % 60 == 0 && qAbs(t.offsetSeconds / 60) < 32768) {
             minutes = qint16(t.offsetSeconds / 60);
         } else {
@@ -201,7 +201,7 @@ void ReadingStore::encodeTime(Chunk &c, int index, int which, const WallTime &t,
         }
     }
     (which == 0 ? c.timeOffset : c.dmmOffset)[s] = minutes;
-    *flags |= quint8(t.spec << (which == 0 ? TimeSpecShift : DmmSpecShift));
+    *flags |= quint8(t.kind << (which == 0 ? TimeSpecShift : DmmSpecShift));
 }
 
 WallTime ReadingStore::decodeTime(int index, int which) const
@@ -209,11 +209,11 @@ WallTime ReadingStore::decodeTime(int index, int which) const
     const Chunk &c = chunk(index);
     const int s = slot(index);
     WallTime t;
-    t.spec = WallTime::Spec((c.flags[s] >> (which == 0 ? TimeSpecShift : DmmSpecShift)) & 3);
-    if (t.spec == WallTime::Null)
+    t.kind = WallTime::Kind((c.flags[s] >> (which == 0 ? TimeSpecShift : DmmSpecShift)) & 3);
+    if (t.kind == WallTime::Null)
         return t;
     t.ms = (which == 0 ? c.time : c.dmmTime)[s];
-    if (t.spec == WallTime::Offset) {
+    if (t.kind == WallTime::Offset) {
         const auto overflow = (c.flags[s] & OffsetOverflowFlag)
                                   ? m_offsetOverflow.constFind(qint64(index) * 2 + which)
                                   : m_offsetOverflow.cend();

@@ -127,8 +127,8 @@ private:
     {
         StoredFlag = 0x01,
         OverloadShift = 1,        // 2 bits: 0 -> 0, 1 -> 1, 2 -> -1, 3 -> m_overloadOverflow
-        TimeSpecShift = 3,        // 2 bits: WallTime::Spec of dateTime
-        DmmSpecShift = 5,         // 2 bits: WallTime::Spec of dmmDateTime
+        TimeSpecShift = 3,        // 2 bits: WallTime::Kind of dateTime
+        DmmSpecShift = 5,         // 2 bits: WallTime::Kind of dmmDateTime
         OffsetOverflowFlag = 0x80 // an offset did not fit in minutes: m_offsetOverflow
     };
     // Text codes: 0 empty; 1..MaxDecimals+1 the value with code-1 decimals;

@@ -6,13 +6,19 @@ namespace {
 constexpr qint64 MsPerDay = 86400000;
 constexpr qint64 UnixEpochJulianDay = 2440588; // 1970-01-01
 
-qint64 floorDiv(qint64 a, qint64 b)
+void twoDigits(char *out, int value)
+{
+    out[0] = char('0' + value / 10);
+    out[1] = char('0' + value % 10);
+}
+} // namespace
+
+qint64 WallTime::floorDiv(qint64 a, qint64 b)
 {
     return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
 }
 
-// Civil date of a day count since 1970-01-01 (proleptic Gregorian, as QDate).
-void civilFromDays(qint64 z, qint64 *year, int *month, int *day)
+void WallTime::civilFromDays(qint64 z, qint64 *year, int *month, int *day)
 {
     z += 719468;
     const qint64 era = floorDiv(z, 146097);
@@ -25,12 +31,15 @@ void civilFromDays(qint64 z, qint64 *year, int *month, int *day)
     *year = yoe + era * 400 + (*month <= 2);
 }
 
-void twoDigits(char *out, int value)
+qint64 WallTime::daysFromCivil(qint64 year, int month, int day)
 {
-    out[0] = char('0' + value / 10);
-    out[1] = char('0' + value % 10);
+    year -= month <= 2;
+    const qint64 era = floorDiv(year, 400);
+    const qint64 yoe = year - era * 400;
+    const qint64 doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const qint64 doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
 }
-} // namespace
 
 WallTime WallTime::fromDateTime(const QDateTime &dateTime)
 {
@@ -41,14 +50,14 @@ WallTime WallTime::fromDateTime(const QDateTime &dateTime)
            dateTime.time().msecsSinceStartOfDay();
     switch (dateTime.timeSpec()) {
     case Qt::LocalTime:
-        t.spec = Local;
+        t.kind = Local;
         break;
     case Qt::UTC:
-        t.spec = Utc;
+        t.kind = Utc;
         break;
     case Qt::OffsetFromUTC:
     case Qt::TimeZone:
-        t.spec = Offset;
+        t.kind = Offset;
         t.offsetSeconds = dateTime.offsetFromUtc();
         break;
     }
@@ -61,17 +70,17 @@ WallTime WallTime::local(const QDate &date, const QTime &time)
     if (!date.isValid() || !time.isValid())
         return t;
     t.ms = (date.toJulianDay() - UnixEpochJulianDay) * MsPerDay + time.msecsSinceStartOfDay();
-    t.spec = Local;
+    t.kind = Local;
     return t;
 }
 
 QDateTime WallTime::toDateTime() const
 {
-    if (spec == Null)
+    if (kind == Null)
         return QDateTime();
     const QDate date = QDate::fromJulianDay(floorDiv(ms, MsPerDay) + UnixEpochJulianDay);
     const QTime time = QTime::fromMSecsSinceStartOfDay(int(ms - floorDiv(ms, MsPerDay) * MsPerDay));
-    switch (spec) {
+    switch (kind) {
     case Local:
         return QDateTime(date, time, Qt::LocalTime);
     case Utc:
@@ -86,7 +95,7 @@ QDateTime WallTime::toDateTime() const
 
 int WallTime::format(char *out, bool withSeconds) const
 {
-    if (spec == Null)
+    if (kind == Null)
         return 0;
     const qint64 days = floorDiv(ms, MsPerDay);
     const qint64 msOfDay = ms - days * MsPerDay;

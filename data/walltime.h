@@ -18,7 +18,7 @@
 // is Qt's choice, as for any local time made from a date and a time.
 struct WallTime
 {
-    enum Spec : quint8
+    enum Kind : quint8
     {
         Null = 0,  // a null or invalid QDateTime
         Local = 1, // Qt::LocalTime
@@ -29,14 +29,14 @@ struct WallTime
 
     qint64 ms = NullMs;
     qint32 offsetSeconds = 0; // only for Offset
-    Spec spec = Null;
+    Kind kind = Null;
 
     static WallTime fromDateTime(const QDateTime &dateTime);
     // A local wall-clock time from its date and time, without the time-zone
     // lookup a local QDateTime costs; null when either is invalid.
     static WallTime local(const QDate &date, const QTime &time);
     QDateTime toDateTime() const;
-    bool isNull() const { return spec == Null; }
+    bool isNull() const { return kind == Null; }
 
     // "yyyy-MM-dd hh:mm:ss" (withSeconds) or "yyyy-MM-dd hh:mm", exactly what
     // QDateTime::toString gives for these patterns; empty for a null time.
@@ -48,10 +48,17 @@ struct WallTime
     // number spreadsheets use for dates.
     double spreadsheetSerial() const;
 
+    // Calendar arithmetic without QDate, for code that formats or parses many
+    // times: the civil date (proleptic Gregorian, as QDate) of a day count
+    // since 1970-01-01 and back, and division rounding towards minus infinity.
+    static void civilFromDays(qint64 days, qint64 *year, int *month, int *day);
+    static qint64 daysFromCivil(qint64 year, int month, int day);
+    static qint64 floorDiv(qint64 a, qint64 b);
+
     bool operator==(const WallTime &other) const
     {
-        return spec == other.spec && (spec == Null || ms == other.ms) &&
-               (spec != Offset || offsetSeconds == other.offsetSeconds);
+        return kind == other.kind && (kind == Null || ms == other.ms) &&
+               (kind != Offset || offsetSeconds == other.offsetSeconds);
     }
     bool operator!=(const WallTime &other) const { return !(*this == other); }
 };

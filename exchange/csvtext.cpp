@@ -11,36 +11,6 @@ namespace csv {
 namespace {
 constexpr qint64 MsPerDay = 86400000;
 constexpr qint64 MsPerQuarterHour = 900000;
-constexpr qint64 UnixEpochJulianDay = 2440588;
-
-qint64 floorDiv(qint64 a, qint64 b)
-{
-    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
-}
-
-// Civil date of a day count since 1970-01-01 and back (proleptic Gregorian).
-void civilFromDays(qint64 z, qint64 *year, int *month, int *day)
-{
-    z += 719468;
-    const qint64 era = floorDiv(z, 146097);
-    const qint64 doe = z - era * 146097;
-    const qint64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const qint64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const qint64 mp = (5 * doy + 2) / 153;
-    *day = int(doy - (153 * mp + 2) / 5 + 1);
-    *month = int(mp < 10 ? mp + 3 : mp - 9);
-    *year = yoe + era * 400 + (*month <= 2);
-}
-
-qint64 daysFromCivil(qint64 year, int month, int day)
-{
-    year -= month <= 2;
-    const qint64 era = floorDiv(year, 400);
-    const qint64 yoe = year - era * 400;
-    const qint64 doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const qint64 doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
 
 int daysInMonth(qint64 year, int month)
 {
@@ -91,10 +61,10 @@ bool readDigits(const char *&p, const char *end, int n, qint64 *value)
 
 int TimeCache::localOffsetSeconds(qint64 wallMs)
 {
-    const qint64 bucket = floorDiv(wallMs, MsPerQuarterHour);
+    const qint64 bucket = WallTime::floorDiv(wallMs, MsPerQuarterHour);
     if (bucket != m_bucket) {
         WallTime start;
-        start.spec = WallTime::Local;
+        start.kind = WallTime::Local;
         start.ms = bucket * MsPerQuarterHour;
         m_seconds = start.toDateTime().offsetFromUtc();
         m_bucket = bucket;
@@ -104,16 +74,16 @@ int TimeCache::localOffsetSeconds(qint64 wallMs)
 
 int formatTime(char *out, const WallTime &time, TimeCache &cache)
 {
-    if (time.spec == WallTime::Null)
+    if (time.kind == WallTime::Null)
         return 0;
-    const qint64 minute = floorDiv(time.ms, 60000);
+    const qint64 minute = WallTime::floorDiv(time.ms, 60000);
     if (minute != cache.m_minute) {
         char *p = cache.m_minuteText;
-        const qint64 days = floorDiv(minute, 1440);
+        const qint64 days = WallTime::floorDiv(minute, 1440);
         const qint64 minuteOfDay = minute - days * 1440;
         qint64 year;
         int month, day;
-        civilFromDays(days, &year, &month, &day);
+        WallTime::civilFromDays(days, &year, &month, &day);
         if (year < 0) {
             *p++ = '-';
             year = -year;
@@ -141,7 +111,7 @@ int formatTime(char *out, const WallTime &time, TimeCache &cache)
     p = digits(p, msOfMinute / 1000, 2);
     *p++ = '.';
     p = digits(p, msOfMinute % 1000, 3);
-    switch (time.spec) {
+    switch (time.kind) {
     case WallTime::Utc:
         *p++ = 'Z';
         break;
@@ -204,15 +174,15 @@ bool parseTime(const char *begin, const char *end, WallTime *time, TimeCache &ca
     if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, int(month)) || hour > 23 ||
         minute > 59 || second > 59)
         return false;
-    const qint64 wall = daysFromCivil(year, int(month), int(day)) * MsPerDay +
+    const qint64 wall = WallTime::daysFromCivil(year, int(month), int(day)) * MsPerDay +
                         ((hour * 60 + minute) * 60 + second) * 1000 + ms;
     time->ms = wall;
     if (p == end) {
-        time->spec = WallTime::Local;
+        time->kind = WallTime::Local;
         return true;
     }
     if (*p == 'Z' && p + 1 == end) {
-        time->spec = WallTime::Utc;
+        time->kind = WallTime::Utc;
         return true;
     }
     if (*p != '+' && *p != '-')
@@ -227,9 +197,9 @@ bool parseTime(const char *begin, const char *end, WallTime *time, TimeCache &ca
         return false;
     const int offset = sign * int((oh * 60 + om) * 60 + os);
     if (offset == cache.localOffsetSeconds(wall)) {
-        time->spec = WallTime::Local;
+        time->kind = WallTime::Local;
     } else {
-        time->spec = WallTime::Offset;
+        time->kind = WallTime::Offset;
         time->offsetSeconds = offset;
     }
     return true;

@@ -119,7 +119,7 @@ QString wallClockText(qint64 wallMsecs, bool seconds)
 {
     WallTime time;
     time.ms = wallMsecs;
-    time.spec = WallTime::Local;
+    time.kind = WallTime::Local;
     return time.toString(seconds);
 }
 

@@ -138,17 +138,17 @@ private:
     const char *m_end;
 };
 
-bool readTime(Reader &in, int spec, qint64 *previous, WallTime *out)
+bool readTime(Reader &in, int kind, qint64 *previous, WallTime *out)
 {
-    out->spec = WallTime::Spec(spec);
-    if (spec == WallTime::Null)
+    out->kind = WallTime::Kind(kind);
+    if (kind == WallTime::Null)
         return true;
     qint64 delta;
     if (!in.signedVarint(&delta))
         return false;
     *previous += delta;
     out->ms = *previous;
-    if (spec == WallTime::Offset) {
+    if (kind == WallTime::Offset) {
         qint64 offset;
         if (!in.signedVarint(&offset) || offset < INT_MIN || offset > INT_MAX)
             return false;
@@ -240,18 +240,18 @@ void SegmentEncoder::add(QByteArray &out, const ReadingStore::Fields &f)
     const double mW = f.values[ReadingStore::MW];
     const int overload = overloadCode(f.overload);
     quint8 flags = (f.stored ? StoredBit : 0) | quint8(overload << OverloadShift) |
-                   quint8(f.dateTime.spec << TimeShift) |
-                   quint8(f.dmmDateTime.spec << MeterTimeShift);
-    if (f.dateTime.spec != WallTime::Null) {
+                   quint8(f.dateTime.kind << TimeShift) |
+                   quint8(f.dmmDateTime.kind << MeterTimeShift);
+    if (f.dateTime.kind != WallTime::Null) {
         p = putVarint(p, zigzag(f.dateTime.ms - m_previousTime));
         m_previousTime = f.dateTime.ms;
-        if (f.dateTime.spec == WallTime::Offset)
+        if (f.dateTime.kind == WallTime::Offset)
             p = putVarint(p, zigzag(f.dateTime.offsetSeconds));
     }
-    if (f.dmmDateTime.spec != WallTime::Null) {
+    if (f.dmmDateTime.kind != WallTime::Null) {
         p = putVarint(p, zigzag(f.dmmDateTime.ms - m_previousMeterTime));
         m_previousMeterTime = f.dmmDateTime.ms;
-        if (f.dmmDateTime.spec == WallTime::Offset)
+        if (f.dmmDateTime.kind == WallTime::Offset)
             p = putVarint(p, zigzag(f.dmmDateTime.offsetSeconds));
     }
     p = putDouble(p, uW);

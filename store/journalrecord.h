@@ -16,7 +16,7 @@
 // Record, version 1:
 //   flags      1 byte: bit 0 stored; bits 1-2 overload (0, 1, -1, or 3: a
 //              zigzag varint follows); bits 3-4 and 5-6 the kind of the two
-//              time stamps (WallTime::Spec); bit 7 mW is exactly uW / 1000
+//              time stamps (WallTime::Kind); bit 7 mW is exactly uW / 1000
 //   time       zigzag varint, ms since the previous record's time (if not null),
 //              then the offset in seconds as a zigzag varint (if Offset)
 //   meter time the same, against the previous record's meter time

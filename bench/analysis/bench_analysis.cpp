@@ -47,7 +47,7 @@ void fill(ReadingStore &store, int count)
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     const QString over = QStringLiteral("    OL"), under = QStringLiteral("   -OL");
     WallTime t;
-    t.spec = WallTime::Local;
+    t.kind = WallTime::Local;
     t.ms = qint64(19845) * 86400000; // 2024-05-02
     WallTime meter = t;
     ReadingStore::Fields r;

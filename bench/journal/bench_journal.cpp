@@ -113,7 +113,7 @@ bool writeUnclosedSession(const QString &folder, int n)
     const int item = journal.createItem(ItemData::Measure, QStringLiteral("Measure1"));
     ReadingStore store;
     ReadingStore::Fields f;
-    f.dateTime.spec = f.dmmDateTime.spec = WallTime::Local;
+    f.dateTime.kind = f.dmmDateTime.kind = WallTime::Local;
     f.unit = ReadingStore::DBm;
     f.waveLength = 1550;
     f.decimals[0] = 1;
@@ -146,7 +146,7 @@ double copyNsPerReading(const QString &folder)
     const int item = journal.createItem(ItemData::Measure, QStringLiteral("Measure1"));
     ReadingStore source;
     ReadingStore::Fields f;
-    f.dateTime.spec = f.dmmDateTime.spec = WallTime::Local;
+    f.dateTime.kind = f.dmmDateTime.kind = WallTime::Local;
     f.unit = ReadingStore::UW;
     f.decimals[0] = 1;
     f.decimals[1] = 3;
@@ -186,7 +186,7 @@ double bytesPerSingleCommit(const QString &folder, int n)
         const int item = journal.createItem(ItemData::Measure, QStringLiteral("Measure1"));
         ReadingStore store;
         ReadingStore::Fields f;
-        f.dateTime.spec = f.dmmDateTime.spec = WallTime::Local;
+        f.dateTime.kind = f.dmmDateTime.kind = WallTime::Local;
         f.unit = ReadingStore::DBm;
         f.decimals[0] = 1;
         f.decimals[1] = 3;

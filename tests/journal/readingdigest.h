@@ -15,7 +15,7 @@ inline QByteArray readingDigest(const ReadingStore &store, int index)
     QByteArray bytes;
     QDataStream out(&bytes, QIODevice::WriteOnly);
     for (const WallTime &t : {f.dateTime, f.dmmDateTime})
-        out << t.ms << t.offsetSeconds << quint8(t.spec);
+        out << t.ms << t.offsetSeconds << quint8(t.kind);
     for (int k = 0; k < 3; ++k)
         out << f.values[k] << f.decimals[k] << f.texts[k];
     out << quint8(f.unit) << f.unitText << f.overload << f.waveLength << f.stored << f.storeNo;
