@@ -314,19 +314,28 @@ void Journal::beginSession()
     m_writer->post(std::move(op));
 }
 
+namespace {
+// Queues a change of a session for the writer.
+void postSessionOp(JournalWriter &writer, qint64 session, JournalOp::Kind kind, int item,
+                   qint64 value = 0, const QString &text = QString())
+{
+    JournalOp op;
+    op.kind = kind;
+    op.session = session;
+    op.item = item;
+    op.value = value;
+    op.text = text;
+    writer.post(std::move(op));
+}
+} // namespace
+
 int Journal::createItem(ItemData::DataType kind, const QString &name)
 {
     if (!isRecording())
         return 0;
     const int number = m_nextItem++;
     m_given.insert(number, 0);
-    JournalOp op;
-    op.kind = JournalOp::CreateItem;
-    op.session = m_session;
-    op.item = number;
-    op.value = kind;
-    op.text = name;
-    m_writer->post(std::move(op));
+    postSessionOp(*m_writer, m_session, JournalOp::CreateItem, number, kind, name);
     return number;
 }
 
@@ -334,23 +343,14 @@ void Journal::renameItem(int item, const QString &name)
 {
     if (!isRecording() || !m_given.contains(item))
         return;
-    JournalOp op;
-    op.kind = JournalOp::RenameItem;
-    op.session = m_session;
-    op.item = item;
-    op.text = name;
-    m_writer->post(std::move(op));
+    postSessionOp(*m_writer, m_session, JournalOp::RenameItem, item, 0, name);
 }
 
 void Journal::deleteItem(int item)
 {
     if (!isRecording() || !m_given.remove(item))
         return;
-    JournalOp op;
-    op.kind = JournalOp::DeleteItem;
-    op.session = m_session;
-    op.item = item;
-    m_writer->post(std::move(op));
+    postSessionOp(*m_writer, m_session, JournalOp::DeleteItem, item);
 }
 
 void Journal::clearItem(int item)
@@ -358,22 +358,14 @@ void Journal::clearItem(int item)
     if (!isRecording() || !m_given.contains(item))
         return;
     m_given.insert(item, 0);
-    JournalOp op;
-    op.kind = JournalOp::ClearItem;
-    op.session = m_session;
-    op.item = item;
-    m_writer->post(std::move(op));
+    postSessionOp(*m_writer, m_session, JournalOp::ClearItem, item);
 }
 
 void Journal::setActiveItem(int item)
 {
     if (!isRecording())
         return;
-    JournalOp op;
-    op.kind = JournalOp::SetActive;
-    op.session = m_session;
-    op.item = item;
-    m_writer->post(std::move(op));
+    postSessionOp(*m_writer, m_session, JournalOp::SetActive, item);
 }
 
 void Journal::appendReadings(int item, const ReadingStore &readings)
@@ -397,12 +389,7 @@ void Journal::markExported(int item, int count)
 {
     if (!isRecording() || !m_given.contains(item))
         return;
-    JournalOp op;
-    op.kind = JournalOp::Exported;
-    op.session = m_session;
-    op.item = item;
-    op.value = count;
-    m_writer->post(std::move(op));
+    postSessionOp(*m_writer, m_session, JournalOp::Exported, item, count);
 }
 
 void Journal::endSession()
@@ -410,11 +397,8 @@ void Journal::endSession()
     if (!isRecording() || m_ended)
         return;
     m_ended = true;
-    JournalOp op;
-    op.kind = JournalOp::EndSession;
-    op.session = m_session;
-    op.value = QDateTime::currentMSecsSinceEpoch();
-    m_writer->post(std::move(op));
+    postSessionOp(*m_writer, m_session, JournalOp::EndSession, 0,
+                  QDateTime::currentMSecsSinceEpoch());
 }
 
 bool Journal::flush(int timeoutMs)

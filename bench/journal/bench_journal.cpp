@@ -102,6 +102,18 @@ double intakeRate(QObject *fake, std::unique_ptr<Widget> &window)
     return measured / seconds;
 }
 
+// Local times, in the unit given, texts printed as the meter prints them.
+ReadingStore::Fields meterFields(ReadingStore::Unit unit)
+{
+    ReadingStore::Fields f;
+    f.dateTime.kind = f.dmmDateTime.kind = WallTime::Local;
+    f.unit = unit;
+    f.decimals[0] = 1;
+    f.decimals[1] = 3;
+    f.decimals[2] = 2;
+    return f;
+}
+
 // A session of n readings in one item, written through the journal and left
 // unclosed, as a program that died leaves it.
 bool writeUnclosedSession(const QString &folder, int n)
@@ -112,13 +124,8 @@ bool writeUnclosedSession(const QString &folder, int n)
     journal.beginSession();
     const int item = journal.createItem(ItemData::Measure, QStringLiteral("Measure1"));
     ReadingStore store;
-    ReadingStore::Fields f;
-    f.dateTime.kind = f.dmmDateTime.kind = WallTime::Local;
-    f.unit = ReadingStore::DBm;
+    ReadingStore::Fields f = meterFields(ReadingStore::DBm);
     f.waveLength = 1550;
-    f.decimals[0] = 1;
-    f.decimals[1] = 3;
-    f.decimals[2] = 2;
     const qint64 start = QDateTime(QDate(2026, 3, 4), QTime(10, 0)).toMSecsSinceEpoch();
     for (int i = 0; i < n; ++i) {
         f.dateTime.ms = start + i * 100LL;
@@ -145,12 +152,7 @@ double copyNsPerReading(const QString &folder)
     journal.beginSession();
     const int item = journal.createItem(ItemData::Measure, QStringLiteral("Measure1"));
     ReadingStore source;
-    ReadingStore::Fields f;
-    f.dateTime.kind = f.dmmDateTime.kind = WallTime::Local;
-    f.unit = ReadingStore::UW;
-    f.decimals[0] = 1;
-    f.decimals[1] = 3;
-    f.decimals[2] = 2;
+    ReadingStore::Fields f = meterFields(ReadingStore::UW);
     const int n = 300000;
     for (int i = 0; i < n; ++i) {
         f.dateTime.ms = 1770000000000LL + i * 100LL;
@@ -185,12 +187,7 @@ double bytesPerSingleCommit(const QString &folder, int n)
         journal.beginSession();
         const int item = journal.createItem(ItemData::Measure, QStringLiteral("Measure1"));
         ReadingStore store;
-        ReadingStore::Fields f;
-        f.dateTime.kind = f.dmmDateTime.kind = WallTime::Local;
-        f.unit = ReadingStore::DBm;
-        f.decimals[0] = 1;
-        f.decimals[1] = 3;
-        f.decimals[2] = 2;
+        ReadingStore::Fields f = meterFields(ReadingStore::DBm);
         for (int i = 0; i < n; ++i) {
             f.dateTime.ms = 1770000000000LL + i * 200LL;
             f.dmmDateTime.ms = 1770000000000LL + i / 300 * 60000LL;
