@@ -233,7 +233,10 @@ private slots:
         QVERIFY(qAbs(chart->upperLimitLine().value_or(0) - 630.957) < 0.001);
         win.child<QComboBox>("cbbChartUnit")->setCurrentText(QStringLiteral("dBm"));
         QCOMPARE(chart->lowerLimitLine(), std::optional<double>(-10.0));
+        while (s.overload(s.size() - 1) != 0)
+            record(win, 1); // a reference is taken from a reading with a power only
         win.trigger("actionSetReference");
+        QVERIFY(win.w->judge().hasAnyReference());
         QVERIFY(!chart->lowerLimitLine() && !chart->upperLimitLine());
 
         // The choice is kept for the next run.
