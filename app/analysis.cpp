@@ -21,7 +21,9 @@
 
 struct Widget::Analysis
 {
-    analysis::Judge judge;
+    explicit Analysis(analysis::Judge &judge) : judge(judge) {}
+    // The recording's references and limits.
+    analysis::Judge &judge;
     // Figures kept beside each item's readings, made when first asked for.
     std::unordered_map<const ItemData *, std::unique_ptr<analysis::ItemFigures>> figures;
     // Context of the connections to the items, so that they end with this.
@@ -46,24 +48,6 @@ std::unique_ptr<QSettings> analysisSettings()
     return std::make_unique<QSettings>(QStringLiteral("kv930"), QStringLiteral("kv930"));
 }
 
-void writeLimit(QSettings &settings, const QString &key, const std::optional<double> &value)
-{
-    if (value)
-        settings.setValue(key, analysis::exactNumber(*value));
-    else
-        settings.remove(key);
-}
-
-std::optional<double> readLimit(const QSettings &settings, const QString &key)
-{
-    if (!settings.contains(key))
-        return std::nullopt;
-    const std::optional<double> value = analysis::parseNumber(settings.value(key).toString());
-    if (!value)
-        qWarning("Configuration: %s is not a number; no such limit.", qPrintable(key));
-    return value;
-}
-
 QString fixed(double value, int decimals)
 {
     return QString::number(value, 'f', decimals);
@@ -72,12 +56,12 @@ QString fixed(double value, int decimals)
 
 const analysis::Judge &Widget::judge() const
 {
-    return m_analysis->judge;
+    return m_recording->judge();
 }
 
 void Widget::initAnalysis()
 {
-    m_analysis.reset(new Analysis);
+    m_analysis.reset(new Analysis(m_recording->judge()));
     m_analysis->statisticsTimer = new QTimer(this);
     m_analysis->statisticsTimer->setSingleShot(true);
     m_analysis->statisticsTimer->setInterval(0);
@@ -94,19 +78,8 @@ void Widget::initAnalysis()
     connect(ui->actionClearReference, &QAction::triggered, this, &Widget::clearReference);
     connect(ui->actionLimits, &QAction::triggered, this, &Widget::editLimits);
 
+    m_recording->loadAnalysisSettings();
     const auto settings = analysisSettings();
-    analysis::Judge &judge = m_analysis->judge;
-    const int skipped =
-        judge.referencesFromText(settings->value(QStringLiteral("analysis/references")).toString());
-    if (skipped > 0)
-        qWarning("Configuration: %d unreadable references skipped.", skipped);
-    analysis::Limits limits;
-    limits.lower = readLimit(*settings, QStringLiteral("analysis/dBmLower"));
-    limits.upper = readLimit(*settings, QStringLiteral("analysis/dBmUpper"));
-    judge.setDBmLimits(limits);
-    limits.lower = readLimit(*settings, QStringLiteral("analysis/lossLower"));
-    limits.upper = readLimit(*settings, QStringLiteral("analysis/lossUpper"));
-    judge.setLossLimits(limits);
 
     dataModel->setValueForeground([this](const ReadingStore &store, int index) -> QVariant {
         const analysis::Verdict v = m_analysis->judge.verdict(analysis::sampleAt(store, index));
@@ -201,18 +174,7 @@ void Widget::editLimits()
 
 void Widget::judgeChanged()
 {
-    const analysis::Judge &judge = m_analysis->judge;
-    const auto settings = analysisSettings();
-    settings->setValue(QStringLiteral("analysis/references"), judge.referencesToText());
-    writeLimit(*settings, QStringLiteral("analysis/dBmLower"), judge.dBmLimits().lower);
-    writeLimit(*settings, QStringLiteral("analysis/dBmUpper"), judge.dBmLimits().upper);
-    writeLimit(*settings, QStringLiteral("analysis/lossLower"), judge.lossLimits().lower);
-    writeLimit(*settings, QStringLiteral("analysis/lossUpper"), judge.lossLimits().upper);
-    settings->sync();
-    if (settings->status() != QSettings::NoError)
-        qWarning("Configuration: references and limits could not be saved to %s.",
-                 qPrintable(settings->fileName()));
-
+    m_recording->saveAnalysisSettings();
     showPanelJudgement();
     dataModel->valueForegroundChanged();
     updateStatistics();
@@ -296,6 +258,7 @@ void Widget::updateStatistics()
     auto show = [](QLabel *label, const QString &caption, const QString &value = QString()) {
         label->setText(value.isEmpty() ? caption : caption + QLatin1Char(' ') + value);
     };
+    ItemData *const activeItem = activeItemData();
     const bool empty = !activeItem || activeItem->readings().isEmpty();
     quint16 waveLength = 0;
     bool zoomed = false;

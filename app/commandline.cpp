@@ -1,9 +1,12 @@
 #include "commandline.h"
 
+#include "itemexport.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -48,6 +51,42 @@ struct Parser
         QCoreApplication::translate("CommandLine",
                                     "Import <file> (.xls) into a new item once the window is up."),
         QCoreApplication::translate("CommandLine", "file")};
+    QCommandLineOption headless{
+        QStringLiteral("headless"),
+        QCoreApplication::translate("CommandLine",
+                                    "Record without a window (no display needed), then leave.")};
+    QCommandLineOption meter{
+        QStringLiteral("meter"),
+        QCoreApplication::translate("CommandLine",
+                                    "With --headless: the meter to record from (default: "
+                                    "virtual). --list-meters lists them."),
+        QCoreApplication::translate("CommandLine", "spec")};
+    QCommandLineOption item{
+        QStringLiteral("item"),
+        QCoreApplication::translate("CommandLine",
+                                    "With --headless: the name of the new item (default: "
+                                    "MeasureN)."),
+        QCoreApplication::translate("CommandLine", "name")};
+    QCommandLineOption duration{
+        QStringLiteral("duration"),
+        QCoreApplication::translate("CommandLine",
+                                    "With --headless: stop after <seconds> of recording."),
+        QCoreApplication::translate("CommandLine", "seconds")};
+    QCommandLineOption count{
+        QStringLiteral("count"),
+        QCoreApplication::translate("CommandLine", "With --headless: stop after <n> readings."),
+        QCoreApplication::translate("CommandLine", "n")};
+    QCommandLineOption exportFile{
+        QStringLiteral("export"),
+        QCoreApplication::translate("CommandLine",
+                                    "With --headless: write the item to <file> at the end "
+                                    "(.xls, .csv or .pdf, by its suffix)."),
+        QCoreApplication::translate("CommandLine", "file")};
+    QCommandLineOption listMeters{
+        QStringLiteral("list-meters"),
+        QCoreApplication::translate("CommandLine",
+                                    "List the meters that can be opened (SPEC, a tab, a "
+                                    "description) and leave.")};
     QCommandLineOption noJournal{
         QStringLiteral("no-journal"),
         QCoreApplication::translate("CommandLine",
@@ -61,7 +100,8 @@ struct Parser
                            "power meter."));
         // Qt's options are single-dash words ("-platform offscreen").
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-        parser.addOptions({help, version, drivers, import, noJournal});
+        parser.addOptions({help, version, drivers, import, noJournal, headless, meter, item,
+                           duration, count, exportFile, listMeters});
         for (const char *name : kQtValueOptions) {
             QCommandLineOption qt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
             qt.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -74,6 +114,52 @@ struct Parser
         }
     }
 };
+
+QString headlessOptionWithoutHeadless(const Parser &p)
+{
+    if (p.parser.isSet(p.headless))
+        return QString();
+    for (const QCommandLineOption *option :
+         {&p.meter, &p.item, &p.duration, &p.count, &p.exportFile}) {
+        if (p.parser.isSet(*option))
+            return option->names().constFirst();
+    }
+    return QString();
+}
+
+// Fills options from the parser; returns what is wrong, or nothing.
+QString readHeadlessOptions(const Parser &p, HeadlessOptions *options)
+{
+    auto tr = [](const char *text) { return QCoreApplication::translate("CommandLine", text); };
+    options->meters = p.parser.values(p.meter);
+    for (const QString &spec : options->meters) {
+        if (spec.trimmed().isEmpty())
+            return tr("The meter must not be empty.");
+    }
+    options->itemName = p.parser.value(p.item).trimmed();
+    if (p.parser.isSet(p.item) && options->itemName.isEmpty())
+        return tr("The item name must not be empty.");
+    if (p.parser.isSet(p.duration)) {
+        bool ok = false;
+        options->durationSeconds = p.parser.value(p.duration).toDouble(&ok);
+        if (!ok || !(options->durationSeconds > 0) || options->durationSeconds > 1e9)
+            return tr("The duration must be a number of seconds above 0, not '%1'.")
+                .arg(p.parser.value(p.duration));
+    }
+    if (p.parser.isSet(p.count)) {
+        bool ok = false;
+        options->count = p.parser.value(p.count).toLongLong(&ok);
+        if (!ok || options->count <= 0 || options->count > std::numeric_limits<int>::max())
+            return tr("The count must be a whole number above 0, not '%1'.")
+                .arg(p.parser.value(p.count));
+    }
+    options->exportFile = p.parser.value(p.exportFile);
+    if (p.parser.isSet(p.exportFile) &&
+        itemexport::formatOfFile(options->exportFile) == itemexport::Format::Unknown)
+        return tr("The export file must end in .xls, .csv or .pdf, not '%1'.")
+            .arg(options->exportFile);
+    return QString();
+}
 
 } // namespace
 
@@ -109,6 +195,12 @@ CommandLine parseCommandLine(const QStringList &arguments)
         return usageError(QCoreApplication::translate("CommandLine", "Unexpected argument '%1'.")
                               .arg(extra.first()));
 
+    const QString headlessOnly = headlessOptionWithoutHeadless(p);
+    if (!headlessOnly.isEmpty())
+        return usageError(
+            QCoreApplication::translate("CommandLine", "--%1 is an option of --headless.")
+                .arg(headlessOnly));
+
     result.options.driverFolder = p.parser.value(p.drivers);
     result.options.importFile = p.parser.value(p.import);
     result.noJournal = p.parser.isSet(p.noJournal);
@@ -118,6 +210,19 @@ CommandLine parseCommandLine(const QStringList &arguments)
     if (p.parser.isSet(p.import) && result.options.importFile.isEmpty())
         return usageError(
             QCoreApplication::translate("CommandLine", "The file to import must not be empty."));
+    if (p.parser.isSet(p.listMeters)) {
+        result.outcome = CommandLine::Outcome::ListMeters;
+        return result;
+    }
+    if (p.parser.isSet(p.headless)) {
+        const QString problem = readHeadlessOptions(p, &result.headless);
+        if (!problem.isEmpty())
+            return usageError(problem);
+        if (p.parser.isSet(p.import))
+            return usageError(
+                QCoreApplication::translate("CommandLine", "--import needs the window."));
+        result.outcome = CommandLine::Outcome::Headless;
+    }
     return result;
 }
 
@@ -137,6 +242,8 @@ int finishCommandLine(const CommandLine &commandLine)
                      qPrintable(commandLine.error), qPrintable(p.parser.helpText()));
         return CommandLine::kUsageErrorStatus;
     case CommandLine::Outcome::Run:
+    case CommandLine::Outcome::Headless:
+    case CommandLine::Outcome::ListMeters:
         break;
     }
     return 0;

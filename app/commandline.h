@@ -1,12 +1,14 @@
 #pragma once
 
+#include "headlessrecorder.h"
 #include "startoptions.h"
 
 #include <QString>
 #include <QStringList>
 
 // The program's command line: --help, --version, --drivers DIR, --import FILE,
-// --no-journal.
+// --no-journal; the headless recorder's --headless, --meter SPEC, --item NAME,
+// --duration SECONDS, --count N, --export FILE; --list-meters.
 // Qt's own options (-platform, -style, -display ...) pass through to
 // QApplication.
 struct CommandLine
@@ -14,6 +16,8 @@ struct CommandLine
     enum class Outcome
     {
         Run,        // start the window with options
+        Headless,   // record without a window (headless)
+        ListMeters, // print the meters that can be opened and leave
         Help,       // print the usage and leave
         Version,    // print the version and leave
         UsageError, // print error and usage, leave with kUsageErrorStatus
@@ -24,6 +28,9 @@ struct CommandLine
     StartOptions options;
     // Run without the recording journal, whatever the settings say.
     bool noJournal = false;
+    // For Headless (applicationDir, driverFolder and journal are filled in
+    // when the run starts).
+    HeadlessOptions headless;
     QString error;
 };
 

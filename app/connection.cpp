@@ -1,60 +1,52 @@
-// Meter link: plugin binding, connect/disconnect and acquisition control.
+// Meter link: driver binding, connect/disconnect and acquisition control. The
+// link itself is the recording core's; the window offers its actions.
 #include "widget.h"
 
 #include "dlgdownload.h"
-#include "idmm.h"
-#include "imydmm.h"
-#include "pluginscan.h"
+#include "dmmdata.h"
+#include "meterlink.h"
 #include "prompt.h"
-#include "serialdeviceinf.h"
-#include "serialrs232virinf.h"
 #include "tvitemmodel.h"
 #include "widgetform.h"
 
 #include <QAction>
 #include <QItemSelectionModel>
-#include <QSerialPortInfo>
 
-namespace {
-// The meter's USB-serial converter.
-constexpr quint16 ConverterVendorId = 0x1A86;
-constexpr quint16 ConverterProductId = 0x7523;
-} // namespace
+#include <memory>
 
 bool Widget::loadPlugins()
 {
-    const PluginBinding binding = m_startOptions.driverFolder.isEmpty()
-                                      ? scanPlugins(m_applicationDir)
-                                      : scanPluginFolder(m_startOptions.driverFolder);
-    serialDevice = binding.serialDevice;
-    rs232Vir = binding.rs232Vir;
-    dmm = binding.dmm;
-    myDmm = binding.myDmm;
-    m_missingInterfaces = binding.missing().join(QStringLiteral(", "));
-    m_scannedDirectory = binding.scannedDirectory;
-    return binding.complete();
+    const Recording::DriverScan scan =
+        m_recording->bindDrivers(m_applicationDir, m_startOptions.driverFolder);
+    m_missingInterfaces = scan.missing;
+    m_scannedDirectory = scan.scannedDirectory;
+    return scan.complete;
 }
 
 bool Widget::pluginsComplete() const
 {
-    return dmm && myDmm && serialDevice && rs232Vir;
+    return m_missingInterfaces.isEmpty() && meter();
 }
 
 void Widget::initConnec()
 {
-    // Plugin signals are looked up by signature, as drivers are built apart from us.
-    if (dmm && dmm->object()) {
-        QObject *meter = dmm->object();
-        connect(meter, SIGNAL(opened()), this, SLOT(slotDmmOpened()));
-        connect(meter, SIGNAL(closed()), this, SLOT(slotDmmClosed()));
-        connect(meter, SIGNAL(display(const DmmData *)), this,
-                SLOT(slotDmmDisplay(const DmmData *)));
-        connect(meter, SIGNAL(displayStore(const DmmData *)), this,
-                SLOT(slotDisplayStore(const DmmData *)));
-        connect(meter, SIGNAL(storeNum(int, int)), this, SLOT(slotStoreNum(int, int)));
+    if (MeterLink *link = meter()) {
+        connect(link, &MeterLink::opened, this, &Widget::slotDmmOpened);
+        connect(link, &MeterLink::closed, this, &Widget::slotDmmClosed);
+        connect(link, &MeterLink::presenceMayHaveChanged, this, &Widget::slotUSBRefreshed);
+        connect(link, &MeterLink::storeProgress, this, &Widget::slotStoreNum);
+        // Recording can end without Stop (the link closed or failed, the item went).
+        connect(link, &MeterLink::acquisitionChanged, this, [this](bool acquiring) {
+            if (!acquiring) {
+                ui->actionStart->setEnabled(startAllowed());
+                ui->actionStop->setEnabled(false);
+            }
+        });
+        connect(link, &MeterLink::linkFailed, this, [this](const QString &message) {
+            syncViews(); // every reading received stays shown
+            m_prompt->warning(this, tr("The meter link failed: %1").arg(message));
+        });
     }
-    if (serialDevice && serialDevice->object())
-        connect(serialDevice->object(), SIGNAL(usbRefreshed()), this, SLOT(slotUSBRefreshed()));
 
     connect(itemModel, &TvItemModel::editDataChanged, this, &Widget::slotItemModeleditDataChanged);
     connect(ui->tvItems->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -66,19 +58,20 @@ void Widget::initConnec()
 
 bool Widget::converterPresent() const
 {
-    return rs232Vir && !rs232Vir->findPort(ConverterVendorId, ConverterProductId).isNull();
+    return meter() && meter()->isPresent();
 }
 
 bool Widget::dmmIsOpen() const
 {
-    return dmm && dmm->isOpen();
+    return meter() && meter()->isOpen();
 }
 
 // Live readings are recorded only into a measurement item: Start is offered
 // only while one is active and the link is open.
 bool Widget::activeItemIsMeasurement() const
 {
-    return activeItem && activeItem->type() == ItemData::Measure;
+    const ItemData *active = activeItemData();
+    return active && active->type() == ItemData::Measure;
 }
 
 bool Widget::startAllowed() const
@@ -88,7 +81,7 @@ bool Widget::startAllowed() const
 
 ItemData *Widget::storeItem() const
 {
-    return TvItemModel::itemDataAt(itemModel->index(0, 0));
+    return m_recording->tree().storeItem();
 }
 
 void Widget::slotAction()
@@ -97,13 +90,13 @@ void Widget::slotAction()
     if (!action)
         return;
     if (action == ui->actionConnect) {
-        if (!dmm)
+        if (!meter())
             return;
-        if (!dmm->open(serialDevice))
+        if (!meter()->open())
             m_prompt->critical(this, tr("Failed to open device."));
     } else if (action == ui->actionDisconnect) {
-        if (dmm)
-            dmm->close();
+        if (meter())
+            meter()->close();
     } else if (action == ui->actionClose) {
         close();
     }
@@ -115,9 +108,9 @@ void Widget::slotDmmOpened()
     ui->actionDisconnect->setEnabled(!ui->actionConnect->isEnabled());
     // The signal itself says the link is open. A driver repeating opened()
     // must not hide Stop from a running recording.
-    ui->actionStart->setEnabled(activeItemIsMeasurement() && !acquiring);
-    ui->actionStop->setEnabled(acquiring);
-    ui->actionSyncTime->setEnabled(true);
+    ui->actionStart->setEnabled(activeItemIsMeasurement() && !isAcquiring());
+    ui->actionStop->setEnabled(isAcquiring());
+    ui->actionSyncTime->setEnabled(meter() && meter()->hasClock());
 }
 
 void Widget::slotDmmClosed()
@@ -127,7 +120,8 @@ void Widget::slotDmmClosed()
     ui->actionStart->setEnabled(false);
     ui->actionStop->setEnabled(false);
     ui->actionSyncTime->setEnabled(false);
-    acquiring = false;
+    if (meter())
+        meter()->stopAcquisition();
     syncViews();
     // Readings that arrived stay with the Store Data item.
     if (m_downloadDialog)
@@ -140,11 +134,20 @@ void Widget::slotUSBRefreshed()
     ui->actionConnect->setEnabled(converterPresent() && !dmmIsOpen());
 }
 
+// A reading handed to the window goes the way of the driver's own: into the
+// recording core, which owns it from here on.
+void Widget::slotDmmDisplay(const DmmData *data)
+{
+    if (meter())
+        meter()->takeLiveReading(data);
+    else
+        delete data;
+}
+
 void Widget::on_actionStart_triggered()
 {
-    if (!activeItemIsMeasurement())
+    if (!meter() || !meter()->startAcquisition(activeItemData()))
         return;
-    acquiring = true;
     ui->actionStart->setEnabled(false);
     ui->actionStop->setEnabled(true);
 }
@@ -157,7 +160,8 @@ void Widget::on_actionStop_triggered()
 
 void Widget::resetAcquisition()
 {
-    acquiring = false;
+    if (meter())
+        meter()->stopAcquisition();
     ui->actionStart->setEnabled(startAllowed());
     ui->actionStop->setEnabled(false);
 }

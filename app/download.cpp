@@ -5,23 +5,19 @@
 #include "dlgdownload.h"
 #include "dmmchart.h"
 #include "dmmdata.h"
-#include "idmm.h"
-#include "imydmm.h"
 #include "itemchartsource.h"
+#include "meterlink.h"
 #include "prompt.h"
 #include "tvitemmodel.h"
 #include "widgetform.h"
 
-#include <memory>
-
 void Widget::on_actionItemDownload_triggered()
 {
-    if (!dmmIsOpen())
+    if (!dmmIsOpen() || !meter()->hasStoredData())
         return;
     dataModel->clear();
     ui->chart->clearPoints();
-    storeItem()->clearDatas();
-    journalItemCleared(storeItem());
+    m_recording->tree().clearReadings(storeItem());
     itemSetToActive(itemModel->index(0, 0));
     // The table and chart show the emptied store; points of this download are
     // labelled as they arrive, without a blank before the unit.
@@ -38,8 +34,7 @@ void Widget::on_actionItemDownload_triggered()
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(this, &Widget::updateDowndPos, dialog, &DlgDownload::updatePos);
     m_downloadDialog = dialog;
-    if (myDmm)
-        myDmm->requestStoreData();
+    meter()->requestStoreData();
     // The dialog deletes itself when it closes.
     m_prompt->exec(*dialog);
     syncViews(); // the table and chart show every reading received
@@ -50,15 +45,11 @@ void Widget::slotStoreNum(int total, int num)
     emit updateDowndPos(total, num);
 }
 
+// A stored reading handed to the window goes the way of the driver's own.
 void Widget::slotDisplayStore(const DmmData *data)
 {
-    if (!data) {
-        qWarning("Meter driver fault: displayStore() carried no reading; ignored.");
-        return;
-    }
-    std::unique_ptr<DmmData> reading(const_cast<DmmData *>(data));
-    if (!activeItem || activeItem->type() != ItemData::StoreData)
-        return;
-    activeItem->addData(reading.release());
-    readingsArrived();
+    if (meter())
+        meter()->takeStoredReading(data);
+    else
+        delete data;
 }

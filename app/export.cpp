@@ -1,14 +1,11 @@
 // Export of the active item: spreadsheet, chart picture, PDF report or CSV file.
 #include "widget.h"
 
-#include "csvwriter.h"
 #include "datamodel.h"
 #include "dlgexport.h"
 #include "dmmchart.h"
-#include "judge.h"
-#include "pdfreport.h"
+#include "itemexport.h"
 #include "prompt.h"
-#include "readingtablesource.h"
 #include "widgetform.h"
 #include "xlswriter.h"
 
@@ -57,14 +54,6 @@ QString askSaveFileName(Prompt &prompt, QWidget *parent, const QString &caption,
                         QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
         return QString();
     return fileName;
-}
-
-const QStringList &sheetHeaders()
-{
-    static const QStringList headers = {QStringLiteral("No."), QStringLiteral("Time"),
-                                        QStringLiteral("Value"), QStringLiteral("Unit"),
-                                        QStringLiteral("WaveLength")};
-    return headers;
 }
 } // namespace
 
@@ -133,10 +122,12 @@ void Widget::exportChartPicture()
         delayMs(10);
         ui->tabWidget->setCurrentIndex(current);
     }
+    // The picture shows what the chart holds, the table's rows.
+    const int shown = dataModel->rowCount();
     if (!ui->chart->saveImage(fileName))
         m_prompt->information(this, tr("The chart picture could not be saved."));
     else
-        noteActiveItemExported();
+        noteActiveItemExported(shown);
 }
 
 void Widget::exportSpreadsheet()
@@ -151,13 +142,12 @@ void Widget::exportSpreadsheet()
             this, tr("The datas is exported failed, your computer may not have installed excel."));
         return;
     }
-    QString error;
-    if (xls::writeTable(QDir::toNativeSeparators(fileName), sheetHeaders(),
-                        ReadingTableSource(*dataModel), &error)) {
-        noteActiveItemExported();
+    const itemexport::Result result = itemexport::writeXls(fileName, *dataModel);
+    if (result.ok) {
+        noteActiveItemExported(result.written);
         m_prompt->information(this, tr("The datas is exported successfully."));
     } else {
-        qWarning("Spreadsheet export failed: %s", qPrintable(error));
+        qWarning("Spreadsheet export failed: %s", qPrintable(result.error));
         m_prompt->information(this, tr("The datas is exported failed."));
     }
 }
@@ -179,25 +169,21 @@ void Widget::exportPdf()
     progress.setAutoReset(false);
     progress.setValue(0);
     // Taken from the dialog while it runs: resetting it forgets a cancel.
-    bool cancelled = false;
-    auto onProgress = [&progress, &cancelled](int done, int total) {
+    auto onProgress = [&progress](int done, int total) {
         progress.setMaximum(total);
         progress.setValue(done);
-        cancelled = progress.wasCanceled();
-        return !cancelled;
+        return !progress.wasCanceled();
     };
 
-    QString error;
-    const bool ok = pdf::writeReport(fileName, ReadingTableSource(*dataModel), reportColumns,
-                                     onProgress, &error);
+    const itemexport::Result result = itemexport::writePdf(fileName, *dataModel, onProgress);
     // The dialog goes before any message box appears.
     progress.hide();
     progress.reset();
-    if (ok) {
-        noteActiveItemExported();
+    if (result.ok) {
+        noteActiveItemExported(result.written);
         m_prompt->information(this, tr("The datas is exported successfully."));
-    } else if (!cancelled) {
-        qWarning("PDF export failed: %s", qPrintable(error));
+    } else if (!result.cancelled) {
+        qWarning("PDF export failed: %s", qPrintable(result.error));
         m_prompt->information(this, tr("The datas is exported failed."));
     }
 }
@@ -209,20 +195,20 @@ void Widget::exportCsv()
                         tr("CSV File(*.csv)"), QStringLiteral("csv"));
     if (fileName.isEmpty())
         return;
-    const analysis::Judge &j = judge();
-    const ReadingStore *store = dataModel->store();
-    auto derived = [&j, store](int index) {
-        const analysis::Sample sample = analysis::sampleAt(*store, index);
-        csv::Derived d;
-        d.verdict = analysis::verdictText(j.verdict(sample, &d.lossDB));
-        return d;
-    };
-    QString error;
-    if (csv::writeReadings(fileName, *dataModel, derived, &error)) {
-        noteActiveItemExported();
+    const itemexport::Result result = itemexport::writeCsv(fileName, *dataModel, judge());
+    if (result.ok) {
+        noteActiveItemExported(result.written);
         m_prompt->information(this, tr("The datas is exported successfully."));
     } else {
-        qWarning("CSV export failed: %s", qPrintable(error));
+        qWarning("CSV export failed: %s", qPrintable(result.error));
         m_prompt->information(this, tr("The datas is exported failed."));
     }
+}
+
+void Widget::noteActiveItemExported(int written)
+{
+    // What the table showed is what was written.
+    ItemData *active = activeItemData();
+    if (showsItem(active))
+        m_recording->noteExported(active, written);
 }

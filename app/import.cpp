@@ -7,12 +7,13 @@
 #include "importrow.h"
 #include "prompt.h"
 #include "reading.h"
-#include "tvitemmodel.h"
 #include "widgetform.h"
 #include "xlsreader.h"
 
 #include <QPersistentModelIndex>
+
 #include <QStandardItem>
+#include <utility>
 
 void Widget::on_actionImport_triggered()
 {
@@ -42,57 +43,44 @@ void Widget::importFile(const QString &fileName)
     }
 
     ui->tvItems->setEnabled(false);
-    ItemData *const previous = activeItem;
+    ItemTree &tree = m_recording->tree();
+    ItemData *const previous = activeItemData();
     const QPersistentModelIndex previousCurrent = ui->tvItems->currentIndex();
     const QString name = nextImportName(itemNames());
     ItemData *item = nullptr;
     // The item is made with the first row, so that a file that is no
-    // workbook makes none; rows go into it as they are read.
+    // workbook makes none; rows go into it in batches as they are read (and
+    // so into the journal: a killed import keeps what it had read).
     auto makeItem = [&] {
         newItem(name, ItemData::Import);
         applyChartUnitMode(ui->cbbChartUnit->currentText());
-        item = activeItem;
+        item = activeItemData();
+    };
+    constexpr int BatchRows = 4096;
+    ReadingStore batch;
+    auto handOver = [&] {
+        if (item && !batch.isEmpty())
+            tree.appendReadings(item, std::exchange(batch, ReadingStore()));
     };
     const xls::ReadSummary read = xls::readTable(fileName, [&](const QVariantList &cells) {
         if (!item)
             makeItem();
-        if (item) {
-            item->addReading(fieldsOfRow(cells));
-            journalNewReadings(); // a killed import keeps what it had read
-        }
+        batch.append(fieldsOfRow(cells));
+        if (batch.size() >= BatchRows)
+            handOver();
     });
+    handOver();
 
     if (read.status != xls::ReadStatus::Ok) {
         // A failure part way leaves no half-imported item behind: the new
         // item goes again and the item that was active before is again.
         qWarning("Spreadsheet import failed: %s", qPrintable(read.errorMessage));
         if (item) {
-            dataModel->clear();
-            ui->chart->clearPoints();
-            activeItem = nullptr;
-            for (int row = 0; row < liveGroupItem->rowCount(); ++row) {
-                if (TvItemModel::itemDataAt(liveGroupItem->child(row)->index()) == item) {
-                    liveGroupItem->removeRow(row);
-                    break;
-                }
-            }
-            journalItemDeleted(item);
-            delete item;
-            // The store group's own item or any item below a group.
-            for (int top = 0; previous && top < itemModel->rowCount(); ++top) {
-                const QModelIndex group = itemModel->index(top, 0);
-                if (TvItemModel::itemDataAt(group) == previous)
-                    itemSetToActive(group);
-                for (int row = 0; row < itemModel->rowCount(group); ++row) {
-                    const QModelIndex index = itemModel->index(row, 0, group);
-                    if (TvItemModel::itemDataAt(index) == previous)
-                        itemSetToActive(index);
-                }
-            }
-            if (previousCurrent.isValid()) {
-                ui->tvItems->setCurrentIndex(previousCurrent);
-                slotCurrentRowChanged(previousCurrent, QModelIndex());
-            }
+            tree.deleteItem(item);
+            if (tree.holds(previous))
+                itemSetToActive(rowOf(previous));
+            if (previousCurrent.isValid())
+                makeCurrent(previousCurrent);
         }
         ui->tvItems->setEnabled(true);
         m_prompt->information(this, tr("The datas is imported failed."));
@@ -120,10 +108,9 @@ void Widget::importCsv(const QString &fileName)
     }
     newItem(nextImportName(itemNames()), ItemData::Import);
     applyChartUnitMode(ui->cbbChartUnit->currentText());
-    if (activeItem && activeItem->type() == ItemData::Import) {
-        activeItem->addReadings(std::move(file.readings));
-        journalNewReadings();
-    }
+    ItemData *item = activeItemData();
+    if (item && item->type() == ItemData::Import)
+        m_recording->tree().appendReadings(item, std::move(file.readings));
     refreshViews();
     m_prompt->information(this, tr("The datas is imported successfully."));
 }

@@ -1,17 +1,13 @@
-// Live readings from the meter, and keeping the views in step with the readings
-// the active item receives.
+// Keeping the views in step with the readings the active item receives.
 #include "widget.h"
 
 #include "datamodel.h"
 #include "dmmchart.h"
-#include "dmmdata.h"
 #include "itemchartsource.h"
 #include "readingstore.h"
 #include "widgetform.h"
 
 #include <QTimer>
-
-#include <memory>
 
 namespace {
 // Readings arriving faster than this are shown together: one table insertion,
@@ -19,24 +15,19 @@ namespace {
 constexpr int ViewSyncIntervalMs = 100;
 } // namespace
 
-void Widget::slotDmmDisplay(const DmmData *data)
+void Widget::itemReadingsAppended(ItemData *item, int count)
 {
-    if (!data) {
-        qWarning("Meter driver fault: display() carried no reading; ignored.");
+    Q_UNUSED(count)
+    if (item != activeItemData())
         return;
-    }
-    // From here on the reading is ours: it is stored or deleted, never leaked.
-    std::unique_ptr<DmmData> reading(const_cast<DmmData *>(data));
-    if (!acquiring || !activeItem || activeItem->type() != ItemData::Measure)
-        return;
-    activeItem->addData(reading.release());
-    m_panelPending = true;
+    // Live readings go to the panel; stored and imported ones do not.
+    if (item->type() == ItemData::Measure)
+        m_panelPending = true;
     readingsArrived();
 }
 
 void Widget::readingsArrived()
 {
-    journalReadingsSoon();
     // The first reading after a quiet spell is shown at once; later ones wait
     // for the interval, so a flood costs a handful of view updates a second.
     if (m_viewSyncTimer->isActive())
@@ -57,9 +48,10 @@ void Widget::syncViewsForReadings()
 void Widget::syncViews()
 {
     m_viewSyncTimer->stop();
-    if (!activeItem)
+    const ItemData *active = activeItemData();
+    if (!active)
         return;
-    const ReadingStore &store = activeItem->readings();
+    const ReadingStore &store = active->readings();
     if (dataModel->store() == &store) {
         const int before = dataModel->rowCount();
         if (dataModel->syncRows() != before)

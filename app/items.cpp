@@ -67,18 +67,72 @@ void Widget::slotItemModeleditDataChanged(QModelIndex index)
 
 QStringList Widget::itemNames() const
 {
-    // Group rows and items alike: every row the default names count.
-    QStringList names;
-    for (int row = 0; row < itemModel->rowCount(); ++row) {
-        const QModelIndex top = itemModel->index(row, 0);
-        if (ItemData *item = TvItemModel::itemDataAt(top))
-            names << item->name();
-        for (int child = 0; child < itemModel->rowCount(top); ++child) {
-            if (ItemData *item = TvItemModel::itemDataAt(itemModel->index(child, 0, top)))
-                names << item->name();
-        }
+    return m_recording->tree().names();
+}
+
+QModelIndex Widget::rowOf(const ItemData *item) const
+{
+    QStandardItem *row = m_rows.value(item);
+    return row ? row->index() : QModelIndex();
+}
+
+void Widget::makeCurrent(const QModelIndex &index)
+{
+    ui->tvItems->setCurrentIndex(index);
+    slotCurrentRowChanged(index, QModelIndex());
+}
+
+bool Widget::showsItem(const ItemData *item) const
+{
+    return item && dataModel->store() == &item->readings();
+}
+
+void Widget::itemCreated(ItemData *item)
+{
+    auto *row = new QStandardItem(measureIcon, item->name());
+    row->setData(QVariant::fromValue(item), ItemDataRole);
+    liveGroupItem->appendRow(row);
+    m_rows.insert(item, row);
+}
+
+void Widget::itemRenamed(ItemData *item)
+{
+    // The tree shows the item's name: let it repaint the row now.
+    const QModelIndex index = rowOf(item);
+    if (index.isValid())
+        emit itemModel->dataChanged(index, index, {Qt::DisplayRole});
+}
+
+void Widget::itemAboutToBeDeleted(ItemData *item)
+{
+    if (showsItem(item)) {
+        dataModel->clear();
+        ui->chart->clearPoints();
     }
-    return names;
+    if (QStandardItem *row = m_rows.take(item))
+        itemModel->removeRow(row->row(), row->parent() ? row->parent()->index() : QModelIndex());
+}
+
+void Widget::activeItemChanged(ItemData *item)
+{
+    for (auto row = m_rows.cbegin(); row != m_rows.cend(); ++row)
+        itemModel->setData(row.value()->index(), row.key() == item, ActiveRole);
+    resetAcquisition();
+    if (!item) {
+        // The views showed readings that may be about to go.
+        dataModel->clear();
+        ui->chart->clearPoints();
+        return;
+    }
+    refreshViews();
+}
+
+void Widget::itemReadingsReplaced(ItemData *item)
+{
+    if (item == activeItemData())
+        refreshViews();
+    else if (showsItem(item))
+        dataModel->clear();
 }
 
 void Widget::itemSetToActive(QModelIndex index)
@@ -86,31 +140,22 @@ void Widget::itemSetToActive(QModelIndex index)
     if (!index.isValid() || index == liveGroupItem->index())
         return;
     ItemData *item = TvItemModel::itemDataAt(index);
-    if (!item || item == activeItem)
+    if (!item || item == activeItemData())
         return;
     syncViews(); // what arrived for the item being left is shown with it
-    activeItem = item;
-    for (int row = 0; row < itemModel->rowCount(); ++row) {
-        const QModelIndex top = itemModel->index(row, 0);
-        itemModel->setData(top, false, ActiveRole);
-        for (int child = 0; child < itemModel->rowCount(top); ++child)
-            itemModel->setData(itemModel->index(child, 0, top), false, ActiveRole);
-    }
-    itemModel->setData(index, true, ActiveRole);
-    resetAcquisition();
-    refreshViews();
-    journalActivated();
+    m_recording->tree().setActive(item);
 }
 
 void Widget::refreshViews()
 {
-    if (!activeItem)
+    const ItemData *active = activeItemData();
+    if (!active)
         return;
-    dataModel->setStore(&activeItem->readings());
+    dataModel->setStore(&active->readings());
     ui->tv->scrollToBottom();
 
     const QString unit = ui->cbbChartUnit->currentText();
-    m_chartSource->setStore(&activeItem->readings());
+    m_chartSource->setStore(&active->readings());
     m_chartSource->setUnit(unit);
     m_chartSource->setDownloadLabels(false);
     applyChartUnitMode(unit);
@@ -135,23 +180,14 @@ void Widget::newItem(QString name, ItemData::DataType type)
     if (name.isEmpty())
         return;
     resetAcquisition();
-    auto *row = new QStandardItem(measureIcon, name);
-    row->setData(QVariant::fromValue(new ItemData(name, type)), ItemDataRole);
-    liveGroupItem->appendRow(row);
-    const QModelIndex index = row->index();
+    const QModelIndex index = rowOf(m_recording->tree().createItem(name, type));
     itemSetToActive(index);
-    ui->tvItems->setCurrentIndex(index);
-    slotCurrentRowChanged(index, QModelIndex());
+    makeCurrent(index);
 }
 
 QString Widget::firstFreeMeasureName() const
 {
-    const QStringList names = itemNames();
-    for (int number = 1;; ++number) {
-        const QString name = QStringLiteral("Measure%1").arg(number);
-        if (!names.contains(name))
-            return name;
-    }
+    return m_recording->tree().firstFreeMeasureName();
 }
 
 void Widget::on_actionItemNew_triggered()
@@ -174,19 +210,12 @@ void Widget::on_actionItemDelete_triggered()
                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
         return;
     ItemData *item = TvItemModel::itemDataAt(current);
-    const bool wasActive = item == activeItem;
-    if (wasActive) {
-        // The views show the readings about to go: empty them first. Its
-        // recording ends as Stop ends it; an item that takes over below
-        // offers Start again.
-        dataModel->clear();
-        ui->chart->clearPoints();
-        activeItem = nullptr;
-        on_actionStop_triggered();
-    }
-    itemModel->removeRow(current.row(), current.parent());
-    journalItemDeleted(item);
-    delete item;
+    const bool wasActive = item == activeItemData();
+    if (wasActive)
+        syncViews(); // as Stop ends a recording
+    // The views let go of its readings and its recording ends; an item that
+    // takes over below offers Start again.
+    m_recording->tree().deleteItem(item);
     if (wasActive)
         itemSetToActive(ui->tvItems->currentIndex());
 }
@@ -203,13 +232,9 @@ void Widget::on_actionItemRename_triggered()
                              .trimmed();
     if (!ok || name.isEmpty())
         return;
-    if (ItemData *item = TvItemModel::itemDataAt(current)) {
-        item->setName(name);
-        journalItemRenamed(item);
-    }
+    if (ItemData *item = TvItemModel::itemDataAt(current))
+        m_recording->tree().renameItem(item, name);
     resetAcquisition();
-    // The tree shows the item's name: let it repaint the row now.
-    emit itemModel->dataChanged(current, current, {Qt::DisplayRole});
 }
 
 void Widget::on_actionItemSetToActive_triggered()

@@ -1,23 +1,16 @@
-// The recording journal: the item tree and every reading are kept on disk as
-// they change, a tree that was not closed normally comes back at the next
-// start, past recordings can be reopened, and closing asks about readings
-// that were never exported.
+// The recording journal, the window's side: the recording core keeps the item
+// tree and every reading on disk as they change; the window says what became
+// of it, shows a tree that was not closed normally when it comes back, reopens
+// past recordings, and asks before closing with readings never exported.
 #include "widget.h"
 
-#include "datamodel.h"
 #include "dlgrecentrecordings.h"
-#include "dmmchart.h"
 #include "journal.h"
 #include "prompt.h"
-#include "readingstore.h"
-#include "tvitemmodel.h"
 #include "widgetform.h"
 
 #include <QApplication>
 #include <QTimer>
-
-#include <algorithm>
-#include <utility>
 
 namespace {
 const QString &dateFormat()
@@ -59,222 +52,54 @@ void Widget::initJournal()
         }
     }
     recent->setEnabled(false);
-    if (!m_startOptions.journal.enabled)
-        return;
 
-    auto journal = std::make_unique<Journal>(m_startOptions.journal.resolvedFolder());
-    if (!journal->open()) {
-        journalWarning(tr("The recording journal cannot be kept in %1 (%2). Readings are "
-                          "recorded in memory only: export them before closing the program.")
-                           .arg(journal->folder(), journal->errorString()));
-        return;
-    }
-    m_journal = std::move(journal);
-    m_journalTimer = new QTimer(this);
-    m_journalTimer->setSingleShot(true);
-    m_journalTimer->setInterval(0);
-    connect(m_journalTimer, &QTimer::timeout, this, &Widget::journalPendingReadings);
-    connect(m_journal.get(), &Journal::writeFailed, this, [this](const QString &reason) {
+    connect(m_recording.get(), &Recording::journalFailed, this, [this](const QString &reason) {
         journalWarning(tr("The recording journal cannot be written any more (%1). Readings are "
                           "recorded in memory only: export them before closing the program.")
                            .arg(reason));
     });
-    if (!m_journal->movedAsidePath().isEmpty())
+    const Recording::JournalStart start = m_recording->startJournal(
+        m_startOptions.journal, Recording::JournalMode::RestoreUnfinished);
+    switch (start.outcome) {
+    case Recording::JournalStart::Off:
+        return;
+    case Recording::JournalStart::Failed:
+        journalWarning(tr("The recording journal cannot be kept in %1 (%2). Readings are "
+                          "recorded in memory only: export them before closing the program.")
+                           .arg(start.folder, start.error));
+        return;
+    case Recording::JournalStart::Fresh:
+        break;
+    case Recording::JournalStart::Restored:
+        journalRestored(start);
+        break;
+    }
+    if (!start.movedAside.isEmpty())
         journalWarning(tr("The recording journal was damaged. It was moved aside to %1 and a new "
                           "one was begun.")
-                           .arg(m_journal->movedAsidePath()));
+                           .arg(start.movedAside));
     recent->setEnabled(true);
-
-    m_journal->pruneOlderThan(Journal::KeepDays);
-    std::optional<JournalSession> unfinished = m_journal->takeOverUnfinished();
-    if (unfinished) {
-        restoreJournalSession(*unfinished);
-        return;
-    }
-    m_journal->beginSession();
-    // The tree as built so far: the store and the first item.
-    journalNumber(storeItem());
-    journalActivated();
 }
 
-void Widget::restoreJournalSession(JournalSession &session)
+void Widget::journalRestored(const Recording::JournalStart &start)
 {
-    // The fresh first item makes way for the tree as it was.
-    syncViews();
-    dataModel->clear();
-    ui->chart->clearPoints();
-    activeItem = nullptr;
-    while (liveGroupItem->rowCount() > 0) {
-        ItemData *fresh = TvItemModel::itemDataAt(liveGroupItem->child(0)->index());
-        liveGroupItem->removeRow(0);
-        delete fresh;
-    }
-    if (!session.resumed)
-        m_journal->beginSession();
-
-    QModelIndex activeIndex;
-    int items = 0;
-    for (JournalItem &restored : session.items) {
-        ItemData *item = nullptr;
-        QModelIndex index;
-        if (restored.kind == ItemData::StoreData) {
-            item = storeItem();
-            index = itemModel->index(0, 0);
-        } else {
-            item = new ItemData(restored.name, restored.kind);
-            auto *row = new QStandardItem(measureIcon, restored.name);
-            row->setData(QVariant::fromValue(item), ItemDataRole);
-            liveGroupItem->appendRow(row);
-            index = row->index();
-        }
-        if (restored.kind != ItemData::StoreData || !restored.readings.isEmpty())
-            ++items;
-        item->setReadings(std::move(restored.readings));
-        m_exportedCounts.insert(item, restored.exported);
-        if (session.resumed) {
-            m_journalNumbers.insert(item, restored.number);
-        } else if (const int number = journalNumber(item)) {
-            m_journal->markExported(number, restored.exported);
-        }
-        if (restored.number == session.activeItem)
-            activeIndex = index;
-    }
-    if (!session.resumed)
-        journalNumber(storeItem());
     ui->tvItems->expandAll();
-    if (activeIndex.isValid())
-        itemSetToActive(activeIndex);
-    const QModelIndex current = activeIndex.isValid()           ? activeIndex
-                                : liveGroupItem->rowCount() > 0 ? liveGroupItem->child(0)->index()
-                                                                : liveGroupItem->index();
-    ui->tvItems->setCurrentIndex(current);
-    slotCurrentRowChanged(current, QModelIndex());
+    const ItemTree &tree = m_recording->tree();
+    const QModelIndex current = tree.active()          ? rowOf(tree.active())
+                                : tree.itemCount() > 0 ? rowOf(tree.itemAt(0))
+                                                       : liveGroupItem->index();
+    makeCurrent(current);
 
     QString text = tr("The program was not closed normally last time. %1 came back.")
-                       .arg(readingsInItems(session.readingCount(), items));
-    if (session.damaged)
+                       .arg(readingsInItems(start.readings, start.items));
+    if (start.damaged)
         text += QLatin1Char(' ') + tr("Some readings could not be read back from the journal.");
     QTimer::singleShot(0, this, [this, text] { m_prompt->information(this, text); });
 }
 
-int Widget::journalNumber(ItemData *item)
-{
-    if (!m_journal || !item || item->type() == ItemData::LiveData)
-        return 0;
-    if (const auto known = m_journalNumbers.constFind(item); known != m_journalNumbers.cend())
-        return *known;
-    const int number = m_journal->createItem(item->type(), item->name());
-    if (number == 0)
-        return 0;
-    m_journalNumbers.insert(item, number);
-    m_journal->appendReadings(number, item->readings());
-    return number;
-}
-
-void Widget::journalActivated()
-{
-    journalPendingReadings();
-    if (m_journal)
-        m_journal->setActiveItem(activeItem ? journalNumber(activeItem) : -1);
-}
-
-void Widget::journalNewReadings()
-{
-    journalPendingReadings();
-    if (!m_journal || !activeItem)
-        return;
-    if (const int number = journalNumber(activeItem))
-        m_journal->appendReadings(number, activeItem->readings());
-}
-
-void Widget::journalReadingsSoon()
-{
-    // Called for every live reading: the copy waits for the end of the burst
-    // (the next turn of the event loop), a tiny fraction of the journal's
-    // commit interval.
-    if (!m_journal || !activeItem || m_journalPending == activeItem)
-        return;
-    journalPendingReadings();
-    m_journalPending = activeItem;
-    m_journalTimer->start();
-}
-
-void Widget::journalPendingReadings()
-{
-    ItemData *item = std::exchange(m_journalPending, nullptr);
-    if (!item || !m_journal)
-        return;
-    m_journalTimer->stop();
-    if (const int number = journalNumber(item))
-        m_journal->appendReadings(number, item->readings());
-}
-
-void Widget::journalItemRenamed(ItemData *item)
-{
-    journalPendingReadings();
-    if (const int number = journalNumber(item))
-        m_journal->renameItem(number, item->name());
-}
-
-void Widget::journalItemDeleted(ItemData *item)
-{
-    if (m_journalPending == item)
-        m_journalPending = nullptr;
-    journalPendingReadings();
-    m_exportedCounts.remove(item);
-    const int number = m_journalNumbers.take(item);
-    if (m_journal && number)
-        m_journal->deleteItem(number);
-}
-
-void Widget::journalItemCleared(ItemData *item)
-{
-    journalPendingReadings();
-    m_exportedCounts.remove(item);
-    if (const int number = journalNumber(item))
-        m_journal->clearItem(number);
-}
-
-void Widget::journalClosedNormally()
-{
-    if (!m_journal)
-        return;
-    journalNewReadings();
-    m_journal->endSession();
-}
-
-void Widget::noteActiveItemExported()
-{
-    // What the table showed is what was written.
-    journalPendingReadings();
-    if (!activeItem || dataModel->store() != &activeItem->readings())
-        return;
-    const int count = activeItem->dataCount();
-    m_exportedCounts.insert(activeItem, count);
-    if (const int number = journalNumber(activeItem))
-        m_journal->markExported(number, count);
-}
-
 qint64 Widget::unexportedReadings(int *itemCount) const
 {
-    qint64 readings = 0;
-    int items = 0;
-    auto count = [&](const ItemData *item) {
-        // Readings that came from a file are not at risk.
-        if (!item || item->type() == ItemData::Import || item->type() == ItemData::LiveData)
-            return;
-        const int unexported = item->dataCount() - m_exportedCounts.value(item, 0);
-        if (unexported > 0) {
-            readings += unexported;
-            ++items;
-        }
-    };
-    count(storeItem());
-    for (int row = 0; row < liveGroupItem->rowCount(); ++row)
-        count(TvItemModel::itemDataAt(liveGroupItem->child(row)->index()));
-    if (itemCount)
-        *itemCount = items;
-    return readings;
+    return m_recording->unexportedReadings(itemCount);
 }
 
 bool Widget::confirmCloseWithUnexportedReadings()
@@ -284,7 +109,7 @@ bool Widget::confirmCloseWithUnexportedReadings()
     if (readings == 0)
         return true;
     QString text = tr("%1 were never exported.").arg(readingsInItems(readings, items));
-    if (m_journal && m_journal->isRecording())
+    if (m_recording->journalRecording())
         text += QLatin1Char(' ') +
                 tr("They stay in File > Recent Recordings for %1 days.").arg(Journal::KeepDays);
     text += QStringLiteral("\n\n") + tr("Close the program anyway?");
@@ -294,13 +119,14 @@ bool Widget::confirmCloseWithUnexportedReadings()
 
 void Widget::showRecentRecordings()
 {
-    if (!m_journal)
+    Journal *journal = m_recording->journal();
+    if (!journal)
         return;
-    DlgRecentRecordings dialog(m_journal->recentSessions(), this);
+    DlgRecentRecordings dialog(journal->recentSessions(), this);
     if (m_prompt->exec(dialog) != QDialog::Accepted || dialog.selectedSession() == 0)
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    std::optional<JournalSession> session = m_journal->loadSession(dialog.selectedSession());
+    std::optional<JournalSession> session = journal->loadSession(dialog.selectedSession());
     QApplication::restoreOverrideCursor();
     if (!session) {
         m_prompt->information(this, tr("This recording is no longer in the journal."));
@@ -312,41 +138,12 @@ void Widget::showRecentRecordings()
 void Widget::reopenJournalSession(JournalSession &session)
 {
     const QString when = session.started.toString(dateFormat());
-    qint64 readings = 0;
-    int items = 0;
-    QModelIndex first;
-    // The measurement items first, the downloaded readings after them.
-    std::stable_partition(session.items.begin(), session.items.end(),
-                          [](const JournalItem &item) { return item.kind != ItemData::StoreData; });
-    for (JournalItem &reopened : session.items) {
-        if (reopened.kind == ItemData::StoreData && reopened.readings.isEmpty())
-            continue;
-        // Downloaded readings become an item of their own; they are not for
-        // recording into, like an imported file.
-        const bool store = reopened.kind == ItemData::StoreData;
-        const QString name = tr("%1 (%2)").arg(store ? tr("Store Data") : reopened.name, when);
-        auto *item = new ItemData(name, store ? ItemData::Import : reopened.kind);
-        const int count = reopened.readings.size();
-        item->setReadings(std::move(reopened.readings));
-        auto *row = new QStandardItem(measureIcon, name);
-        row->setData(QVariant::fromValue(item), ItemDataRole);
-        liveGroupItem->appendRow(row);
-        if (!first.isValid())
-            first = row->index();
-        // They are kept under their own session as well: not at risk.
-        m_exportedCounts.insert(item, count);
-        if (const int number = journalNumber(item))
-            m_journal->markExported(number, count);
-        readings += count;
-        ++items;
-    }
+    const Recording::Reopened reopened = m_recording->reopenSession(session, when);
     ui->tvItems->expand(liveGroupItem->index());
-    if (first.isValid()) {
-        ui->tvItems->setCurrentIndex(first);
-        slotCurrentRowChanged(first, QModelIndex());
-    }
+    if (reopened.first)
+        makeCurrent(rowOf(reopened.first));
     QString text = tr("%1 of the recording of %2 were added under Live Data.")
-                       .arg(readingsInItems(readings, items), when);
+                       .arg(readingsInItems(reopened.readings, reopened.items), when);
     if (session.damaged)
         text += QLatin1Char(' ') + tr("Some readings could not be read back from the journal.");
     m_prompt->information(this, text);

@@ -1,10 +1,35 @@
 #include "commandline.h"
+#include "headlessrecorder.h"
+#include "itemexport.h"
 #include "kv930resources.h"
 #include "prompt.h"
 #include "termination.h"
 #include "widget.h"
 
 #include <QApplication>
+
+namespace {
+// Records without a window: no QApplication and no display. A PDF report
+// needs fonts and a paint device, so that run gets a QGuiApplication on the
+// offscreen platform, made here rather than asked of the user.
+int runHeadless(int argc, char *argv[], const CommandLine &commandLine)
+{
+    HeadlessOptions options = commandLine.headless;
+    options.driverFolder = commandLine.options.driverFolder;
+    options.journal =
+        commandLine.noJournal ? JournalOptions::disabled() : JournalOptions::fromSettings();
+    std::unique_ptr<QCoreApplication> app;
+    if (itemexport::formatOfFile(options.exportFile) == itemexport::Format::Pdf) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    options.applicationDir = QCoreApplication::applicationDirPath();
+    HeadlessRecorder recorder(options);
+    return recorder.run();
+}
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -17,15 +42,25 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("kv930"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KV930_VERSION));
     const CommandLine commandLine = parseCommandLine(commandLineArguments(argc, argv));
-    if (commandLine.outcome != CommandLine::Outcome::Run) {
+    switch (commandLine.outcome) {
+    case CommandLine::Outcome::Run:
+        break;
+    case CommandLine::Outcome::Headless:
+        return runHeadless(argc, argv, commandLine);
+    case CommandLine::Outcome::ListMeters: {
+        QCoreApplication app(argc, argv);
+        return listMeters(QCoreApplication::applicationDirPath(), commandLine.options.driverFolder);
+    }
+    default: {
         // Help, version and usage errors need no display.
         QCoreApplication app(argc, argv);
         return finishCommandLine(commandLine);
     }
+    }
 
     QApplication a(argc, argv);
     kv930InitResources();
-    closeWindowsOnTerminationSignals();
+    onTerminationSignals([] { QApplication::closeAllWindows(); });
     StartOptions options = commandLine.options;
     options.journal =
         commandLine.noJournal ? JournalOptions::disabled() : JournalOptions::fromSettings();

@@ -2,7 +2,7 @@
 #include "widget.h"
 
 #include "dlgsynctime.h"
-#include "imydmm.h"
+#include "meterlink.h"
 
 void Widget::on_actionSyncTime_triggered()
 {
@@ -14,6 +14,6 @@ void Widget::on_actionSyncTime_triggered()
 
 void Widget::slotSyncTime(QDateTime dt)
 {
-    if (myDmm)
-        myDmm->setMeterTime(dt);
+    if (meter())
+        meter()->setMeterTime(dt);
 }

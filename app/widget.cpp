@@ -2,9 +2,8 @@
 
 #include "datamodel.h"
 #include "dmmchart.h"
-#include "idmm.h"
 #include "itemchartsource.h"
-#include "journal.h"
+#include "meterlink.h"
 #include "prompt.h"
 #include "termination.h"
 #include "tvitemmodel.h"
@@ -44,7 +43,9 @@ Widget::Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt,
 
 Widget::Widget(const QString &applicationDir, const StartOptions &options,
                std::unique_ptr<Prompt> prompt, QWidget *parent)
-    : QMainWindow(parent), ui(std::make_unique<Ui::Widget>()), m_prompt(std::move(prompt)),
+    : QMainWindow(parent),
+      m_recording(std::make_unique<Recording>(tr("Store Data"), tr("Live Data"))),
+      ui(std::make_unique<Ui::Widget>()), m_prompt(std::move(prompt)),
       m_applicationDir(applicationDir), m_startOptions(options),
       m_chartSource(std::make_unique<ItemChartSource>())
 {
@@ -87,19 +88,22 @@ void Widget::construct()
 
 Widget::~Widget()
 {
-    if (dmm)
-        dmm->close();
-    // The views refer to the active item's readings: let go of them first.
+    if (meter())
+        meter()->close();
+    // The recording outlives the form: nothing of it may reach the window any
+    // more, and the views let go of its readings first.
+    m_recording->disconnect(this);
+    m_recording->tree().disconnect(this);
+    for (MeterLink *link : m_recording->meters())
+        link->disconnect(this);
     dataModel->clear();
     ui->chart->clearPoints();
-    // The items under "Live Data" are not QObject children of anything: free
-    // them (and so their readings) with the window.
-    if (liveGroupItem) {
-        for (int row = 0; row < liveGroupItem->rowCount(); ++row)
-            delete TvItemModel::itemDataAt(liveGroupItem->child(row)->index());
-    }
-    activeItem = nullptr;
     ui.reset();
+}
+
+bool Widget::isAcquiring() const
+{
+    return meter() && meter()->isAcquiring();
 }
 
 void Widget::setPrompt(std::unique_ptr<Prompt> prompt)
@@ -111,11 +115,6 @@ void Widget::setPrompt(std::unique_ptr<Prompt> prompt)
 void Widget::initObj()
 {
     dataModel = std::make_unique<DataModel>();
-    reportColumns.append({QStringLiteral("No."), QRect(), 2});
-    reportColumns.append({QStringLiteral("Time"), QRect(), 3});
-    reportColumns.append({QStringLiteral("Value"), QRect(), 3});
-    reportColumns.append({QStringLiteral("Unit"), QRect(), 2});
-    reportColumns.append({QStringLiteral("WaveLength"), QRect(), 2});
 }
 
 void Widget::initWidget()
@@ -163,29 +162,32 @@ void Widget::initWidget()
     ui->tvItems->setModel(itemModel);
     QStandardItem *root = itemModel->invisibleRootItem();
 
-    const QString storeName = tr("Store Data");
-    auto *storeRow = new QStandardItem(QIcon(QStringLiteral(":/image/rom.png")), storeName);
-    m_storeGroupData = std::make_unique<ItemData>(storeName, ItemData::StoreData);
-    storeRow->setData(QVariant::fromValue(m_storeGroupData.get()), ItemDataRole);
+    // The group rows carry the core's group items; the rows below Live Data
+    // come and go with the core's items.
+    ItemTree &tree = m_recording->tree();
+    ItemData *store = tree.storeItem();
+    auto *storeRow = new QStandardItem(QIcon(QStringLiteral(":/image/rom.png")), store->name());
+    storeRow->setData(QVariant::fromValue(store), ItemDataRole);
     root->appendRow(storeRow);
+    m_rows.insert(store, storeRow);
 
-    const QString liveName = tr("Live Data");
-    liveGroupItem = new QStandardItem(QIcon(QStringLiteral(":/image/live.png")), liveName);
-    m_liveGroupData = std::make_unique<ItemData>(liveName, ItemData::LiveData);
-    liveGroupItem->setData(QVariant::fromValue(m_liveGroupData.get()), ItemDataRole);
+    ItemData *live = tree.liveGroup();
+    liveGroupItem = new QStandardItem(QIcon(QStringLiteral(":/image/live.png")), live->name());
+    liveGroupItem->setData(QVariant::fromValue(live), ItemDataRole);
     root->appendRow(liveGroupItem);
 
-    const QString firstName = QStringLiteral("Measure%1").arg(1);
-    auto *firstRow = new QStandardItem(measureIcon, firstName);
-    firstRow->setData(QVariant::fromValue(new ItemData(firstName, ItemData::Measure)),
-                      ItemDataRole);
-    liveGroupItem->appendRow(firstRow);
-    ui->tvItems->expandAll();
+    connect(&tree, &ItemTree::itemCreated, this, &Widget::itemCreated);
+    connect(&tree, &ItemTree::itemRenamed, this, &Widget::itemRenamed);
+    connect(&tree, &ItemTree::itemAboutToBeDeleted, this, &Widget::itemAboutToBeDeleted);
+    connect(&tree, &ItemTree::activeChanged, this, &Widget::activeItemChanged);
+    connect(&tree, &ItemTree::readingsAppended, this, &Widget::itemReadingsAppended);
+    connect(&tree, &ItemTree::readingsReplaced, this, &Widget::itemReadingsReplaced);
 
-    const QModelIndex first = firstRow->index();
-    itemSetToActive(first);
-    ui->tvItems->setCurrentIndex(first);
-    slotCurrentRowChanged(first, QModelIndex());
+    ItemData *first = tree.createItem(QStringLiteral("Measure%1").arg(1), ItemData::Measure);
+    ui->tvItems->expandAll();
+    const QModelIndex firstIndex = rowOf(first);
+    itemSetToActive(firstIndex);
+    makeCurrent(firstIndex);
 
     ui->tabWidget->setStyleSheet(QStringLiteral("QTabBar::tab{min-width:100px}"));
     ui->tabWidget->setTabText(0, tr("Table"));
@@ -238,20 +240,20 @@ void Widget::closeEvent(QCloseEvent *event)
     // question. Readings never exported then stay in the journal's session,
     // left open so that the next start brings them back; only without a
     // journal to keep them is the question still asked.
-    const bool keepInJournal = terminationSignalReceived() && m_journal &&
-                               m_journal->isRecording() && unexportedReadings(nullptr) > 0;
+    const bool keepInJournal = terminationSignalReceived() && m_recording->journalRecording() &&
+                               m_recording->unexportedReadings() > 0;
     if (!keepInJournal && !confirmCloseWithUnexportedReadings()) {
         event->ignore();
         return;
     }
-    if (dmm)
-        dmm->close();
+    if (meter())
+        meter()->close();
     saveSettings();
     QMainWindow::closeEvent(event);
     if (keepInJournal)
-        journalNewReadings();
+        m_recording->keepForNextStart();
     else
-        journalClosedNormally();
+        m_recording->closeNormally();
 }
 
 bool Widget::eventFilter(QObject *obj, QEvent *event)

@@ -2,7 +2,7 @@
 
 #include "itemdata.h"
 #include "journaloptions.h"
-#include "reportcolumn.h"
+#include "recording.h"
 #include "startoptions.h"
 
 #include <QDateTime>
@@ -19,17 +19,14 @@
 class DataModel;
 class DlgDownload;
 class DmmData;
-class IDmm;
-class IMyDmm;
 class ItemChartSource;
 class Journal;
 struct JournalSession;
+class MeterLink;
 class Prompt;
 class QStandardItem;
 class ReadingStore;
 class QTimer;
-class SerialDeviceInf;
-class SerialRS232VirInf;
 class TvItemModel;
 
 namespace Ui {
@@ -39,10 +36,11 @@ namespace analysis {
 class Judge;
 }
 
-// The main window: owns the form, the item tree and reading table models, the
-// meter interfaces found in Lib and the acquisition state. Its operations are
-// spread over one source file per group (connection, items, intake, download,
-// clock, export, import, settings).
+// The main window: the view and controller of a recording (the recording core:
+// its item tree, its meter and its journal). It owns the form, the tree's rows
+// and the reading table model, which follow the core's signals. Its operations
+// are spread over one source file per group (connection, items, intake,
+// download, clock, export, import, settings).
 class Widget : public QMainWindow
 {
     Q_OBJECT
@@ -66,14 +64,15 @@ public:
     ~Widget() override;
 
     // Read-only views of the state, for tests and diagnostics.
-    bool isAcquiring() const { return acquiring; }
-    ItemData *activeItemData() const { return activeItem; }
+    bool isAcquiring() const;
+    ItemData *activeItemData() const { return m_recording->tree().active(); }
     QString sceneFile() const { return sceneFileName; }
     QString settingsFilePath() const;
     bool pluginsComplete() const;
     DataModel *readingModel() const { return dataModel.get(); }
     // The recording journal; null when it is off or could not be opened.
-    Journal *journal() const { return m_journal.get(); }
+    Journal *journal() const { return m_recording->journal(); }
+    Recording &recording() const { return *m_recording; }
     TvItemModel *treeModel() const { return itemModel; }
     Prompt *prompt() const { return m_prompt.get(); }
     void setPrompt(std::unique_ptr<Prompt> prompt);
@@ -135,6 +134,7 @@ private:
     void scrollTableToBottom();
     void resetAcquisition();
     void applyChartUnitMode(const QString &unit);
+    MeterLink *meter() const { return m_recording->meter(); }
     bool converterPresent() const;
     bool dmmIsOpen() const;
     bool activeItemIsMeasurement() const;
@@ -143,6 +143,16 @@ private:
     ItemData *storeItem() const;
     QList<QAction *> actionsForRow(const QModelIndex &index) const;
     QStringList itemNames() const;
+    // The tree's rows follow the core's item tree.
+    void itemCreated(ItemData *item);
+    void itemRenamed(ItemData *item);
+    void itemAboutToBeDeleted(ItemData *item);
+    void activeItemChanged(ItemData *item);
+    void itemReadingsAppended(ItemData *item, int count);
+    void itemReadingsReplaced(ItemData *item);
+    QModelIndex rowOf(const ItemData *item) const;
+    void makeCurrent(const QModelIndex &index);
+    bool showsItem(const ItemData *item) const;
     // Readings were added to the active item: show them now or, in a burst,
     // together a little later.
     void readingsArrived();
@@ -169,23 +179,13 @@ private:
     void exportCsv();
     void importCsv(const QString &fileName);
 
-    // The recording journal (journalling.cpp). The window's operations call
-    // these hooks as the item tree changes; each is cheap and never waits.
+    // The recording journal (journalling.cpp): the core keeps it; the window
+    // says what happened to it and reopens past recordings.
     void initJournal();
-    void restoreJournalSession(JournalSession &session);
-    int journalNumber(ItemData *item);
-    void journalActivated();
-    // Copies the active item's new readings now, or at the next turn of the
-    // event loop, so that a burst is copied in one go.
-    void journalNewReadings();
-    void journalReadingsSoon();
-    void journalPendingReadings();
-    void journalItemRenamed(ItemData *item);
-    void journalItemDeleted(ItemData *item);
-    void journalItemCleared(ItemData *item);
-    void journalClosedNormally();
+    void journalRestored(const Recording::JournalStart &start);
     void journalWarning(const QString &text);
-    void noteActiveItemExported();
+    // The first written readings of the active item are in a file now.
+    void noteActiveItemExported(int written);
     // Readings recorded or downloaded and never exported, and in how many items.
     qint64 unexportedReadings(int *itemCount) const;
     bool confirmCloseWithUnexportedReadings();
@@ -193,6 +193,8 @@ private:
     void reopenJournalSession(JournalSession &session);
     QString readingsInItems(qint64 readings, int items) const;
 
+    // The recording this window shows and drives; it outlives the form.
+    std::unique_ptr<Recording> m_recording;
     std::unique_ptr<Ui::Widget> ui;
     std::unique_ptr<Prompt> m_prompt;
     QString m_applicationDir;
@@ -211,30 +213,12 @@ private:
     QPointer<DlgDownload> m_downloadDialog;
     bool m_settingsRestored = false;
 
-    IDmm *dmm = nullptr;
-    IMyDmm *myDmm = nullptr;
-    SerialDeviceInf *serialDevice = nullptr;
-    SerialRS232VirInf *rs232Vir = nullptr;
-    ItemData *activeItem = nullptr;
-    bool acquiring = false;
     std::unique_ptr<DataModel> dataModel;
     TvItemModel *itemModel = nullptr;
     QStandardItem *liveGroupItem = nullptr;
     QIcon measureIcon;
-    QList<ReportColumn> reportColumns;
     QString sceneFileName;
-    // The two group rows' items belong to the window; measurement items are
-    // deleted with their row.
-    std::unique_ptr<ItemData> m_storeGroupData;
-    std::unique_ptr<ItemData> m_liveGroupData;
-
-    std::unique_ptr<Journal> m_journal;
-    QHash<const ItemData *, int> m_journalNumbers;
-    ItemData *m_journalPending = nullptr; // received readings not yet copied
-    QTimer *m_journalTimer = nullptr;
-    // Readings of each item covered by its last export; imported items are
-    // never at risk and are not counted.
-    QHash<const ItemData *, int> m_exportedCounts;
+    QHash<const ItemData *, QStandardItem *> m_rows; // the tree's row of each item
     bool m_journalWarned = false;
 
     // Loss, statistics and limits (analysis.cpp). Declared last so that it is

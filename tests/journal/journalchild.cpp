@@ -53,7 +53,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     kv930InitResources();
-    closeWindowsOnTerminationSignals(); // as the program does: SIGTERM closes the window
+    onTerminationSignals([] { QApplication::closeAllWindows(); }); // as the program does: SIGTERM closes the window
     const QStringList args = app.arguments();
     if (args.size() < 4)
         return 2;

@@ -1,6 +1,6 @@
 #include "termination.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QSocketNotifier>
 
 #ifdef Q_OS_UNIX
@@ -30,19 +30,18 @@ void onTerminationSignal(int signal)
 
 } // namespace
 
-void closeWindowsOnTerminationSignals()
+void onTerminationSignals(std::function<void()> onSignal)
 {
     if (g_signalSocket[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalSocket) != 0)
         return;
     auto *notifier = new QSocketNotifier(g_signalSocket[1], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [notifier] {
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [notifier, onSignal] {
         char number = 0;
         if (::read(g_signalSocket[1], &number, 1) != 1)
             return;
         notifier->setEnabled(false);
-        // Dialogs close as if cancelled; the main window saves its settings
-        // and, being the last window, ends the event loop.
-        QApplication::closeAllWindows();
+        if (onSignal)
+            onSignal();
     });
 
     struct sigaction action = {};
@@ -70,7 +69,7 @@ bool terminationSignalReceived()
 
 #else
 
-void closeWindowsOnTerminationSignals() {}
+void onTerminationSignals(std::function<void()>) {}
 bool terminationSignalReceived()
 {
     return false;
