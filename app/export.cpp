@@ -1,4 +1,4 @@
-// Export of the active item: spreadsheet, chart picture, PDF report or CSV file.
+// Export of the active item: spreadsheet (.xls or .xlsx), chart picture, PDF report or CSV file.
 #include "widget.h"
 
 #include "csvwriter.h"
@@ -11,6 +11,7 @@
 #include "readingtablesource.h"
 #include "widgetform.h"
 #include "xlswriter.h"
+#include "xlsxwriter.h"
 
 #include <QApplication>
 #include <QDir>
@@ -59,13 +60,6 @@ QString askSaveFileName(Prompt &prompt, QWidget *parent, const QString &caption,
     return fileName;
 }
 
-const QStringList &sheetHeaders()
-{
-    static const QStringList headers = {QStringLiteral("No."), QStringLiteral("Time"),
-                                        QStringLiteral("Value"), QStringLiteral("Unit"),
-                                        QStringLiteral("WaveLength")};
-    return headers;
-}
 } // namespace
 
 void Widget::delayMs(int ms)
@@ -113,6 +107,9 @@ void Widget::on_actionExport_triggered()
     case 3:
         exportCsv();
         break;
+    case 4:
+        exportXlsx();
+        break;
     default:
         break;
     }
@@ -152,12 +149,29 @@ void Widget::exportSpreadsheet()
         return;
     }
     QString error;
-    if (xls::writeTable(QDir::toNativeSeparators(fileName), sheetHeaders(),
+    if (xls::writeTable(QDir::toNativeSeparators(fileName), readingTableHeaders(),
                         ReadingTableSource(*dataModel), &error)) {
         noteActiveItemExported();
         m_prompt->information(this, tr("The datas is exported successfully."));
     } else {
         qWarning("Spreadsheet export failed: %s", qPrintable(error));
+        m_prompt->information(this, tr("The datas is exported failed."));
+    }
+}
+
+void Widget::exportXlsx()
+{
+    const QString fileName =
+        askSaveFileName(*m_prompt, this, tr("Export the datas to an Excel workbook."), QString(),
+                        tr("Excel Workbook(*.xlsx)"), QStringLiteral("xlsx"));
+    if (fileName.isEmpty())
+        return;
+    QString error;
+    if (xlsx::writeReadings(fileName, *dataModel, &error)) {
+        noteActiveItemExported();
+        m_prompt->information(this, tr("The datas is exported successfully."));
+    } else {
+        qWarning("Workbook export failed: %s", qPrintable(error));
         m_prompt->information(this, tr("The datas is exported failed."));
     }
 }

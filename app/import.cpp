@@ -1,9 +1,10 @@
-// Import of a spreadsheet or a CSV file into a new item.
+// Import of a spreadsheet (.xls or .xlsx) or a CSV file into a new item.
 #include "widget.h"
 
 #include "csvreader.h"
 #include "datamodel.h"
 #include "dmmchart.h"
+#include "fileformat.h"
 #include "importrow.h"
 #include "prompt.h"
 #include "reading.h"
@@ -23,7 +24,7 @@ void Widget::importSpreadsheet()
 {
     const QString fileName =
         m_prompt->getOpenFileName(this, tr("Import the datas from a excel file."), QString(),
-                                  tr("Excel File(*.xls);;CSV File(*.csv)"));
+                                  tr("Excel File(*.xls *.xlsx);;CSV File(*.csv)"));
     if (fileName.isEmpty())
         return;
     importFile(fileName);
@@ -53,14 +54,15 @@ void Widget::importFile(const QString &fileName)
         applyChartUnitMode(ui->cbbChartUnit->currentText());
         item = activeItem;
     };
-    const xls::ReadSummary read = xls::readTable(fileName, [&](const QVariantList &cells) {
-        if (!item)
-            makeItem();
-        if (item) {
-            item->addReading(fieldsOfRow(cells));
-            journalNewReadings(); // a killed import keeps what it had read
-        }
-    });
+    const xls::ReadSummary read =
+        exchange::readWorkbookTable(fileName, [&](const QVariantList &cells) {
+            if (!item)
+                makeItem();
+            if (item) {
+                item->addReading(fieldsOfRow(cells));
+                journalNewReadings(); // a killed import keeps what it had read
+            }
+        });
 
     if (read.status != xls::ReadStatus::Ok) {
         // A failure part way leaves no half-imported item behind: the new
