@@ -35,9 +35,9 @@ using TableRules = xls::SheetTableRules<kLastSheetRow>;
 // size, plus a little for small files: well-formed workbooks pack by a
 // factor of 5 to 20, zip bombs by up to a thousand.
 constexpr qint64 kInflateRatio = 100;
-constexpr qint64 kInflateAllowance = 16 << 20;
-// UTF-16 units of the shared strings held (and as many 32-bit offsets).
-constexpr qint64 kMaxSharedUnits = qint64(256) << 20;
+constexpr qint64 kInflateAllowance = 8 << 20;
+// Bytes of the shared strings held (beside a 32-bit offset each).
+constexpr qint64 kMaxSharedBytes = qint64(1) << 30;
 
 // The zip archive, read a part at a time within one budget of unpacked bytes.
 class Package
@@ -270,14 +270,17 @@ struct SheetEntry
     bool worksheet = false; // a chart sheet or dialog sheet holds no cells
 };
 
+// The shared strings as they are in the part (UTF-8, escapes undone), one
+// after the other: about what the part itself takes.
 struct SharedStrings
 {
-    QString chars;
+    std::string bytes;
     std::vector<quint32> starts{0};
     qint64 count() const { return qint64(starts.size()) - 1; }
     QString at(qint64 i) const
     {
-        return chars.mid(int(starts[size_t(i)]), int(starts[size_t(i) + 1] - starts[size_t(i)]));
+        const quint32 start = starts[size_t(i)];
+        return QString::fromUtf8(bytes.data() + start, int(starts[size_t(i) + 1] - start));
     }
 };
 
@@ -444,14 +447,14 @@ private:
                 } else if (x.name() == "t") {
                     inText = false;
                 } else if (x.name() == "si") {
-                    const QString s = unescapeSheetText(QString::fromStdString(text));
-                    if (qint64(m_shared.chars.size()) + s.size() + m_shared.count() >
-                        kMaxSharedUnits)
+                    const QByteArray s =
+                        unescapeSheetText(QString::fromStdString(text)).toUtf8();
+                    if (qint64(m_shared.bytes.size()) + s.size() > kMaxSharedBytes)
                         return m_package.fail(
                             QStringLiteral("the shared strings take more than %1 MB")
-                                .arg(kMaxSharedUnits * 2 >> 20));
-                    m_shared.chars += s;
-                    m_shared.starts.push_back(quint32(m_shared.chars.size()));
+                                .arg(kMaxSharedBytes >> 20));
+                    m_shared.bytes.append(s.constData(), size_t(s.size()));
+                    m_shared.starts.push_back(quint32(m_shared.bytes.size()));
                 }
                 break;
             case XmlScanner::Text:

@@ -161,7 +161,7 @@ XmlScanner::Token XmlScanner::next()
     if (m_pendingEnd) {
         m_pendingEnd = false;
         m_name = localPart(m_closedName);
-        m_rootClosed = m_stack.empty();
+        m_rootClosed = m_openStarts.empty();
         return EndElement;
     }
     if (!m_started) {
@@ -179,9 +179,10 @@ XmlScanner::Token XmlScanner::next()
             if (!m_error.isEmpty())
                 return Failed;
             if (!m_rootClosed) {
-                fail(m_stack.empty() ? QStringLiteral("the part holds no XML element")
-                                     : QStringLiteral("the part ends inside <%1>")
-                                           .arg(QString::fromStdString(m_stack.back())));
+                fail(m_openStarts.empty()
+                         ? QStringLiteral("the part holds no XML element")
+                         : QStringLiteral("the part ends inside <%1>")
+                               .arg(QString::fromUtf8(openName().data(), int(openName().size()))));
                 return Failed;
             }
             return End;
@@ -194,7 +195,7 @@ XmlScanner::Token XmlScanner::next()
             m_text = std::string_view(m_buf.data() + m_pos, stop - m_pos);
             m_pos = stop;
             m_cdata = false;
-            if (m_stack.empty()) {
+            if (m_openStarts.empty()) {
                 if (!std::all_of(m_text.begin(), m_text.end(), isSpace)) {
                     fail(QStringLiteral("the part holds text outside its root element"));
                     return Failed;
@@ -227,7 +228,7 @@ XmlScanner::Token XmlScanner::next()
                 m_pos = end + 3;
                 continue;
             }
-            if (ensure(9) && m_buf.compare(m_pos, 9, "<![CDATA[") == 0 && !m_stack.empty()) {
+            if (ensure(9) && m_buf.compare(m_pos, 9, "<![CDATA[") == 0 && !m_openStarts.empty()) {
                 const size_t end = find("]]>", m_pos + 9);
                 if (end == std::string::npos) {
                     fail(QStringLiteral("the part ends inside a CDATA section"));
@@ -294,7 +295,7 @@ XmlScanner::Token XmlScanner::startTag()
         fail(QStringLiteral("the part has more than one root element"));
         return Failed;
     }
-    if (m_stack.size() >= kMaxDepth) {
+    if (m_openStarts.size() >= kMaxDepth) {
         fail(QStringLiteral("the part's elements nest deeper than %1").arg(kMaxDepth));
         return Failed;
     }
@@ -304,7 +305,8 @@ XmlScanner::Token XmlScanner::startTag()
         m_pendingEnd = true;
         m_closedName.assign(qualified);
     } else {
-        m_stack.emplace_back(qualified);
+        m_openStarts.push_back(m_openNames.size());
+        m_openNames.append(qualified);
     }
     return StartElement;
 }
@@ -320,16 +322,17 @@ XmlScanner::Token XmlScanner::endTag()
     while (!qualified.empty() && isSpace(qualified.back()))
         qualified.remove_suffix(1);
     m_pos = end + 1;
-    if (m_stack.empty() || m_stack.back() != qualified) {
+    if (m_openStarts.empty() || openName() != qualified) {
         fail(QStringLiteral("the part's tags do not match (</%1>)")
                  .arg(QString::fromUtf8(qualified.data(),
                                         int(std::min<size_t>(qualified.size(), 64)))));
         return Failed;
     }
-    m_closedName = std::move(m_stack.back());
-    m_stack.pop_back();
+    m_closedName.assign(qualified);
+    m_openNames.resize(m_openStarts.back());
+    m_openStarts.pop_back();
     m_name = localPart(m_closedName);
-    m_rootClosed = m_stack.empty();
+    m_rootClosed = m_openStarts.empty();
     return EndElement;
 }
 

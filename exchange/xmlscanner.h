@@ -54,7 +54,7 @@ public:
     bool appendText(std::string *out);
     bool appendDecoded(std::string_view raw, std::string *out);
 
-    int depth() const { return int(m_stack.size()); }
+    int depth() const { return int(m_openStarts.size()); }
     QString errorMessage() const { return m_error; }
     bool fail(const QString &why);
 
@@ -82,8 +82,14 @@ private:
     std::string_view m_name;
     std::string_view m_attributes;
     std::string_view m_text;
-    std::vector<std::string> m_stack; // qualified names of the open elements
-    std::string m_closedName;         // of the element just ended
+    // The qualified names of the open elements, one after the other.
+    std::string m_openNames;
+    std::vector<size_t> m_openStarts;
+    std::string m_closedName; // of the element just ended
+    std::string_view openName() const
+    {
+        return std::string_view(m_openNames).substr(m_openStarts.back());
+    }
     QString m_error;
 };
 

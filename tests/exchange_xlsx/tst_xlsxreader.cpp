@@ -57,6 +57,9 @@ private:
     }
     QString path(const QString &name) const { return m_dir->filePath(name); }
     std::unique_ptr<QTemporaryDir> m_dir;
+    // Files made by a _data function, which must outlive the rows' init().
+    QTemporaryDir m_made;
+    QString made(const QString &name) const { return m_made.filePath(name); }
 };
 
 void TestXlsxReader::init()
@@ -221,9 +224,9 @@ void TestXlsxReader::hostileFilesAreRefusedWithinBounds_data()
     wide += "</row>";
     const QByteArray fine = sheetXml(headerRow() + numberRow(2, 1));
 
-    auto made = [this](const char *name, const QMap<QByteArray, QByteArray> &parts) {
-        writePackage(path(name), parts);
-        return path(name);
+    auto package = [this](const char *name, const QMap<QByteArray, QByteArray> &parts) {
+        writePackage(this->made(name), parts);
+        return this->made(name);
     };
     QMap<QByteArray, QByteArray> noRels = workbookParts({"sheet1.xml"}, {{"sheet1.xml", fine}});
     noRels.remove("_rels/.rels");
@@ -236,59 +239,61 @@ void TestXlsxReader::hostileFilesAreRefusedWithinBounds_data()
     QMap<QByteArray, QByteArray> stringsBomb = withStrings;
     stringsBomb["xl/sharedStrings.xml"] = laughs + "<sst><si><t>&lol3;</t></si></sst>";
 
-    writeZipBomb(path("zip-bomb.xlsx"), 400);
-    QTest::newRow("zip bomb") << path("zip-bomb.xlsx") << QStringLiteral("zip bomb");
+    writeZipBomb(made("zip-bomb.xlsx"), 400);
+    QTest::newRow("zip bomb") << made("zip-bomb.xlsx") << QStringLiteral("zip bomb");
     QTest::newRow("entity expansion in a sheet")
-        << made("laughs.xlsx", workbookParts({"sheet1.xml"}, {{"sheet1.xml", bomb}}))
+        << package("laughs.xlsx", workbookParts({"sheet1.xml"}, {{"sheet1.xml", bomb}}))
         << QStringLiteral("document type declaration");
     QTest::newRow("entity expansion in the shared strings")
-        << made("laughs-sst.xlsx", stringsBomb) << QStringLiteral("document type declaration");
+        << package("laughs-sst.xlsx", stringsBomb) << QStringLiteral("document type declaration");
     QTest::newRow("16,384 columns")
-        << made("wide.xlsx",
-                workbookParts({"sheet1.xml"}, {{"sheet1.xml", sheetXml(headerRow() + wide)}}))
+        << package("wide.xlsx",
+                   workbookParts({"sheet1.xml"}, {{"sheet1.xml", sheetXml(headerRow() + wide)}}))
         << QStringLiteral("16384 columns");
-    QTest::newRow("missing sheet") << made("no-sheet.xlsx", workbookParts({"sheet1.xml"}, {}))
+    QTest::newRow("missing sheet") << package("no-sheet.xlsx", workbookParts({"sheet1.xml"}, {}))
                                    << QStringLiteral("no part xl/worksheets/sheet1.xml");
     QTest::newRow("missing package relationships")
-        << made("no-rels.xlsx", noRels) << QStringLiteral("no part _rels/.rels");
+        << package("no-rels.xlsx", noRels) << QStringLiteral("no part _rels/.rels");
     QTest::newRow("missing shared strings")
-        << made("no-sst.xlsx", withStrings) << QStringLiteral("no part xl/sharedStrings.xml");
+        << package("no-sst.xlsx", withStrings) << QStringLiteral("no part xl/sharedStrings.xml");
     // Behind a full first sheet, a second sheet entry naming the same part
     // would hand out the same rows again and again.
     const QByteArray full = sheetXml(headerRow() + numberRow(xlsx::kSheetRows, 2));
     QTest::newRow("two sheets, one part")
-        << made("shared.xlsx", workbookParts({"sheet1.xml", "sheet1.xml"}, {{"sheet1.xml", full}}))
+        << package("shared.xlsx",
+                   workbookParts({"sheet1.xml", "sheet1.xml"}, {{"sheet1.xml", full}}))
         << QStringLiteral("share the part");
     QTest::newRow("a text of 8 MB")
-        << made("long-text.xlsx",
-                workbookParts(
-                    {"sheet1.xml"},
-                    {{"sheet1.xml", sheetXml("<row r=\"1\"><c t=\"inlineStr\"><is><t>" +
-                                             QByteArray(8 << 20, 'a') + "</t></is></c></row>")}}))
+        << package("long-text.xlsx",
+                   workbookParts({"sheet1.xml"},
+                                 {{"sheet1.xml",
+                                   sheetXml("<row r=\"1\"><c t=\"inlineStr\"><is><t>" +
+                                            QByteArray(8 << 20, 'a') + "</t></is></c></row>")}}))
         << QStringLiteral("longer than 4 MB");
     QTest::newRow("rows out of order")
-        << made("order.xlsx", workbookParts({"sheet1.xml"},
-                                            {{"sheet1.xml", sheetXml(headerRow() + numberRow(3, 1) +
-                                                                     numberRow(2, 1))}}))
+        << package("order.xlsx",
+                   workbookParts(
+                       {"sheet1.xml"},
+                       {{"sheet1.xml", sheetXml(headerRow() + numberRow(3, 1) + numberRow(2, 1))}}))
         << QStringLiteral("out of order");
     QTest::newRow("a shared string that is not there")
-        << made("sst-index.xlsx",
-                workbookParts(
-                    {"sheet1.xml"},
-                    {{"sheet1.xml", sheetXml("<row r=\"1\"><c t=\"s\"><v>7</v></c></row>")}}))
+        << package("sst-index.xlsx",
+                   workbookParts(
+                       {"sheet1.xml"},
+                       {{"sheet1.xml", sheetXml("<row r=\"1\"><c t=\"s\"><v>7</v></c></row>")}}))
         << QStringLiteral("shared string");
 
-    QFile::copy(fixture("libreoffice-typed.xlsx"), path("truncated.xlsx"));
-    QFile truncated(path("truncated.xlsx"));
+    QFile::copy(fixture("libreoffice-typed.xlsx"), made("truncated.xlsx"));
+    QFile truncated(made("truncated.xlsx"));
     truncated.resize(truncated.size() / 2);
-    QTest::newRow("truncated") << path("truncated.xlsx") << QStringLiteral("zip archive");
+    QTest::newRow("truncated") << made("truncated.xlsx") << QStringLiteral("zip archive");
     QTest::newRow(".xls renamed") << QStringLiteral(XLSX_FIXTURE_DIR
                                                     "/../xls/libreoffice-typed.xls")
                                   << QStringLiteral("no zip archive");
-    QFile(path("empty.xlsx")).open(QIODevice::WriteOnly);
-    QTest::newRow("empty file") << path("empty.xlsx") << QStringLiteral("zip archive");
-    QTest::newRow("missing file") << path("nothing.xlsx") << QStringLiteral("no such file");
-    QTest::newRow("directory") << m_dir->path() << QStringLiteral("no such file");
+    QFile(made("empty.xlsx")).open(QIODevice::WriteOnly);
+    QTest::newRow("empty file") << made("empty.xlsx") << QStringLiteral("zip archive");
+    QTest::newRow("missing file") << made("nothing.xlsx") << QStringLiteral("no such file");
+    QTest::newRow("directory") << m_made.path() << QStringLiteral("no such file");
 }
 
 void TestXlsxReader::hostileFilesAreRefusedWithinBounds()

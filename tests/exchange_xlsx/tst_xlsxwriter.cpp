@@ -123,16 +123,16 @@ void TestXlsxWriter::libreOfficeShowsTheTablesTexts()
     QVERIFY(lo.waitForFinished(300000));
     QFile csv(path("out/lo-Sheet1.csv"));
     QVERIFY2(csv.open(QIODevice::ReadOnly), lo.readAllStandardError().constData());
-    const QStringList lines = QString::fromUtf8(csv.readAll()).split('\n', Qt::SkipEmptyParts);
+    const QStringList lines =
+        QString::fromUtf8(csv.readAll()).remove('\r').split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), rows.size() + 1);
     QCOMPARE(lines.at(0).trimmed(), tableHeaders().join(','));
     for (int r = 0; r < rows.size(); ++r) {
         const TableRow &t = rows.at(r);
-        // LibreOffice shows every time with seconds, and quotes texts with spaces.
+        // LibreOffice shows every time with seconds.
         const QString time = isDateCell(t.time) && t.time.size() == 16 ? t.time + ":00" : t.time;
-        const QString value = t.value.contains(' ') ? '"' + t.value + '"' : t.value;
-        QCOMPARE(lines.at(r + 1).trimmed(),
-                 QStringList({QString::number(t.no), time, value, t.unit, t.waveLength}).join(','));
+        QCOMPARE(lines.at(r + 1).split(',').mid(0, 5),
+                 QStringList({QString::number(t.no), time, t.value, t.unit, t.waveLength}));
     }
 }
 
