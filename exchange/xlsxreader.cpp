@@ -36,6 +36,10 @@ using TableRules = xls::SheetTableRules<kLastSheetRow>;
 // factor of 5 to 20, zip bombs by up to a thousand.
 constexpr qint64 kInflateRatio = 100;
 constexpr qint64 kInflateAllowance = 8 << 20;
+// Rows with a value cost at least this many bytes of the file each (the
+// most regular sheets pack to three or more), beyond a first allowance.
+constexpr qint64 kMinPackedBytesPerRow = 2;
+constexpr qint64 kRowAllowance = 65536;
 // Bytes of the shared strings held (beside a 32-bit offset each).
 constexpr qint64 kMaxSharedBytes = qint64(1) << 30;
 
@@ -140,6 +144,7 @@ public:
         return false;
     }
     QString error() const { return m_error; }
+    qint64 fileSize() const { return m_fileSize; }
 
 private:
     zip_int64_t locate(const QString &part) const
@@ -559,6 +564,7 @@ private:
     std::vector<bool> m_dateStyles; // by cell style
     SharedStrings m_shared;
     bool m_date1904 = false;
+    qint64 m_rows = 0; // of all sheets
 };
 
 // "BC12": column 54 (from 0); row 11 (from 0) when it has one, else -1.
@@ -607,8 +613,16 @@ bool WorkbookReader::readSheet(int sheet, const xls::BiffReader::RowFn &rows)
         if (token == XmlScanner::EndElement) {
             if (x.name() == "row" && inRow) {
                 inRow = false;
-                if (any && !rows(quint32(row), cells))
-                    return true;
+                if (any) {
+                    // Every row costs a few packed bytes at the least, even
+                    // in the most regular sheet; more rows than that can
+                    // only come from a crafted file.
+                    if (++m_rows > m_package.fileSize() / kMinPackedBytesPerRow + kRowAllowance)
+                        return m_package.fail(
+                            QStringLiteral("the workbook holds more rows than its size allows"));
+                    if (!rows(quint32(row), cells))
+                        return true;
+                }
             } else if (x.name() == "sheetData") {
                 return true; // nothing after the rows is of the table
             }

@@ -263,6 +263,12 @@ void TestXlsxReader::hostileFilesAreRefusedWithinBounds_data()
         << package("shared.xlsx",
                    workbookParts({"sheet1.xml", "sheet1.xml"}, {{"sheet1.xml", full}}))
         << QStringLiteral("share the part");
+    QByteArray many = headerRow();
+    for (int r = 0; r < 200000; ++r)
+        many += "<row><c><v>1</v></c></row>";
+    QTest::newRow("200,000 rows from a few kilobytes")
+        << package("many.xlsx", workbookParts({"sheet1.xml"}, {{"sheet1.xml", sheetXml(many)}}))
+        << QStringLiteral("more rows than its size allows");
     QTest::newRow("a text of 8 MB")
         << package("long-text.xlsx",
                    workbookParts({"sheet1.xml"},
