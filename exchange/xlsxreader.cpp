@@ -14,7 +14,11 @@
 #include <zip.h>
 
 #include <charconv>
+#include <condition_variable>
+#include <deque>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -452,8 +456,7 @@ private:
                 } else if (x.name() == "t") {
                     inText = false;
                 } else if (x.name() == "si") {
-                    const QByteArray s =
-                        unescapeSheetText(QString::fromStdString(text)).toUtf8();
+                    const QByteArray s = unescapeSheetText(QString::fromStdString(text)).toUtf8();
                     if (qint64(m_shared.bytes.size()) + s.size() > kMaxSharedBytes)
                         return m_package.fail(
                             QStringLiteral("the shared strings take more than %1 MB")
@@ -725,9 +728,61 @@ ReadSummary failure(ReadStatus status, const QString &why, qint64 rows = 0)
     return r;
 }
 
-} // namespace
+// Rows handed from the reading thread to the caller's, in batches; at most
+// a few batches wait, so the reader never runs far ahead.
+class RowQueue
+{
+public:
+    void push(const QVariantList &row)
+    {
+        m_filling.push_back(row);
+        if (m_filling.size() >= kBatchRows)
+            pass();
+    }
+    // No more rows will come.
+    void close()
+    {
+        pass();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closed = true;
+        m_changed.notify_all();
+    }
+    // The next batch; false once the rows have ended.
+    bool pop(std::vector<QVariantList> *batch)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_full.empty() || m_closed; });
+        if (m_full.empty())
+            return false;
+        *batch = std::move(m_full.front());
+        m_full.pop_front();
+        m_changed.notify_all();
+        return true;
+    }
 
-ReadSummary readTable(const QString &path, const xls::RowSink &sink)
+private:
+    static constexpr size_t kBatchRows = 4096;
+    static constexpr size_t kBatchesWaiting = 4;
+
+    void pass()
+    {
+        if (m_filling.empty())
+            return;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_full.size() < kBatchesWaiting; });
+        m_full.push_back(std::move(m_filling));
+        m_filling.clear();
+        m_changed.notify_all();
+    }
+
+    std::vector<QVariantList> m_filling; // the reading thread's own
+    std::deque<std::vector<QVariantList>> m_full;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_closed = false;
+};
+
+ReadSummary readTableHere(const QString &path, const xls::RowSink &sink)
 {
     if (!QFileInfo(path).isFile())
         return failure(ReadStatus::OpenFailed, QStringLiteral("no such file"));
@@ -752,6 +807,33 @@ ReadSummary readTable(const QString &path, const xls::RowSink &sink)
     r.status = ReadStatus::Ok;
     r.rows = table.rows();
     return r;
+}
+
+} // namespace
+
+ReadSummary readTable(const QString &path, const xls::RowSink &sink)
+{
+    // Unpacking and scanning the sheets take most of an import: they run on
+    // a thread of their own while this one hands the rows to sink (which
+    // then needs no locking of its own).
+    RowQueue queue;
+    std::future<ReadSummary> reading;
+    try {
+        reading = std::async(std::launch::async, [&] {
+            const ReadSummary r =
+                readTableHere(path, [&queue](const QVariantList &row) { queue.push(row); });
+            queue.close();
+            return r;
+        });
+    } catch (const std::system_error &) {
+        return readTableHere(path, sink); // no thread to be had
+    }
+    std::vector<QVariantList> batch;
+    while (queue.pop(&batch)) {
+        for (const QVariantList &row : batch)
+            sink(row);
+    }
+    return reading.get();
 }
 
 ReadResult readRows(const QString &path)

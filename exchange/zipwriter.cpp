@@ -222,7 +222,7 @@ QByteArray deflatePiece(const char *data, qint64 size, int level, bool last)
 QByteArray storedBlock(const QByteArray &data, bool last)
 {
     Bytes b;
-    const quint16 n = quint16(std::min(data.size(), 0xFFFF));
+    const quint16 n = quint16(std::min<qint64>(data.size(), 0xFFFF));
     // BFINAL and BTYPE 00 in the first bits; a stored block starts on a byte.
     b.raw(QByteArray(1, last ? '\x01' : '\x00'));
     b.u16(n);
