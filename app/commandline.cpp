@@ -80,7 +80,7 @@ struct Parser
         QStringLiteral("export"),
         QCoreApplication::translate("CommandLine",
                                     "With --headless: write the item to <file> at the end "
-                                    "(.xls, .csv or .pdf, by its suffix)."),
+                                    "(.xls, .xlsx, .csv or .pdf, by its suffix)."),
         QCoreApplication::translate("CommandLine", "file")};
     QCommandLineOption listMeters{
         QStringLiteral("list-meters"),
@@ -155,8 +155,8 @@ QString readHeadlessOptions(const Parser &p, HeadlessOptions *options)
     }
     options->exportFile = p.parser.value(p.exportFile);
     if (p.parser.isSet(p.exportFile) &&
-        itemexport::formatOfFile(options->exportFile) == itemexport::Format::Unknown)
-        return tr("The export file must end in .xls, .csv or .pdf, not '%1'.")
+        !itemexport::canWrite(exchange::fileFormatOf(options->exportFile)))
+        return tr("The export file must end in .xls, .xlsx, .csv or .pdf, not '%1'.")
             .arg(options->exportFile);
     return QString();
 }

@@ -1,4 +1,4 @@
-// Export of the active item: spreadsheet, chart picture, PDF report or CSV file.
+// Export of the active item: spreadsheet (.xls or .xlsx), chart picture, PDF report or CSV file.
 #include "widget.h"
 
 #include "datamodel.h"
@@ -102,6 +102,9 @@ void Widget::on_actionExport_triggered()
     case 3:
         exportCsv();
         break;
+    case 4:
+        exportXlsx();
+        break;
     default:
         break;
     }
@@ -148,6 +151,23 @@ void Widget::exportSpreadsheet()
         m_prompt->information(this, tr("The datas is exported successfully."));
     } else {
         qWarning("Spreadsheet export failed: %s", qPrintable(result.error));
+        m_prompt->information(this, tr("The datas is exported failed."));
+    }
+}
+
+void Widget::exportXlsx()
+{
+    const QString fileName =
+        askSaveFileName(*m_prompt, this, tr("Export the datas to an Excel workbook."), QString(),
+                        tr("Excel Workbook(*.xlsx)"), QStringLiteral("xlsx"));
+    if (fileName.isEmpty())
+        return;
+    const itemexport::Result result = itemexport::writeXlsx(fileName, *dataModel);
+    if (result.ok) {
+        noteActiveItemExported(result.written);
+        m_prompt->information(this, tr("The datas is exported successfully."));
+    } else {
+        qWarning("Workbook export failed: %s", qPrintable(result.error));
         m_prompt->information(this, tr("The datas is exported failed."));
     }
 }

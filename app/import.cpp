@@ -1,9 +1,10 @@
-// Import of a spreadsheet or a CSV file into a new item.
+// Import of a spreadsheet (.xls or .xlsx) or a CSV file into a new item.
 #include "widget.h"
 
 #include "csvreader.h"
 #include "datamodel.h"
 #include "dmmchart.h"
+#include "fileformat.h"
 #include "importrow.h"
 #include "prompt.h"
 #include "reading.h"
@@ -24,7 +25,7 @@ void Widget::importSpreadsheet()
 {
     const QString fileName =
         m_prompt->getOpenFileName(this, tr("Import the datas from a excel file."), QString(),
-                                  tr("Excel File(*.xls);;CSV File(*.csv)"));
+                                  tr("Excel File(*.xls *.xlsx);;CSV File(*.csv)"));
     if (fileName.isEmpty())
         return;
     importFile(fileName);
@@ -62,13 +63,14 @@ void Widget::importFile(const QString &fileName)
         if (item && !batch.isEmpty())
             tree.appendReadings(item, std::exchange(batch, ReadingStore()));
     };
-    const xls::ReadSummary read = xls::readTable(fileName, [&](const QVariantList &cells) {
-        if (!item)
-            makeItem();
-        batch.append(fieldsOfRow(cells));
-        if (batch.size() >= BatchRows)
-            handOver();
-    });
+    const xls::ReadSummary read =
+        exchange::readWorkbookTable(fileName, [&](const QVariantList &cells) {
+            if (!item)
+                makeItem();
+            batch.append(fieldsOfRow(cells));
+            if (batch.size() >= BatchRows)
+                handOver();
+        });
     handOver();
 
     if (read.status != xls::ReadStatus::Ok) {

@@ -19,7 +19,7 @@ int runHeadless(int argc, char *argv[], const CommandLine &commandLine)
     options.journal =
         commandLine.noJournal ? JournalOptions::disabled() : JournalOptions::fromSettings();
     std::unique_ptr<QCoreApplication> app;
-    if (itemexport::formatOfFile(options.exportFile) == itemexport::Format::Pdf) {
+    if (exchange::fileFormatOf(options.exportFile) == exchange::FileFormat::Pdf) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         app = std::make_unique<QGuiApplication>(argc, argv);
     } else {

@@ -161,6 +161,7 @@ private:
     void syncViewsForReadings();
     void showOnPanel(const ReadingStore &store, int index);
     void exportSpreadsheet();
+    void exportXlsx();
     void exportPdf();
     void exportChartPicture();
     void importSpreadsheet();

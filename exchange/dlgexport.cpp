@@ -25,6 +25,10 @@ void Ui_dlgExport::setupUi(QDialog *dlgExport)
     rbTable->setChecked(true);
     verticalLayout->addWidget(rbTable);
 
+    rbXlsx = new QRadioButton(dlgExport);
+    rbXlsx->setObjectName(QStringLiteral("rbXlsx"));
+    verticalLayout->addWidget(rbXlsx);
+
     rbChart = new QRadioButton(dlgExport);
     rbChart->setObjectName(QStringLiteral("rbChart"));
     verticalLayout->addWidget(rbChart);
@@ -56,6 +60,7 @@ void Ui_dlgExport::retranslateUi(QDialog *dlgExport)
 {
     dlgExport->setWindowTitle(QString());
     rbTable->setText(QCoreApplication::translate("dlgExport", "Table(XLS)"));
+    rbXlsx->setText(QCoreApplication::translate("dlgExport", "Excel workbook (.xlsx)"));
     rbChart->setText(QCoreApplication::translate("dlgExport", "Chart(JPG)"));
     rbPdf->setText(QCoreApplication::translate("dlgExport", "PDF"));
     rbCsv->setText(QCoreApplication::translate("dlgExport", "CSV"));
@@ -74,6 +79,12 @@ void dlgExport::on_rbTable_toggled(bool checked)
 {
     if (checked)
         m_exportKind = 0;
+}
+
+void dlgExport::on_rbXlsx_toggled(bool checked)
+{
+    if (checked)
+        m_exportKind = 4;
 }
 
 void dlgExport::on_rbChart_toggled(bool checked)

@@ -17,6 +17,7 @@ public:
     QGridLayout *gridLayout_2 = nullptr;
     QVBoxLayout *verticalLayout = nullptr;
     QRadioButton *rbTable = nullptr;
+    QRadioButton *rbXlsx = nullptr;
     QRadioButton *rbChart = nullptr;
     QRadioButton *rbPdf = nullptr;
     QRadioButton *rbCsv = nullptr;
@@ -33,7 +34,8 @@ class dlgExport : public Ui_dlgExport
 } // namespace Ui
 
 // Asks which export to make: 0 = spreadsheet ("Table(XLS)"), 1 = chart
-// picture ("Chart(JPG)"), 2 = PDF, 3 = CSV file of the readings ("CSV"). A new dialog always starts
+// picture ("Chart(JPG)"), 2 = PDF, 3 = CSV file of the readings ("CSV"),
+// 4 = Excel workbook ("Excel workbook (.xlsx)", below the .xls choice). A new dialog always starts
 // on the spreadsheet. The path is handed in by the caller and read back; the dialog shows no field
 // for it and never changes it.
 class dlgExport : public QDialog
@@ -49,6 +51,7 @@ public:
 
 private slots:
     void on_rbTable_toggled(bool checked);
+    void on_rbXlsx_toggled(bool checked);
     void on_rbChart_toggled(bool checked);
     void on_rbPdf_toggled(bool checked);
     void on_rbCsv_toggled(bool checked);

@@ -11,6 +11,14 @@ qint64 floorTo(qint64 value, qint64 unit)
 }
 } // namespace
 
+const QStringList &readingTableHeaders()
+{
+    static const QStringList headers = {QStringLiteral("No."), QStringLiteral("Time"),
+                                        QStringLiteral("Value"), QStringLiteral("Unit"),
+                                        QStringLiteral("WaveLength")};
+    return headers;
+}
+
 int ReadingTableSource::rowCount() const
 {
     return m_model.store() ? m_model.rowCount() : 0;

@@ -2,7 +2,12 @@
 
 #include "tablesource.h"
 
+#include <QStringList>
+
 class DataModel;
+
+// The header row of the spreadsheet exports: No., Time, Value, Unit, WaveLength.
+const QStringList &readingTableHeaders();
 
 // The reading table's rows taken straight from the readings it shows: the
 // same cells ModelTableSource makes of the table's display texts, without
@@ -14,6 +19,7 @@ public:
     explicit ReadingTableSource(const DataModel &model) : m_model(model) {}
     int rowCount() const override;
     void row(int index, RowCells &out) const override;
+    bool concurrentRows() const override { return true; }
 
 private:
     const DataModel &m_model;

@@ -129,3 +129,16 @@ bool wallClockInSheetRange(qint64 wallMsecs)
     static const qint64 last = wallClockMsecs(QDate(10000, 1, 1), QTime(0, 0));
     return wallMsecs >= first && wallMsecs < last;
 }
+
+double wallClockSerialDays(qint64 wallMsecs)
+{
+    constexpr qint64 msecsPerDay = 86400000;
+    constexpr qint64 serialOfEpoch = 25569; // 1970-01-01
+    const qint64 epochDays = wallMsecs / msecsPerDay - ((wallMsecs % msecsPerDay) < 0 ? 1 : 0);
+    const qint64 msOfDay = wallMsecs - epochDays * msecsPerDay;
+    qint64 days = epochDays + serialOfEpoch;
+    // The 1900 system counts a 29 February 1900 that never was.
+    if (days < 61)
+        --days;
+    return double(days) + double(msOfDay) / 86400000.0;
+}

@@ -70,6 +70,9 @@ public:
     virtual ~TableSource();
     virtual int rowCount() const = 0;
     virtual void row(int index, RowCells &out) const = 0;
+    // Whether row() may be called from several threads at once (it only
+    // reads), so that a writer can format rows in parallel.
+    virtual bool concurrentRows() const { return false; }
 };
 
 // The display values of any table model, as the exports have always written
@@ -92,3 +95,6 @@ qint64 wallClockMsecs(const QDate &date, const QTime &time);
 QString wallClockText(qint64 wallMsecs, bool seconds);
 // Whether a spreadsheet of the 1900 date system can hold the time.
 bool wallClockInSheetRange(qint64 wallMsecs);
+// Serial days of the 1900 date system (as spreadsheets hold times) of
+// wall-clock milliseconds that wallClockInSheetRange accepted.
+double wallClockSerialDays(qint64 wallMsecs);

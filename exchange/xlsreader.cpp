@@ -1,6 +1,7 @@
 #include "xlsreader.h"
 
 #include "biffworkbook.h"
+#include "tablerules.h"
 #include "xlsdatetime.h"
 
 #include <QDateTime>
@@ -18,43 +19,7 @@ namespace {
 constexpr int kCells = 5;
 // The last row a sheet has; a sheet whose rows reach it is full.
 constexpr quint32 kLastSheetRow = 65535;
-
-// Which sheets make up the table and which of their rows are its rows.
-class TableRules
-{
-public:
-    explicit TableRules(RowSink sink) : m_sink(std::move(sink)) {}
-
-    // Whether the sheet with this first row goes on with the table: sheet 1
-    // always; a further one only behind a full sheet and under the same
-    // header.
-    bool startSheet(int sheet, const QVariantList &header)
-    {
-        m_lastRow = 0;
-        if (sheet == 0) {
-            m_header = header;
-            return true;
-        }
-        return m_previousFull && !m_header.isEmpty() && header == m_header;
-    }
-
-    void row(quint32 row, const QVariantList &cells)
-    {
-        m_lastRow = row;
-        ++m_rows;
-        m_sink(cells);
-    }
-
-    void endSheet() { m_previousFull = m_lastRow == kLastSheetRow; }
-    qint64 rows() const { return m_rows; }
-
-private:
-    RowSink m_sink;
-    QVariantList m_header;
-    bool m_previousFull = false;
-    quint32 m_lastRow = 0;
-    qint64 m_rows = 0;
-};
+using TableRules = SheetTableRules<kLastSheetRow>;
 
 ReadSummary failure(ReadStatus status, const QString &why)
 {
@@ -162,33 +127,18 @@ ReadSummary readTable(const QString &path, const RowSink &sink)
 
     TableRules table(sink);
     for (int s = 0; s < book->sheetCount() && book->isWorksheet(s); ++s) {
-        bool started = false;
-        bool belongs = false;
-        const bool ok = book->readSheet(s, [&](quint32 row, const QVariantList &cells) {
-            if (!started) {
-                started = true;
-                // A sheet without a first row has an empty header.
-                belongs = table.startSheet(s, row == 0 ? cells : QVariantList());
-                if (!belongs)
-                    return false;
-                if (row == 0)
-                    return true;
-            }
-            table.row(row, cells);
-            return true;
-        });
-        if (!ok) {
+        bool more = false;
+        if (!table.readSheet(
+                s, [&](const BiffReader::RowFn &rows) { return book->readSheet(s, rows); },
+                &more)) {
             ReadSummary r =
                 failure(table.rows() > 0 ? ReadStatus::ReadFailed : ReadStatus::OpenFailed,
                         book->errorMessage());
             r.rows = table.rows();
             return r;
         }
-        if (!started)
-            belongs = table.startSheet(s, QVariantList());
-        if (!belongs)
+        if (!more)
             break;
-        table.endSheet();
     }
     ReadSummary r;
     r.status = ReadStatus::Ok;

@@ -51,10 +51,6 @@ constexpr int kDateTimeWidth = int(sizeof(kDateTimeFormat)) - 1;
 
 constexpr int kColumns = RowCells::kColumns;
 
-// Serial day of 1970-01-01 in the 1900 date system.
-constexpr qint64 kSerialOfEpoch = 25569;
-constexpr qint64 kMsecsPerDay = 86400000;
-
 class Buffer
 {
 public:
@@ -123,19 +119,6 @@ QByteArray longString(const QString &s)
     b.u8(wide ? 1 : 0);
     b.raw(encodeChars(s, wide));
     return out;
-}
-
-// Excel serial days of the 1900 date system, from wall-clock milliseconds
-// that wallClockInSheetRange accepted.
-double serialOf(qint64 wallMsecs)
-{
-    const qint64 epochDays = wallMsecs / kMsecsPerDay - ((wallMsecs % kMsecsPerDay) < 0 ? 1 : 0);
-    const qint64 msOfDay = wallMsecs - epochDays * kMsecsPerDay;
-    qint64 days = epochDays + kSerialOfEpoch;
-    // The 1900 system counts a 29 February 1900 that never was.
-    if (days < 61)
-        --days;
-    return double(days) + double(msOfDay) / 86400000.0;
 }
 
 // Characters of a number's shortest text (as readers show it), for widths.
@@ -389,7 +372,7 @@ private:
                 break;
             case TableCell::Time:
                 if (wallClockInSheetRange(cell.wallMsecs)) {
-                    numberCell(row, col, xf, serialOf(cell.wallMsecs));
+                    numberCell(row, col, xf, wallClockSerialDays(cell.wallMsecs));
                     fitWidth(c, kDateTimeWidth);
                 } else {
                     textCell(row, col, xf, cell.displayText());

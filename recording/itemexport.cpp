@@ -8,45 +8,26 @@
 #include "readingtablesource.h"
 #include "sample.h"
 #include "xlswriter.h"
+#include "xlsxwriter.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 namespace itemexport {
 
-Format formatOfFile(const QString &fileName)
-{
-    const QString suffix = QFileInfo(fileName).suffix().toLower();
-    if (suffix == QLatin1String("xls"))
-        return Format::Xls;
-    if (suffix == QLatin1String("csv"))
-        return Format::Csv;
-    if (suffix == QLatin1String("pdf"))
-        return Format::Pdf;
-    return Format::Unknown;
-}
-
-QString suffixOf(Format format)
+bool canWrite(FileFormat format)
 {
     switch (format) {
-    case Format::Xls:
-        return QStringLiteral("xls");
-    case Format::Csv:
-        return QStringLiteral("csv");
-    case Format::Pdf:
-        return QStringLiteral("pdf");
-    case Format::Unknown:
+    case FileFormat::Xls:
+    case FileFormat::Xlsx:
+    case FileFormat::Csv:
+    case FileFormat::Pdf:
+        return true;
+    case FileFormat::Jpg:
+    case FileFormat::Unknown:
         break;
     }
-    return QString();
-}
-
-const QStringList &sheetHeaders()
-{
-    static const QStringList headers = {QStringLiteral("No."), QStringLiteral("Time"),
-                                        QStringLiteral("Value"), QStringLiteral("Unit"),
-                                        QStringLiteral("WaveLength")};
-    return headers;
+    return false;
 }
 
 const QList<ReportColumn> &reportColumns()
@@ -67,8 +48,16 @@ Result writeXls(const QString &fileName, const DataModel &rows)
         result.error = QStringLiteral("no spreadsheet writer");
         return result;
     }
-    result.ok = xls::writeTable(QDir::toNativeSeparators(fileName), sheetHeaders(),
+    result.ok = xls::writeTable(QDir::toNativeSeparators(fileName), readingTableHeaders(),
                                 ReadingTableSource(rows), &result.error);
+    return result;
+}
+
+Result writeXlsx(const QString &fileName, const DataModel &rows)
+{
+    Result result;
+    result.written = rows.rowCount();
+    result.ok = xlsx::writeReadings(fileName, rows, &result.error);
     return result;
 }
 
@@ -104,14 +93,17 @@ Result writePdf(const QString &fileName, const DataModel &rows, const Progress &
 Result write(const QString &fileName, const DataModel &rows, const analysis::Judge &judge,
              const Progress &progress)
 {
-    switch (formatOfFile(fileName)) {
-    case Format::Xls:
+    switch (exchange::fileFormatOf(fileName)) {
+    case FileFormat::Xls:
         return writeXls(fileName, rows);
-    case Format::Csv:
+    case FileFormat::Xlsx:
+        return writeXlsx(fileName, rows);
+    case FileFormat::Csv:
         return writeCsv(fileName, rows, judge);
-    case Format::Pdf:
+    case FileFormat::Pdf:
         return writePdf(fileName, rows, progress);
-    case Format::Unknown:
+    case FileFormat::Jpg:
+    case FileFormat::Unknown:
         break;
     }
     Result result;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "fileformat.h"
 #include "reportcolumn.h"
 
 #include <QList>
@@ -20,20 +21,11 @@ class Judge;
 // file holds, however many readings arrive meanwhile.
 namespace itemexport {
 
-enum class Format
-{
-    Unknown,
-    Xls,
-    Csv,
-    Pdf,
-};
+using exchange::FileFormat;
+// The formats an item can be written to by name (the chart picture needs the window).
+bool canWrite(FileFormat format);
 
-// The format a file name's suffix asks for (case ignored).
-Format formatOfFile(const QString &fileName);
-QString suffixOf(Format format);
-
-// The five columns of the spreadsheet and the report.
-const QStringList &sheetHeaders();
+// The five columns of the report.
 const QList<ReportColumn> &reportColumns();
 
 struct Result
@@ -48,6 +40,7 @@ struct Result
 using Progress = std::function<bool(int done, int total)>;
 
 Result writeXls(const QString &fileName, const DataModel &rows);
+Result writeXlsx(const QString &fileName, const DataModel &rows);
 // Loss and verdict columns come from judge.
 Result writeCsv(const QString &fileName, const DataModel &rows, const analysis::Judge &judge);
 // Needs a QGuiApplication (fonts).

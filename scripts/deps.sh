@@ -7,10 +7,10 @@ packages=(
     qtbase5-dev libqt5serialport5-dev libqt5svg5-dev
     qt6-base-dev qt6-serialport-dev qt6-svg-dev qt6-tools-dev
     libudev-dev
-    libfreexl-dev libgsf-1-dev libsqlite3-dev
+    libfreexl-dev libgsf-1-dev libsqlite3-dev libzip-dev zlib1g-dev
     fonts-dejavu-core
     xvfb xauth
-    python3 python3-xlrd poppler-utils sqlite3
+    python3 python3-xlrd python3-openpyxl poppler-utils sqlite3
     dpkg-dev lintian appstream desktop-file-utils
 )
 

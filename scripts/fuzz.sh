@@ -21,7 +21,7 @@ limits=(-rss_limit_mb=$rss_mb -malloc_limit_mb=$malloc_mb)
 asan="detect_leaks=1:quarantine_size_mb=32"
 
 need=()
-for p in clang ninja-build cmake pkg-config qtbase5-dev libfreexl-dev libgsf-1-dev; do
+for p in clang ninja-build cmake pkg-config qtbase5-dev libfreexl-dev libgsf-1-dev libzip-dev zlib1g-dev; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -38,7 +38,7 @@ ours=0
 theirs=0
 flaky=0
 summary=()
-for target in fuzz_xls fuzz_settings; do
+for target in fuzz_xls fuzz_xlsx fuzz_settings; do
     name=${target#fuzz_}
     work="$build/corpus/$name"
     findings="$build/findings/$name"
@@ -85,7 +85,7 @@ for target in fuzz_xls fuzz_settings; do
             # in the same process (an over-read that found stale memory).
             unreproduced=$((unreproduced + 1))
             echo "not reproduced alone | - | $input" >>"$build/$target.signatures"
-        elif grep -Eq 'lib(freexl|gsf-1|glib-2\.0)\.so' <<<"$culprit"; then
+        elif grep -Eq 'lib(freexl|gsf-1|glib-2\.0|zip|z)\.so' <<<"$culprit"; then
             inLibraries=$((inLibraries + 1))
             echo "library | ${kind:-unknown} | $(tr '\n' ' ' <<<"$frames")" >>"$build/$target.signatures"
         else

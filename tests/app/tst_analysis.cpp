@@ -414,7 +414,7 @@ private slots:
         win.prompt->fileNames << path;
         win.trigger("actionImport");
         QCOMPARE(win.prompt->asked.at(0).filter,
-                 QStringLiteral("Excel File(*.xls);;CSV File(*.csv)"));
+                 QStringLiteral("Excel File(*.xls *.xlsx);;CSV File(*.csv)"));
         QCOMPARE(win.prompt->messages(), QStringList({"The datas is imported successfully."}));
         QCOMPARE(win.w->activeItemData()->name(), QStringLiteral("Import1"));
         QStringList back;

@@ -325,6 +325,57 @@ private slots:
         QCOMPARE(table->index(0, 0).data().toInt(), 1); // imported rows are numbered by position
     }
 
+    void workbookRoundTripThroughTheWindow()
+    {
+        WindowOnFake w;
+        w.window->setEventPassMs(0);
+        record(w, 12);
+        const QStringList exported = tableCells(*w.window->readingModel());
+        w.prompt->onExec = choose("rbXlsx");
+        const QString xlsx = out.filePath(QStringLiteral("round.xlsx"));
+        w.prompt->fileNames.enqueue(xlsx);
+        w.action("actionExport")->trigger();
+        QCOMPARE(w.prompt->asked.at(1).filter, QStringLiteral("Excel Workbook(*.xlsx)"));
+        QCOMPARE(w.prompt->messages(), QStringList({"The datas is exported successfully."}));
+
+        // openpyxl, a reader we did not write, sees the header and the rows.
+        QProcess py;
+        py.start(
+            QStringLiteral("/usr/bin/python3"),
+            {QStringLiteral("-c"),
+             QStringLiteral("import sys,openpyxl; s=openpyxl.load_workbook(sys.argv[1]).active; "
+                            "print(s.max_row); print('|'.join(c.value for c in s[1]))"),
+             xlsx});
+        QVERIFY(py.waitForFinished(30000));
+        QCOMPARE(QString::fromUtf8(py.readAllStandardOutput()).trimmed(),
+                 QStringLiteral("13\nNo.|Time|Value|Unit|WaveLength"));
+
+        // The import lists both workbook kinds and reads this one back.
+        w.prompt->fileNames.enqueue(xlsx);
+        w.prompt->asked.clear();
+        w.action("actionImport")->trigger();
+        QCOMPARE(w.prompt->asked.first().filter,
+                 QStringLiteral("Excel File(*.xls *.xlsx);;CSV File(*.csv)"));
+        QCOMPARE(w.prompt->messages().last(),
+                 QStringLiteral("The datas is imported successfully."));
+        QCOMPARE(w.window->activeItemData()->name(), QStringLiteral("Import1"));
+        QCOMPARE(tableCells(*w.window->readingModel()), exported);
+
+        // A damaged workbook leaves no item behind.
+        ItemData *before = w.window->activeItemData();
+        auto *tree = w.child<QTreeView>("tvItems");
+        const int items = tree->model()->rowCount(tree->model()->index(1, 0));
+        QFile junk(out.filePath(QStringLiteral("junk.xlsx")));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write(QByteArray("PK\x03\x04") + QByteArray(4096, 'x'));
+        junk.close();
+        w.prompt->fileNames.enqueue(junk.fileName());
+        w.action("actionImport")->trigger();
+        QCOMPARE(w.prompt->messages().last(), QStringLiteral("The datas is imported failed."));
+        QCOMPARE(tree->model()->rowCount(tree->model()->index(1, 0)), items);
+        QCOMPARE(w.window->activeItemData(), before);
+    }
+
     void badFilesFailWithoutAHalfMadeItem()
     {
         WindowOnFake w;

@@ -51,13 +51,16 @@ void TestDlgExport::formMatchesItsLayout()
     QCOMPARE(grid->itemAtPosition(1, 0)->widget(), buttons);
     QCOMPARE(column->contentsMargins().left(), 6);
 
-    // The CSV choice comes after the three the chooser always had.
-    const QStringList names{QStringLiteral("rbTable"), QStringLiteral("rbChart"),
-                            QStringLiteral("rbPdf"), QStringLiteral("rbCsv")};
-    const QStringList texts{QStringLiteral("Table(XLS)"), QStringLiteral("Chart(JPG)"),
-                            QStringLiteral("PDF"), QStringLiteral("CSV")};
-    QCOMPARE(column->count(), 4);
-    for (int i = 0; i < 4; ++i) {
+    // The CSV choice comes after the three the chooser always had, the
+    // .xlsx one beside the .xls one.
+    const QStringList names{QStringLiteral("rbTable"), QStringLiteral("rbXlsx"),
+                            QStringLiteral("rbChart"), QStringLiteral("rbPdf"),
+                            QStringLiteral("rbCsv")};
+    const QStringList texts{QStringLiteral("Table(XLS)"), QStringLiteral("Excel workbook (.xlsx)"),
+                            QStringLiteral("Chart(JPG)"), QStringLiteral("PDF"),
+                            QStringLiteral("CSV")};
+    QCOMPARE(column->count(), names.size());
+    for (int i = 0; i < names.size(); ++i) {
         auto *button = qobject_cast<QRadioButton *>(column->itemAt(i)->widget());
         QVERIFY(button);
         QCOMPARE(button->objectName(), names.at(i));
@@ -83,6 +86,9 @@ void TestDlgExport::togglingSetsKind_data()
                                   << 2;
     QTest::newRow("pdf then csv") << QStringList{QStringLiteral("rbPdf"), QStringLiteral("rbCsv")}
                                   << 3;
+    QTest::newRow("xlsx") << QStringList{QStringLiteral("rbXlsx")} << 4;
+    QTest::newRow("xlsx then table")
+        << QStringList{QStringLiteral("rbXlsx"), QStringLiteral("rbTable")} << 0;
 }
 
 void TestDlgExport::togglingSetsKind()
