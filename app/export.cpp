@@ -133,10 +133,11 @@ void Widget::exportChartPicture()
         delayMs(10);
         ui->tabWidget->setCurrentIndex(current);
     }
+    const int rows = dataModel->rowCount(); // the readings the chart shows
     if (!ui->chart->saveImage(fileName))
         m_prompt->information(this, tr("The chart picture could not be saved."));
     else
-        noteActiveItemExported();
+        noteActiveItemExported(rows);
 }
 
 void Widget::exportSpreadsheet()
@@ -152,9 +153,9 @@ void Widget::exportSpreadsheet()
         return;
     }
     QString error;
-    if (xls::writeTable(QDir::toNativeSeparators(fileName), sheetHeaders(),
-                        ReadingTableSource(*dataModel), &error)) {
-        noteActiveItemExported();
+    const ReadingTableSource source(*dataModel);
+    if (xls::writeTable(QDir::toNativeSeparators(fileName), sheetHeaders(), source, &error)) {
+        noteActiveItemExported(source.rowCount());
         m_prompt->information(this, tr("The datas is exported successfully."));
     } else {
         qWarning("Spreadsheet export failed: %s", qPrintable(error));
@@ -170,9 +171,9 @@ void Widget::exportPdf()
     if (fileName.isEmpty())
         return;
 
+    const ReadingTableSource source(*dataModel);
     // A long report shows its progress, but only once it takes longer than a second.
-    QProgressDialog progress(tr("Writing the report..."), tr("Cancel"), 0, dataModel->rowCount(),
-                             this);
+    QProgressDialog progress(tr("Writing the report..."), tr("Cancel"), 0, source.rowCount(), this);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(m_progressDelayMs);
     progress.setAutoClose(false);
@@ -188,13 +189,12 @@ void Widget::exportPdf()
     };
 
     QString error;
-    const bool ok = pdf::writeReport(fileName, ReadingTableSource(*dataModel), reportColumns,
-                                     onProgress, &error);
+    const bool ok = pdf::writeReport(fileName, source, reportColumns, onProgress, &error);
     // The dialog goes before any message box appears.
     progress.hide();
     progress.reset();
     if (ok) {
-        noteActiveItemExported();
+        noteActiveItemExported(source.rowCount());
         m_prompt->information(this, tr("The datas is exported successfully."));
     } else if (!cancelled) {
         qWarning("PDF export failed: %s", qPrintable(error));
@@ -218,8 +218,9 @@ void Widget::exportCsv()
         return d;
     };
     QString error;
+    const int rows = dataModel->rowCount(); // the writer takes as many, at once
     if (csv::writeReadings(fileName, *dataModel, derived, &error)) {
-        noteActiveItemExported();
+        noteActiveItemExported(rows);
         m_prompt->information(this, tr("The datas is exported successfully."));
     } else {
         qWarning("CSV export failed: %s", qPrintable(error));

@@ -14,12 +14,21 @@
 #include "widgetform.h"
 
 #include <QApplication>
+#include <QLabel>
+#include <QStatusBar>
 #include <QTimer>
 
 #include <algorithm>
 #include <utility>
 
 namespace {
+enum JournalWarning
+{
+    OpenWarning = 1,    // cannot be kept, or was moved aside
+    FailedWarning = 2,  // cannot be written any more
+    WaitingWarning = 4, // another program holds the file
+};
+
 const QString &dateFormat()
 {
     static const QString format = QStringLiteral("yyyy-MM-dd hh:mm");
@@ -34,14 +43,40 @@ QString Widget::readingsInItems(qint64 readings, int items) const
     return tr("%1 in %2").arg(r, i);
 }
 
-void Widget::journalWarning(const QString &text)
+void Widget::journalWarning(int kind, const QString &text)
 {
-    // One warning a run: after the first the user knows the journal is off.
+    // One warning of a kind a run; the status bar shows the state meanwhile.
     qWarning("Recording journal: %s", qPrintable(text));
-    if (m_journalWarned)
+    if (m_journalWarned & kind)
         return;
-    m_journalWarned = true;
+    m_journalWarned |= kind;
     QTimer::singleShot(0, this, [this, text] { m_prompt->warning(this, text); });
+}
+
+void Widget::showJournalState()
+{
+    if (!m_journalState)
+        return;
+    const Journal::State state = m_journal ? m_journal->state() : Journal::State::Off;
+    const QString reason = m_journal ? m_journal->stateReason() : m_journalOffReason;
+    switch (state) {
+    case Journal::State::Recording:
+        m_journalState->hide();
+        return;
+    case Journal::State::Waiting:
+        m_journalState->setText(tr("Journal waiting: readings are kept in memory until its "
+                                   "file is free"));
+        journalWarning(WaitingWarning,
+                       tr("The recording journal cannot write (%1). Readings are kept in memory "
+                          "and written as soon as the file is free.")
+                           .arg(reason));
+        break;
+    case Journal::State::Off:
+        m_journalState->setText(tr("Journal off: readings are kept in memory only"));
+        break;
+    }
+    m_journalState->setToolTip(reason);
+    m_journalState->show();
 }
 
 void Widget::initJournal()
@@ -61,32 +96,47 @@ void Widget::initJournal()
     recent->setEnabled(false);
     if (!m_startOptions.journal.enabled)
         return;
+    m_journalState = new QLabel(this);
+    m_journalState->setObjectName(QStringLiteral("lblJournalState"));
+    m_journalState->hide();
+    ui->statusBar->addPermanentWidget(m_journalState);
 
     auto journal = std::make_unique<Journal>(m_startOptions.journal.resolvedFolder());
     if (!journal->open()) {
-        journalWarning(tr("The recording journal cannot be kept in %1 (%2). Readings are "
+        m_journalOffReason = journal->errorString();
+        showJournalState();
+        journalWarning(OpenWarning,
+                       tr("The recording journal cannot be kept in %1 (%2). Readings are "
                           "recorded in memory only: export them before closing the program.")
                            .arg(journal->folder(), journal->errorString()));
         return;
     }
     m_journal = std::move(journal);
+    if (!m_journal->networkFolder().isEmpty())
+        qInfo("Recording journal: %s is on a network file system; the journal is kept in %s",
+              qPrintable(m_journal->networkFolder()), qPrintable(m_journal->folder()));
     m_journalTimer = new QTimer(this);
     m_journalTimer->setSingleShot(true);
     m_journalTimer->setInterval(0);
     connect(m_journalTimer, &QTimer::timeout, this, &Widget::journalPendingReadings);
     connect(m_journal.get(), &Journal::writeFailed, this, [this](const QString &reason) {
-        journalWarning(tr("The recording journal cannot be written any more (%1). Readings are "
+        journalWarning(FailedWarning,
+                       tr("The recording journal cannot be written any more (%1). Readings are "
                           "recorded in memory only: export them before closing the program.")
                            .arg(reason));
     });
+    connect(m_journal.get(), &Journal::stateChanged, this, &Widget::showJournalState);
+    connect(m_journal.get(), &Journal::readingsWanted, this, &Widget::journalCatchUp);
     if (!m_journal->movedAsidePath().isEmpty())
-        journalWarning(tr("The recording journal was damaged. It was moved aside to %1 and a new "
-                          "one was begun.")
+        journalWarning(OpenWarning,
+                       tr("The recording journal was damaged. It was moved aside to %1 and a "
+                          "new one was begun.")
                            .arg(m_journal->movedAsidePath()));
     recent->setEnabled(true);
 
-    m_journal->pruneOlderThan(Journal::KeepDays);
+    // Restored first: pruning never takes a session that was not brought back.
     std::optional<JournalSession> unfinished = m_journal->takeOverUnfinished();
+    m_journal->pruneOlderThan(Journal::KeepDays);
     if (unfinished) {
         restoreJournalSession(*unfinished);
         return;
@@ -235,21 +285,34 @@ void Widget::journalItemCleared(ItemData *item)
         m_journal->clearItem(number);
 }
 
-void Widget::journalClosedNormally()
+void Widget::journalCatchUp()
+{
+    journalPendingReadings();
+    if (!m_journal)
+        return;
+    for (auto it = m_journalNumbers.cbegin(); it != m_journalNumbers.cend(); ++it)
+        m_journal->appendReadings(it.value(), it.key()->readings());
+}
+
+void Widget::journalClosing(bool normally)
 {
     if (!m_journal)
         return;
-    journalNewReadings();
-    m_journal->endSession();
+    m_journal->holdNothingBack();
+    journalCatchUp();
+    if (normally)
+        m_journal->endSession();
 }
 
-void Widget::noteActiveItemExported()
+void Widget::noteActiveItemExported(int rowsWritten)
 {
-    // What the table showed is what was written.
     journalPendingReadings();
-    if (!activeItem || dataModel->store() != &activeItem->readings())
+    if (!activeItem || dataModel->store() != &activeItem->readings() || rowsWritten <= 0)
         return;
-    const int count = activeItem->dataCount();
+    // Up to the last reading the file holds: live readings go on arriving
+    // while an export runs (a report's progress dialog turns the event loop).
+    const int count =
+        qMax(m_exportedCounts.value(activeItem, 0), dataModel->readingIndex(rowsWritten - 1) + 1);
     m_exportedCounts.insert(activeItem, count);
     if (const int number = journalNumber(activeItem))
         m_journal->markExported(number, count);
@@ -284,9 +347,19 @@ bool Widget::confirmCloseWithUnexportedReadings()
     if (readings == 0)
         return true;
     QString text = tr("%1 were never exported.").arg(readingsInItems(readings, items));
-    if (m_journal && m_journal->isRecording())
+    const Journal::State state = m_journal ? m_journal->state() : Journal::State::Off;
+    const QString reason = m_journal ? m_journal->stateReason() : m_journalOffReason;
+    if (state == Journal::State::Recording)
         text += QLatin1Char(' ') +
                 tr("They stay in File > Recent Recordings for %1 days.").arg(Journal::KeepDays);
+    else if (state == Journal::State::Waiting)
+        text += QLatin1Char(' ') + tr("The recording journal is waiting for its file (%1): "
+                                      "what it has not written yet may be lost.")
+                                       .arg(reason);
+    else if (m_startOptions.journal.enabled)
+        text += QLatin1Char(' ') + tr("Journal off (%1): they are kept in memory only and are "
+                                      "lost when the program closes.")
+                                       .arg(reason);
     text += QStringLiteral("\n\n") + tr("Close the program anyway?");
     return m_prompt->question(this, QString(), text, QMessageBox::Yes | QMessageBox::No,
                               QMessageBox::No) == QMessageBox::Yes;

@@ -248,10 +248,7 @@ void Widget::closeEvent(QCloseEvent *event)
         dmm->close();
     saveSettings();
     QMainWindow::closeEvent(event);
-    if (keepInJournal)
-        journalNewReadings();
-    else
-        journalClosedNormally();
+    journalClosing(!keepInJournal);
 }
 
 bool Widget::eventFilter(QObject *obj, QEvent *event)

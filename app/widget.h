@@ -25,6 +25,7 @@ class ItemChartSource;
 class Journal;
 struct JournalSession;
 class Prompt;
+class QLabel;
 class QStandardItem;
 class ReadingStore;
 class QTimer;
@@ -183,9 +184,16 @@ private:
     void journalItemRenamed(ItemData *item);
     void journalItemDeleted(ItemData *item);
     void journalItemCleared(ItemData *item);
-    void journalClosedNormally();
-    void journalWarning(const QString &text);
-    void noteActiveItemExported();
+    // Hands every item's readings not yet copied to the journal.
+    void journalCatchUp();
+    // The window closes: everything is copied, and a normal close ends the session.
+    void journalClosing(bool normally);
+    // One warning of each kind (JournalWarning in journalling.cpp) a run.
+    void journalWarning(int kind, const QString &text);
+    // The status bar's lblJournalState while the journal is not recording.
+    void showJournalState();
+    // rowsWritten: the table rows the file holds, from the first on.
+    void noteActiveItemExported(int rowsWritten);
     // Readings recorded or downloaded and never exported, and in how many items.
     qint64 unexportedReadings(int *itemCount) const;
     bool confirmCloseWithUnexportedReadings();
@@ -235,7 +243,9 @@ private:
     // Readings of each item covered by its last export; imported items are
     // never at risk and are not counted.
     QHash<const ItemData *, int> m_exportedCounts;
-    bool m_journalWarned = false;
+    int m_journalWarned = 0; // JournalWarning bits
+    QLabel *m_journalState = nullptr;
+    QString m_journalOffReason; // why the journal could not be opened
 
     // Loss, statistics and limits (analysis.cpp). Declared last so that it is
     // destroyed first, with its connections to the items above.
