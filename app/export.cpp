@@ -225,10 +225,12 @@ void Widget::exportCsv()
     }
 }
 
-void Widget::noteActiveItemExported(int written)
+void Widget::noteActiveItemExported(int rowsWritten)
 {
-    // What the table showed is what was written.
     ItemData *active = activeItemData();
-    if (showsItem(active))
-        m_recording->noteExported(active, written);
+    if (!showsItem(active) || rowsWritten <= 0)
+        return;
+    // Up to the last reading the file holds: live readings go on arriving
+    // while an export runs (a report's progress dialog turns the event loop).
+    m_recording->noteExported(active, dataModel->readingIndex(rowsWritten - 1) + 1);
 }

@@ -10,9 +10,18 @@
 #include "widgetform.h"
 
 #include <QApplication>
+#include <QLabel>
+#include <QStatusBar>
 #include <QTimer>
 
 namespace {
+enum JournalWarning
+{
+    OpenWarning = 1,    // cannot be kept, or was moved aside
+    FailedWarning = 2,  // cannot be written any more
+    WaitingWarning = 4, // another program holds the file
+};
+
 const QString &dateFormat()
 {
     static const QString format = QStringLiteral("yyyy-MM-dd hh:mm");
@@ -27,14 +36,41 @@ QString Widget::readingsInItems(qint64 readings, int items) const
     return tr("%1 in %2").arg(r, i);
 }
 
-void Widget::journalWarning(const QString &text)
+void Widget::journalWarning(int kind, const QString &text)
 {
-    // One warning a run: after the first the user knows the journal is off.
+    // One warning of a kind a run; the status bar shows the state meanwhile.
     qWarning("Recording journal: %s", qPrintable(text));
-    if (m_journalWarned)
+    if (m_journalWarned & kind)
         return;
-    m_journalWarned = true;
+    m_journalWarned |= kind;
     QTimer::singleShot(0, this, [this, text] { m_prompt->warning(this, text); });
+}
+
+void Widget::showJournalState()
+{
+    if (!m_journalState)
+        return;
+    const Journal *journal = m_recording->journal();
+    const Journal::State state = journal ? journal->state() : Journal::State::Off;
+    const QString reason = journal ? journal->stateReason() : m_journalOffReason;
+    switch (state) {
+    case Journal::State::Recording:
+        m_journalState->hide();
+        return;
+    case Journal::State::Waiting:
+        m_journalState->setText(tr("Journal waiting: readings are kept in memory until its "
+                                   "file is free"));
+        journalWarning(WaitingWarning,
+                       tr("The recording journal cannot write (%1). Readings are kept in memory "
+                          "and written as soon as the file is free.")
+                           .arg(reason));
+        break;
+    case Journal::State::Off:
+        m_journalState->setText(tr("Journal off: readings are kept in memory only"));
+        break;
+    }
+    m_journalState->setToolTip(reason);
+    m_journalState->show();
 }
 
 void Widget::initJournal()
@@ -52,9 +88,16 @@ void Widget::initJournal()
         }
     }
     recent->setEnabled(false);
+    if (!m_startOptions.journal.enabled)
+        return;
+    m_journalState = new QLabel(this);
+    m_journalState->setObjectName(QStringLiteral("lblJournalState"));
+    m_journalState->hide();
+    ui->statusBar->addPermanentWidget(m_journalState);
 
     connect(m_recording.get(), &Recording::journalFailed, this, [this](const QString &reason) {
-        journalWarning(tr("The recording journal cannot be written any more (%1). Readings are "
+        journalWarning(FailedWarning,
+                       tr("The recording journal cannot be written any more (%1). Readings are "
                           "recorded in memory only: export them before closing the program.")
                            .arg(reason));
     });
@@ -64,7 +107,10 @@ void Widget::initJournal()
     case Recording::JournalStart::Off:
         return;
     case Recording::JournalStart::Failed:
-        journalWarning(tr("The recording journal cannot be kept in %1 (%2). Readings are "
+        m_journalOffReason = start.error;
+        showJournalState();
+        journalWarning(OpenWarning,
+                       tr("The recording journal cannot be kept in %1 (%2). Readings are "
                           "recorded in memory only: export them before closing the program.")
                            .arg(start.folder, start.error));
         return;
@@ -74,9 +120,14 @@ void Widget::initJournal()
         journalRestored(start);
         break;
     }
+    connect(m_recording->journal(), &Journal::stateChanged, this, &Widget::showJournalState);
+    if (!start.networkFolder.isEmpty())
+        qInfo("Recording journal: %s is on a network file system; the journal is kept in %s",
+              qPrintable(start.networkFolder), qPrintable(start.folder));
     if (!start.movedAside.isEmpty())
-        journalWarning(tr("The recording journal was damaged. It was moved aside to %1 and a new "
-                          "one was begun.")
+        journalWarning(OpenWarning,
+                       tr("The recording journal was damaged. It was moved aside to %1 and a "
+                          "new one was begun.")
                            .arg(start.movedAside));
     recent->setEnabled(true);
 }
@@ -109,9 +160,28 @@ bool Widget::confirmCloseWithUnexportedReadings()
     if (readings == 0)
         return true;
     QString text = tr("%1 were never exported.").arg(readingsInItems(readings, items));
-    if (m_recording->journalRecording())
+    const Journal *journal = m_recording->journal();
+    const Journal::State state = journal ? journal->state() : Journal::State::Off;
+    const QString reason = journal ? journal->stateReason() : m_journalOffReason;
+    if (state == Journal::State::Recording)
         text += QLatin1Char(' ') +
                 tr("They stay in File > Recent Recordings for %1 days.").arg(Journal::KeepDays);
+    else if (state == Journal::State::Waiting)
+        text += QLatin1Char(' ') + tr("The recording journal is waiting for its file (%1): "
+                                      "what it has not written yet may be lost.")
+                                       .arg(reason);
+    else if (m_startOptions.journal.enabled)
+        text += QLatin1Char(' ') + tr("Journal off (%1): they are kept in memory only and are "
+                                      "lost when the program closes.")
+                                       .arg(reason);
+    else if (state == Journal::State::Waiting)
+        text += QLatin1Char(' ') + tr("The recording journal is waiting for its file (%1): "
+                                      "what it has not written yet may be lost.")
+                                       .arg(reason);
+    else if (m_startOptions.journal.enabled)
+        text += QLatin1Char(' ') + tr("Journal off (%1): they are kept in memory only and are "
+                                      "lost when the program closes.")
+                                       .arg(reason);
     text += QStringLiteral("\n\n") + tr("Close the program anyway?");
     return m_prompt->question(this, QString(), text, QMessageBox::Yes | QMessageBox::No,
                               QMessageBox::No) == QMessageBox::Yes;

@@ -24,6 +24,7 @@ class Journal;
 struct JournalSession;
 class MeterLink;
 class Prompt;
+class QLabel;
 class QStandardItem;
 class ReadingStore;
 class QTimer;
@@ -184,9 +185,12 @@ private:
     // says what happened to it and reopens past recordings.
     void initJournal();
     void journalRestored(const Recording::JournalStart &start);
-    void journalWarning(const QString &text);
-    // The first written readings of the active item are in a file now.
-    void noteActiveItemExported(int written);
+    // One warning of each kind (JournalWarning in journalling.cpp) a run.
+    void journalWarning(int kind, const QString &text);
+    // The status bar's lblJournalState while the journal is not recording.
+    void showJournalState();
+    // rowsWritten: the table rows the file holds, from the first on.
+    void noteActiveItemExported(int rowsWritten);
     // Readings recorded or downloaded and never exported, and in how many items.
     qint64 unexportedReadings(int *itemCount) const;
     bool confirmCloseWithUnexportedReadings();
@@ -220,7 +224,9 @@ private:
     QIcon measureIcon;
     QString sceneFileName;
     QHash<const ItemData *, QStandardItem *> m_rows; // the tree's row of each item
-    bool m_journalWarned = false;
+    int m_journalWarned = 0;                         // JournalWarning bits
+    QLabel *m_journalState = nullptr;
+    QString m_journalOffReason; // why the journal could not be opened
 
     // Loss, statistics and limits (analysis.cpp). Declared last so that it is
     // destroyed first, with its connections to the items above.

@@ -19,9 +19,9 @@ const QStringList &readingTableHeaders()
     return headers;
 }
 
-int ReadingTableSource::rowCount() const
+ReadingTableSource::ReadingTableSource(const DataModel &model)
+    : m_model(model), m_rows(model.store() ? model.rowCount() : 0)
 {
-    return m_model.store() ? m_model.rowCount() : 0;
 }
 
 void ReadingTableSource::row(int index, RowCells &out) const

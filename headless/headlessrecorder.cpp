@@ -3,6 +3,7 @@
 
 #include "datamodel.h"
 #include "itemexport.h"
+#include "journal.h"
 #include "meterlink.h"
 #include "readingstore.h"
 #include "recording.h"
@@ -90,6 +91,15 @@ int HeadlessRecorder::run()
                              "are kept in memory only.")
                               .arg(reason));
     });
+
+    if (Journal *opened = m_recording->journal()) {
+        connect(opened, &Journal::stateChanged, this, [opened] {
+            if (opened->state() == Journal::State::Waiting)
+                printLine(stderr, tr("The recording journal is waiting for its file (%1); "
+                                     "readings are kept in memory until it is free.")
+                                      .arg(opened->stateReason()));
+        });
+    }
 
     ItemTree &tree = m_recording->tree();
     const QString name =

@@ -43,13 +43,14 @@ const QList<ReportColumn> &reportColumns()
 Result writeXls(const QString &fileName, const DataModel &rows)
 {
     Result result;
-    result.written = rows.rowCount();
     if (!xls::writerAvailable()) {
         result.error = QStringLiteral("no spreadsheet writer");
         return result;
     }
-    result.ok = xls::writeTable(QDir::toNativeSeparators(fileName), readingTableHeaders(),
-                                ReadingTableSource(rows), &result.error);
+    const ReadingTableSource source(rows);
+    result.written = source.rowCount();
+    result.ok = xls::writeTable(QDir::toNativeSeparators(fileName), readingTableHeaders(), source,
+                                &result.error);
     return result;
 }
 
@@ -79,14 +80,14 @@ Result writeCsv(const QString &fileName, const DataModel &rows, const analysis::
 Result writePdf(const QString &fileName, const DataModel &rows, const Progress &progress)
 {
     Result result;
-    result.written = rows.rowCount();
     auto onProgress = [&](int done, int total) {
         if (progress && !progress(done, total))
             result.cancelled = true;
         return !result.cancelled;
     };
-    result.ok = pdf::writeReport(fileName, ReadingTableSource(rows), reportColumns(), onProgress,
-                                 &result.error);
+    const ReadingTableSource source(rows);
+    result.written = source.rowCount();
+    result.ok = pdf::writeReport(fileName, source, reportColumns(), onProgress, &result.error);
     return result;
 }
 

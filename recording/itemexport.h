@@ -32,7 +32,7 @@ struct Result
 {
     bool ok = false;
     bool cancelled = false;
-    int written = 0; // rows the file holds
+    int written = 0; // rows the file holds, from the first on
     QString error;
 };
 

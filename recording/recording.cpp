@@ -73,8 +73,16 @@ Recording::JournalStart Recording::startJournal(const JournalOptions &options, J
         return start;
     }
     m_journal = std::move(journal);
+    start.folder = m_journal->folder();
     start.movedAside = m_journal->movedAsidePath();
+    start.networkFolder = m_journal->networkFolder();
     connect(m_journal.get(), &Journal::writeFailed, this, &Recording::journalFailed);
+    // A journal that could not write for a while (its file was busy) asks
+    // for every reading it has not got.
+    connect(m_journal.get(), &Journal::readingsWanted, this, [this] {
+        if (m_keeper)
+            m_keeper->copyAll();
+    });
 
     std::optional<JournalSession> unfinished;
     if (mode == JournalMode::RestoreUnfinished)
@@ -170,6 +178,7 @@ void Recording::noteExported(const ItemData *item, int count)
 {
     if (!m_tree->holds(item))
         return;
+    count = qMax(count, m_exported.value(item, 0));
     m_exported.insert(item, count);
     if (m_keeper)
         m_keeper->markExported(item, count);
@@ -199,12 +208,16 @@ qint64 Recording::unexportedReadings(int *itemCount) const
 
 void Recording::closeNormally()
 {
-    if (m_keeper)
-        m_keeper->endSession();
+    if (!m_keeper)
+        return;
+    m_journal->holdNothingBack();
+    m_keeper->endSession();
 }
 
 void Recording::keepForNextStart()
 {
-    if (m_keeper)
-        m_keeper->copyAll();
+    if (!m_keeper)
+        return;
+    m_journal->holdNothingBack();
+    m_keeper->copyAll();
 }

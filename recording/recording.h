@@ -66,10 +66,11 @@ public:
         } outcome = Off;
         QString folder;
         QString error;
-        QString movedAside;   // a damaged journal went here
-        qint64 readings = 0;  // restored
-        int items = 0;        // restored items with readings
-        bool damaged = false; // some readings could not be read back
+        QString movedAside;    // a damaged journal went here
+        QString networkFolder; // the data folder is on a network: the journal is kept locally
+        qint64 readings = 0;   // restored
+        int items = 0;         // restored items with readings
+        bool damaged = false;  // some readings could not be read back
     };
     // Opens the journal and starts this run's session. Items already in the
     // tree are journaled as they are, unless a restored tree replaces them.
@@ -90,7 +91,8 @@ public:
     Reopened reopenSession(JournalSession &session, const QString &when);
 
     // --- Exports ---
-    // The first count readings of item are in a file now.
+    // The first count readings of item are in a file now (an earlier export
+    // of more of them still counts).
     void noteExported(const ItemData *item, int count);
     int exportedCount(const ItemData *item) const { return m_exported.value(item, 0); }
     // Readings recorded or downloaded and never exported, and in how many

@@ -1,11 +1,13 @@
 #include "journal.h"
 
+#include "journalfolder.h"
 #include "journalrecord.h"
 #include "journalwriter.h"
 #include "sqlitestatement.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
@@ -138,29 +140,79 @@ Journal::OpenResult Journal::openFile()
     rc = sqliteExec(m_db, "PRAGMA journal_mode=WAL");
     if (rc != SQLITE_OK)
         return failed(rc);
-    rc = sqliteExec(m_db, Schema);
-    if (rc != SQLITE_OK) {
-        sqliteExec(m_db, "ROLLBACK");
-        return failed(rc);
-    }
-    SqliteStatement format(m_db, "SELECT value FROM meta WHERE key = 'format'");
-    rc = format.step();
-    if (rc != SQLITE_ROW)
-        return failed(rc);
-    if (format.int64(0) > SchemaVersion) {
-        m_error = tr("it was written by a newer version of the program");
-        return OpenResult::Failed;
-    }
-    // Reading every table's first pages finds most damage now rather than
-    // in the middle of a recording.
-    for (const char *probe : {"SELECT count(*) FROM sessions", "SELECT count(*) FROM items",
-                              "SELECT max(id) FROM batches"}) {
-        SqliteStatement s(m_db, probe);
-        rc = s.step();
+    auto readFormat = [this](qint64 *value) {
+        SqliteStatement format(m_db, "SELECT value FROM meta WHERE key = 'format'");
+        if (!format.isValid())
+            return format.prepareResult();
+        const int result = format.step();
+        if (result == SQLITE_ROW)
+            *value = format.int64(0);
+        return result;
+    };
+    qint64 format = 0;
+    rc = readFormat(&format);
+    if (rc != SQLITE_ROW) {
+        // A new file. One made before needs no write lock, which another
+        // copy of the program may be holding for a while.
+        if (isDamage(rc))
+            return failed(rc);
+        rc = sqliteExec(m_db, Schema);
+        if (rc != SQLITE_OK) {
+            sqliteExec(m_db, "ROLLBACK");
+            return failed(rc);
+        }
+        rc = readFormat(&format);
         if (rc != SQLITE_ROW)
             return failed(rc);
     }
+    if (format > SchemaVersion) {
+        m_error = tr("it was written by a newer version of the program");
+        return OpenResult::Failed;
+    }
+    // Damage anywhere in the file is found now rather than in the middle of a
+    // recording; on a very large journal the check stops after CheckTimeMs
+    // (what it did not reach is still checked as it is read).
+    QElapsedTimer clock;
+    clock.start();
+    sqlite3_progress_handler(
+        m_db, 10000,
+        [](void *timer) {
+            return static_cast<QElapsedTimer *>(timer)->elapsed() > CheckTimeMs ? 1 : 0;
+        },
+        &clock);
+    QString verdict;
+    {
+        SqliteStatement check(m_db, "PRAGMA quick_check");
+        rc = check.isValid() ? check.step() : check.prepareResult();
+        if (rc == SQLITE_ROW)
+            verdict = check.text(0);
+    }
+    sqlite3_progress_handler(m_db, 0, nullptr, nullptr);
+    if (rc == SQLITE_ROW && verdict != QLatin1String("ok")) {
+        // Its first finding says enough ("*** in database main ***" aside).
+        const QStringList findings = verdict.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        m_error = findings.value(
+            findings.size() > 1 && findings.first().startsWith(QLatin1String("***")) ? 1 : 0);
+        return OpenResult::Damaged;
+    }
+    if (rc != SQLITE_ROW && rc != SQLITE_INTERRUPT)
+        return failed(rc);
     return OpenResult::Ok;
+}
+
+// Whether a living program holds a session lock in the folder: it has the
+// journal open, so the file must not be renamed under it.
+bool Journal::anotherCopyRunning() const
+{
+    const QStringList locks =
+        QDir(m_folder).entryList({QStringLiteral("session-*.lock")}, QDir::Files | QDir::Hidden);
+    for (const QString &name : locks) {
+        QLockFile lock(QDir(m_folder).filePath(name));
+        lock.setStaleLockTime(0);
+        if (!lock.tryLock(0))
+            return true;
+    }
+    return false;
 }
 
 bool Journal::moveAside()
@@ -186,6 +238,17 @@ bool Journal::open()
 {
     if (m_writer)
         return true;
+    if (m_networkFolder.isEmpty() && journalfolder::isOnNetwork(m_folder)) {
+        QString why;
+        const QString local = journalfolder::localFolder(&why);
+        if (local.isEmpty()) {
+            m_error = tr("%1 is on a network file system, and %2")
+                          .arg(QDir::toNativeSeparators(m_folder), why);
+            return false;
+        }
+        m_networkFolder = m_folder;
+        m_folder = local;
+    }
     if (!QDir().mkpath(m_folder)) {
         m_error = tr("the folder %1 cannot be created").arg(QDir::toNativeSeparators(m_folder));
         return false;
@@ -193,17 +256,47 @@ bool Journal::open()
     OpenResult result = openFile();
     if (result == OpenResult::Damaged) {
         closeFile();
-        result = moveAside() ? openFile() : OpenResult::Failed;
+        if (anotherCopyRunning()) {
+            m_error = tr("the journal %1 is damaged (%2), and another running copy of the "
+                         "program has it open")
+                          .arg(QDir::toNativeSeparators(filePath()), m_error);
+            result = OpenResult::Failed;
+        } else {
+            result = moveAside() ? openFile() : OpenResult::Failed;
+        }
     }
     if (result != OpenResult::Ok) {
         closeFile();
         return false;
     }
-    m_writer = std::make_unique<JournalWriter>(filePath(), [this](const QString &reason) {
-        // Runs on the writer's thread: tell the window on its own.
-        QMetaObject::invokeMethod(
-            this, [this, reason] { emit writeFailed(reason); }, Qt::QueuedConnection);
-    });
+    m_writer = std::make_unique<JournalWriter>(
+        filePath(), [this](JournalWriter::Event event, const QString &reason) {
+            // Runs on the writer's thread: the state changes on the journal's own.
+            QMetaObject::invokeMethod(
+                this,
+                [this, event, reason] {
+                    switch (event) {
+                    case JournalWriter::Event::Failed:
+                        goOff(reason);
+                        break;
+                    case JournalWriter::Event::Waiting:
+                        m_waiting = true;
+                        m_stateReason = tr("another program holds %1 (%2)")
+                                            .arg(QDir::toNativeSeparators(filePath()), reason);
+                        emit stateChanged();
+                        break;
+                    case JournalWriter::Event::Writing:
+                        m_waiting = false;
+                        if (!m_off)
+                            m_stateReason.clear();
+                        emit stateChanged();
+                        if (std::exchange(m_heldBack, false))
+                            emit readingsWanted();
+                        break;
+                    }
+                },
+                Qt::QueuedConnection);
+        });
     return true;
 }
 
@@ -212,31 +305,63 @@ bool Journal::isRecording() const
     return m_writer && m_session != 0 && !m_writer->hasFailed();
 }
 
+Journal::State Journal::state() const
+{
+    if (m_off || !isRecording())
+        return State::Off;
+    return m_waiting ? State::Waiting : State::Recording;
+}
+
+qint64 Journal::queuedBytes() const
+{
+    return m_writer ? m_writer->queuedBytes() : 0;
+}
+
+void Journal::goOff(const QString &reason)
+{
+    if (m_off)
+        return;
+    m_off = true;
+    m_stateReason = reason;
+    // Also when called while the window is being built, before it listens.
+    QMetaObject::invokeMethod(
+        this,
+        [this, reason] {
+            emit writeFailed(reason);
+            emit stateChanged();
+        },
+        Qt::QueuedConnection);
+}
+
 int Journal::pruneOlderThan(int days)
 {
     if (!m_db || !m_writer)
         return 0;
+    // A session's last activity is its end. One that was never finished is
+    // left to takeOverUnfinished, which restores or closes it (its end then
+    // being that moment), so nothing is dropped that was never brought back.
     const qint64 cutoff = QDateTime::currentMSecsSinceEpoch() - qint64(days) * 86400 * 1000;
-    SqliteStatement old(m_db,
-                        "SELECT id, ended IS NULL FROM sessions s WHERE id != ?1 AND "
-                        "(started < ?2 OR (ended IS NOT NULL AND NOT EXISTS "
-                        "(SELECT 1 FROM items i WHERE i.session = s.id AND i.readings > 0)))");
+    SqliteStatement old(m_db, "SELECT id FROM sessions s WHERE id != ?1 AND ended IS NOT NULL AND "
+                              "(ended < ?2 OR NOT EXISTS "
+                              "(SELECT 1 FROM items i WHERE i.session = s.id AND i.readings > 0))");
     old.bind(1, m_session).bind(2, cutoff);
     int dropped = 0;
     while (old.step() == SQLITE_ROW) {
-        const qint64 id = old.int64(0);
-        if (old.int64(1)) {
-            // Never finished: only when its program is gone.
-            auto lock = lockSession(id);
-            if (!lock)
-                continue;
-            m_heldLocks.push_back(std::move(lock));
-        }
         JournalOp op;
         op.kind = JournalOp::DropSession;
-        op.session = id;
+        op.session = old.int64(0);
         m_writer->post(std::move(op));
         ++dropped;
+    }
+    // A closed marker has served once its session's end is in the file.
+    SqliteStatement unfinished(m_db, "SELECT 1 FROM sessions WHERE id = ?1 AND ended IS NULL");
+    const QDir folder(m_folder);
+    for (const QString &name :
+         folder.entryList({QStringLiteral("session-*.closed")}, QDir::Files)) {
+        const qint64 id = name.mid(8, name.size() - 15).toLongLong();
+        unfinished.reset();
+        if (unfinished.bind(1, id).step() != SQLITE_ROW)
+            QFile::remove(folder.filePath(name));
     }
     return dropped;
 }
@@ -262,7 +387,13 @@ std::optional<JournalSession> Journal::takeOverUnfinished()
         op.session = id;
         op.value = now;
         op.kind = readings > 0 ? JournalOp::CloseSession : JournalOp::DropSession;
-        if (readings > 0 && !result) {
+        const QFileInfo closed(JournalWriter::closedMarkerPath(filePath(), id));
+        if (closed.exists()) {
+            // Its window was closed while the journal could not be written:
+            // no crash, nothing to bring back.
+            op.kind = JournalOp::EndSession;
+            op.value = closed.lastModified().toMSecsSinceEpoch();
+        } else if (readings > 0 && !result) {
             result = loadSession(id);
             if (result && !result->damaged && result->readingCount() > 0) {
                 // Go on where it stopped: same session, same item numbers.
@@ -298,9 +429,7 @@ void Journal::beginSession()
         lock = lockSession(id);
     }
     if (!lock) {
-        const QString reason = tr("no lock file can be made in %1").arg(m_folder);
-        QMetaObject::invokeMethod(
-            this, [this, reason] { emit writeFailed(reason); }, Qt::QueuedConnection);
+        goOff(tr("no lock file can be made in %1").arg(QDir::toNativeSeparators(m_folder)));
         return;
     }
     m_session = id;
@@ -381,6 +510,12 @@ void Journal::appendReadings(int item, const ReadingStore &readings)
     }
     if (readings.size() == *given)
         return;
+    if (!m_holdNothingBack && m_writer->isWaiting() &&
+        m_writer->queuedBytes() >= m_waitingQueueLimit) {
+        // The item keeps them; they are copied when the file is free again.
+        m_heldBack = true;
+        return;
+    }
     m_writer->append(m_session, item, *given, readings, *given, readings.size());
     *given = readings.size();
 }
@@ -394,7 +529,7 @@ void Journal::markExported(int item, int count)
 
 void Journal::endSession()
 {
-    if (!isRecording() || m_ended)
+    if (!m_writer || m_session == 0 || m_ended)
         return;
     m_ended = true;
     postSessionOp(*m_writer, m_session, JournalOp::EndSession, 0,
@@ -416,7 +551,7 @@ QVector<JournalSessionInfo> Journal::recentSessions() const
         m_db, "SELECT s.id, s.started, s.ended, s.closed_normally,"
               " sum(CASE WHEN i.kind != 3 OR i.readings > 0 THEN 1 ELSE 0 END), sum(i.readings)"
               " FROM sessions s JOIN items i ON i.session = s.id"
-              " WHERE s.id != ?1 AND s.started >= ?2"
+              " WHERE s.id != ?1 AND (s.ended IS NULL OR s.ended >= ?2)"
               " GROUP BY s.id HAVING sum(i.readings) > 0 ORDER BY s.started DESC");
     list.bind(1, m_session).bind(2, since);
     while (list.step() == SQLITE_ROW) {

@@ -67,23 +67,40 @@ class Journal : public QObject
     Q_OBJECT
 public:
     static constexpr int KeepDays = 30;
+    // While another program holds the file, queued readings stop growing at
+    // about this size; later ones stay in their items until it is free.
+    static constexpr qint64 WaitingQueueBytes = 64 * 1024 * 1024;
+    // The integrity check at open gives up after this long on a large journal.
+    static constexpr int CheckTimeMs = 1500;
+
+    enum class State
+    {
+        Recording, // what is handed over reaches the disk within the commit delay
+        Waiting,   // another program holds the file: kept in memory, written when it is free
+        Off        // nothing more is written in this run
+    };
 
     explicit Journal(const QString &folder, QObject *parent = nullptr);
     // Commits what is queued (waiting for the disk), then releases the session.
     ~Journal() override;
 
-    // Opens the journal in the folder, creating both when needed. A file that
-    // is not a journal (or is damaged) is moved aside under a dated name and a
-    // fresh journal begun; movedAsidePath() then says where it went. False
-    // when no journal can be kept here; errorString() says why.
+    // Opens the journal in the folder, creating both when needed; a folder on
+    // a network file system is replaced by a local one (networkFolder() then
+    // names the one given). A file that is not a journal, or fails SQLite's
+    // quick check, is moved aside under a dated name and a fresh journal
+    // begun; movedAsidePath() then says where it went. A damaged file that
+    // another running copy has open is left alone. False when no journal can
+    // be kept; errorString() says why.
     bool open();
     QString errorString() const { return m_error; }
     QString movedAsidePath() const { return m_movedAside; }
     QString filePath() const;
     QString folder() const { return m_folder; }
+    QString networkFolder() const { return m_networkFolder; }
 
-    // Start-up, before beginSession: drops sessions older than days (and
-    // finished ones without readings). Returns how many go.
+    // Start-up, after takeOverUnfinished: drops finished sessions that ended
+    // more than days ago, and finished ones without readings. A session that
+    // was never finished is never dropped here. Returns how many go.
     int pruneOlderThan(int days);
     // Start-up: the newest session whose program ended without closing it
     // and that holds readings, loaded. Unless it was damaged (resumed false),
@@ -93,7 +110,11 @@ public:
     // Starts a session of this run, unless one was taken over.
     void beginSession();
     qint64 sessionId() const { return m_session; }
+    // Changes are accepted (Recording or Waiting).
     bool isRecording() const;
+    State state() const;
+    // Why the journal is Waiting or Off.
+    QString stateReason() const { return m_stateReason; }
 
     // Changes of the item tree; items are named by the numbers createItem gives.
     int createItem(ItemData::DataType kind, const QString &name);
@@ -103,17 +124,26 @@ public:
     void setActiveItem(int item); // -1 for none
     // Copies the readings the item holds beyond those given before; when the
     // store holds fewer than that, it was emptied and is written again.
+    // While Waiting with WaitingQueueBytes queued, nothing is copied: the
+    // readings stay in the item, and readingsWanted() asks for them again
+    // once the file is free.
     void appendReadings(int item, const ReadingStore &readings);
     int readingsGiven(int item) const { return m_given.value(item, 0); }
     void markExported(int item, int count);
-    // The window closed normally: the session is finished.
+    // The program is closing: from now on everything is copied, however much is queued.
+    void holdNothingBack() { m_holdNothingBack = true; }
+    // The window closed normally: the session is finished (tried even when
+    // the journal could not be written any more).
     void endSession();
+    void setWaitingQueueLimit(qint64 bytes) { m_waitingQueueLimit = bytes; }
+    qint64 queuedBytes() const;
 
     // Waits until everything so far is on disk; false on time-out or failure.
     bool flush(int timeoutMs = 10000);
 
     // Finished sessions and sessions whose program is gone, newest first,
-    // started within KeepDays, holding readings; this run's own is left out.
+    // ended within KeepDays (or not ended), holding readings; this run's own
+    // is left out.
     QVector<JournalSessionInfo> recentSessions() const;
     std::optional<JournalSession> loadSession(qint64 id) const;
 
@@ -121,6 +151,10 @@ signals:
     // The journal could not be written; recording goes on in memory only.
     // Emitted once, on the object's thread.
     void writeFailed(const QString &reason);
+    // state() or stateReason() changed.
+    void stateChanged();
+    // Readings were held back while Waiting: hand every item's over again.
+    void readingsWanted();
 
 private:
     enum class OpenResult
@@ -132,12 +166,21 @@ private:
     OpenResult openFile();
     void closeFile();
     bool moveAside();
+    bool anotherCopyRunning() const;
+    void goOff(const QString &reason);
     QString lockPath(qint64 session) const;
     std::unique_ptr<QLockFile> lockSession(qint64 session) const;
 
     QString m_folder;
     QString m_error;
     QString m_movedAside;
+    QString m_networkFolder;
+    QString m_stateReason;
+    bool m_off = false;
+    bool m_waiting = false;
+    bool m_heldBack = false;
+    bool m_holdNothingBack = false;
+    qint64 m_waitingQueueLimit = WaitingQueueBytes;
     sqlite3 *m_db = nullptr; // start-up and listing reads; the writer has its own
     std::unique_ptr<JournalWriter> m_writer;
     qint64 m_session = 0;

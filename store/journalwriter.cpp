@@ -3,14 +3,15 @@
 #include "readingstore.h"
 #include "sqlitestatement.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
 #include <sqlite3.h>
 
 #include <memory>
 
 namespace {
-// How long a commit waits for another copy of the program to finish its own.
-constexpr int BusyTimeoutMs = 5000;
-
 bool isBusy(int rc)
 {
     return (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED;
@@ -57,8 +58,8 @@ struct JournalWriter::Statements
         insertRow, updateRow;
 };
 
-JournalWriter::JournalWriter(const QString &path, std::function<void(const QString &)> onFailure)
-    : m_path(path), m_onFailure(std::move(onFailure))
+JournalWriter::JournalWriter(const QString &path, Listener listener)
+    : m_path(path), m_listener(std::move(listener))
 {
     m_thread = std::thread([this] { run(); });
 }
@@ -71,8 +72,7 @@ JournalWriter::~JournalWriter()
     }
     m_wake.notify_all();
     m_thread.join();
-    m_sql.reset();
-    sqlite3_close(m_db);
+    closeConnection();
 }
 
 void JournalWriter::enqueueLocked(JournalOp &&op)
@@ -84,7 +84,7 @@ void JournalWriter::enqueueLocked(JournalOp &&op)
 
 void JournalWriter::post(JournalOp op)
 {
-    if (m_failed.load())
+    if (m_failed.load() && op.kind != JournalOp::EndSession)
         return;
     bool wasEmpty;
     {
@@ -103,6 +103,7 @@ void JournalWriter::append(qint64 session, int item, qint64 first, const Reading
     if (m_failed.load() || from >= to)
         return;
     bool wasEmpty;
+    qint64 added = 0;
     if (to - from <= 64) {
         // Live readings come one or a few at a time: they join the newest
         // batch of the same item while it waits for its commit.
@@ -120,10 +121,13 @@ void JournalWriter::append(qint64 session, int item, qint64 first, const Reading
                 enqueueLocked(std::move(fresh));
                 op = &m_queue.back();
             }
+            const int before = op->bytes.size();
             op->encoder.add(op->bytes, store.fields(i));
+            added += op->bytes.size() - before;
             ++op->count;
         }
         ++m_postedSeq;
+        m_queuedBytes += added;
     } else {
         // A whole file or session at once: encode outside the lock.
         std::deque<JournalOp> ops;
@@ -139,11 +143,14 @@ void JournalWriter::append(qint64 session, int item, qint64 first, const Reading
             ops.back().encoder.add(ops.back().bytes, store.fields(i));
             ++ops.back().count;
         }
+        for (const JournalOp &op : ops)
+            added += op.bytes.size();
         std::lock_guard<std::mutex> lock(m_mutex);
         wasEmpty = m_queue.empty();
         for (JournalOp &op : ops)
             enqueueLocked(std::move(op));
         ++m_postedSeq;
+        m_queuedBytes += added;
     }
     if (wasEmpty)
         m_wake.notify_one();
@@ -162,37 +169,71 @@ bool JournalWriter::flush(int timeoutMs)
 
 void JournalWriter::fail(const QString &reason)
 {
-    if (!m_failed.exchange(true) && m_onFailure)
-        m_onFailure(reason);
+    if (!m_failed.exchange(true) && m_listener)
+        m_listener(Event::Failed, reason);
 }
 
-bool JournalWriter::openConnection()
+QString JournalWriter::openConnection()
 {
     const int rc =
         sqlite3_open_v2(m_path.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr);
-    if (rc != SQLITE_OK) {
-        fail(m_db ? sqliteMessage(m_db) : QString::fromUtf8(sqlite3_errstr(rc)));
-        return false;
-    }
+    if (rc != SQLITE_OK)
+        return m_db ? sqliteMessage(m_db) : QString::fromUtf8(sqlite3_errstr(rc));
     sqlite3_busy_timeout(m_db, BusyTimeoutMs);
     // FULL: every commit reaches the disk, so that a power cut, not only a
     // killed program, loses no more than the last commit interval.
     if (sqliteExec(m_db, "PRAGMA synchronous=FULL; PRAGMA journal_size_limit=8388608;") !=
-        SQLITE_OK) {
-        fail(sqliteMessage(m_db));
-        return false;
-    }
+        SQLITE_OK)
+        return sqliteMessage(m_db);
     m_sql = std::make_unique<Statements>(m_db);
-    if (!m_sql->isValid()) {
-        fail(sqliteMessage(m_db));
-        return false;
+    if (!m_sql->isValid())
+        return sqliteMessage(m_db);
+    return QString();
+}
+
+void JournalWriter::closeConnection()
+{
+    m_sql.reset();
+    sqlite3_close(m_db);
+    m_db = nullptr;
+    m_tails.clear();
+}
+
+void JournalWriter::writeEndAfterFailure(const std::deque<JournalOp> &ops)
+{
+    for (const JournalOp &op : ops) {
+        if (op.kind != JournalOp::EndSession)
+            continue;
+        // A small update often fits where a large batch did not, and a fresh
+        // connection gets past a broken one.
+        bool written = false;
+        for (int attempt = 0; attempt < 2 && !written; ++attempt) {
+            if (!m_db && !openConnection().isEmpty()) {
+                closeConnection();
+                continue;
+            }
+            written = commit(std::deque<JournalOp>{op}) == 0;
+            if (!written)
+                closeConnection();
+        }
+        if (!written) {
+            // An empty file needs no room for data.
+            QFile marker(closedMarkerPath(m_path, op.session));
+            marker.open(QIODevice::WriteOnly);
+        }
     }
-    return true;
+}
+
+QString JournalWriter::closedMarkerPath(const QString &journalPath, qint64 session)
+{
+    return QFileInfo(journalPath).dir().filePath(QStringLiteral("session-%1.closed").arg(session));
 }
 
 void JournalWriter::run()
 {
-    const bool open = openConnection();
+    const QString openError = openConnection();
+    if (!openError.isEmpty())
+        fail(openError);
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [&] { return m_stop || m_hurry || !m_queue.empty(); });
@@ -208,21 +249,33 @@ void JournalWriter::run()
         const bool stopping = m_stop;
         lock.unlock();
 
-        int rc = 0;
-        if (open && !m_failed.load() && !ops.empty()) {
-            rc = commit(ops);
-            if (rc != 0 && isBusy(rc) && !stopping) {
-                // Another copy of the program holds the journal: try again soon,
-                // ahead of whatever was posted meanwhile.
+        if (m_failed.load()) {
+            writeEndAfterFailure(ops);
+        } else if (!ops.empty()) {
+            const int rc = commit(ops);
+            if (rc == 0) {
+                qint64 bytes = 0;
+                for (const JournalOp &op : ops)
+                    bytes += op.bytes.size();
+                m_queuedBytes -= bytes;
+                if (m_waiting.exchange(false) && m_listener)
+                    m_listener(Event::Writing, QString());
+            } else if (isBusy(rc) && !stopping) {
+                // Another program holds the journal's write lock (the busy
+                // timeout has passed): say so once, and try again, ahead of
+                // whatever was posted meanwhile.
+                if (!m_waiting.exchange(true) && m_listener)
+                    m_listener(Event::Waiting, QString::fromUtf8(sqlite3_errstr(rc)));
                 std::this_thread::sleep_for(std::chrono::milliseconds(200));
                 lock.lock();
                 for (auto it = ops.rbegin(); it != ops.rend(); ++it)
                     m_queue.push_front(std::move(*it));
                 m_oldestPosted = std::chrono::steady_clock::now() - CommitDelay;
                 continue;
-            }
-            if (rc != 0)
+            } else {
                 fail(QString::fromUtf8(sqlite3_errstr(rc)));
+                m_queuedBytes = 0;
+            }
         }
 
         lock.lock();

@@ -52,15 +52,30 @@ struct JournalOp
 class JournalWriter
 {
 public:
+    // What the writer tells its owner, on the writer's thread.
+    enum class Event
+    {
+        Failed,  // the journal cannot be written any more (once)
+        Waiting, // another program has held the file's write lock for BusyTimeoutMs
+        Writing  // commits reach the file again after Waiting
+    };
+    using Listener = std::function<void(Event, const QString &reason)>;
+
     static constexpr std::chrono::milliseconds CommitDelay{100};
+    // How long a commit waits for another program's write lock before the
+    // writer reports Waiting; it goes on trying, each attempt as long.
+    static constexpr int BusyTimeoutMs = 3000;
     static constexpr quint32 MaxOpReadings = 4096;
     // Small rows of one item are merged up to this size, so that a slow
     // recording does not cost a table row per reading.
     static constexpr int MergeBytes = 16 * 1024;
 
-    // onFailure runs on the writer thread, once, when the journal cannot be
-    // written any more; from then on everything posted is dropped.
-    JournalWriter(const QString &path, std::function<void(const QString &)> onFailure);
+    // After Failed everything posted is dropped, except the end of a
+    // session: that is still tried, on a fresh connection if need be, and
+    // when even that fails (a full disk) an empty file at closedMarkerPath()
+    // says it, so that a clean close is not taken for a crash at the next start.
+    JournalWriter(const QString &path, Listener listener);
+    static QString closedMarkerPath(const QString &journalPath, qint64 session);
     // Commits what was posted (one attempt), then stops.
     ~JournalWriter();
     JournalWriter(const JournalWriter &) = delete;
@@ -73,6 +88,10 @@ public:
     // Waits until everything posted so far is committed; false on time-out or failure.
     bool flush(int timeoutMs);
     bool hasFailed() const { return m_failed.load(); }
+    // Another program holds the file: nothing has been committed for BusyTimeoutMs.
+    bool isWaiting() const { return m_waiting.load(); }
+    // Bytes of encoded readings posted and not yet committed.
+    qint64 queuedBytes() const { return m_queuedBytes.load(); }
 
 private:
     struct Tail
@@ -87,7 +106,10 @@ private:
     struct Statements;
 
     void run();
-    bool openConnection();
+    // An empty text on success, else why the file cannot be written.
+    QString openConnection();
+    void closeConnection();
+    void writeEndAfterFailure(const std::deque<JournalOp> &ops);
     // 0 on success, else the SQLite result code of the failure.
     int commit(const std::deque<JournalOp> &ops);
     int apply(const JournalOp &op);
@@ -96,7 +118,7 @@ private:
     void enqueueLocked(JournalOp &&op);
 
     QString m_path;
-    std::function<void(const QString &)> m_onFailure;
+    Listener m_listener;
     sqlite3 *m_db = nullptr;
     std::unique_ptr<Statements> m_sql;
 
@@ -110,6 +132,8 @@ private:
     bool m_stop = false;
     bool m_hurry = false;
     std::atomic<bool> m_failed{false};
+    std::atomic<bool> m_waiting{false};
+    std::atomic<qint64> m_queuedBytes{0};
 
     // Writer thread only.
     QHash<QPair<qint64, int>, Tail> m_tails;

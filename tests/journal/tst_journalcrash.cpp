@@ -191,6 +191,32 @@ private slots:
         QCOMPARE(w->readingModel()->rowCount(), w->activeItemData()->dataCount());
     }
 
+    // A crashed session is restored however old: pruning at start-up comes
+    // after the restore and never takes an unfinished session.
+    void crashedMonthOldSessionIsRestored()
+    {
+        QTemporaryDir journalDir;
+        const ChildRun run =
+            runAndKill({QStringLiteral("live"), programDir.path(), journalDir.path()},
+                       [](const ChildRun &r, qint64 now) {
+                           return !r.seenAt.isEmpty() && now - r.seenAt.first() >= 600;
+                       });
+        QVERIFY(run.killedAt >= 0);
+        QProcess sqlite;
+        sqlite.start(QStringLiteral("sqlite3"),
+                     {QDir(journalDir.path()).filePath(QStringLiteral("journal.sqlite")),
+                      QStringLiteral("UPDATE sessions SET started = started - 31 * 86400000")});
+        QVERIFY(sqlite.waitForFinished(30000));
+        QCOMPARE(sqlite.exitCode(), 0);
+
+        ScriptedPrompt *prompt = nullptr;
+        auto w = restart(journalDir.path(), &prompt);
+        QTRY_VERIFY(cameBack(*prompt));
+        checkRestored(run, w->activeItemData()->readings());
+        QVERIFY(w->journal()->flush());
+        checkIntegrity(journalDir.path());
+    }
+
     void terminatedWhileRecording()
     {
         // A log-out's SIGTERM: the program ends by itself at once, asking

@@ -5,12 +5,17 @@
 #include "dlgdownload.h"
 #include "dlgrecentrecordings.h"
 #include "journal.h"
+#include "journalfolder.h"
 #include "kv930resources.h"
 #include "readingdigest.h"
 #include "testsupport.h"
 #include "tvitemmodel.h"
 
+#include <QLabel>
+#include <QLockFile>
 #include <QProcess>
+#include <QRadioButton>
+#include <QScopeGuard>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QtTest>
@@ -47,6 +52,10 @@ struct JournalWindow
         return window->treeModel()->rowCount(window->treeModel()->index(1, 0));
     }
     ItemData *store() const { return TvItemModel::itemDataAt(window->treeModel()->index(0, 0)); }
+    QLabel *journalState() const
+    {
+        return window->findChild<QLabel *>(QStringLiteral("lblJournalState"));
+    }
     QStringList messages(const char *kind) const
     {
         QStringList texts;
@@ -332,11 +341,13 @@ private slots:
             QVERIFY(w.window->close());
         }
         QCOMPARE(sql(folder.path(), "SELECT count(*) FROM sessions"), QStringLiteral("2"));
-        // One is 31 days old, the other 29.
-        sql(folder.path(), "UPDATE sessions SET started = started - 31 * 86400000 WHERE id = "
+        // Both began 40 days ago; one ended 31 days ago, the other yesterday:
+        // age counts from a session's end.
+        sql(folder.path(), "UPDATE sessions SET started = started - 40 * 86400000");
+        sql(folder.path(), "UPDATE sessions SET ended = ended - 31 * 86400000 WHERE id = "
                            "(SELECT id FROM sessions s JOIN items i ON i.session = s.id "
                            "WHERE i.readings = 3)");
-        sql(folder.path(), "UPDATE sessions SET started = started - 29 * 86400000 WHERE id = "
+        sql(folder.path(), "UPDATE sessions SET ended = ended - 86400000 WHERE id = "
                            "(SELECT id FROM sessions s JOIN items i ON i.session = s.id "
                            "WHERE i.readings = 4)");
         JournalWindow w(folder.path());
@@ -413,7 +424,10 @@ private slots:
         QVERIFY(again.messages("warning").isEmpty());
     }
 
-    void fullDiskWarnsOnceAndRecordsInMemory()
+    // A later failure is not silent after an earlier warning: the status bar
+    // and the close question say the journal is off, and the clean close
+    // still marks the session ended (no restore at the next start).
+    void fullDiskAfterMovedAsideIsShownAndTheCloseIsClean()
     {
         QTemporaryDir base;
         const QString folder = base.filePath(QStringLiteral("small"));
@@ -431,28 +445,206 @@ private slots:
             small.rlim_cur = 160 * 1024;
             QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
         }
+        const auto restore = qScopeGuard([&] {
+            if (mounted)
+                ::umount(folder.toLocal8Bit().constData());
+            else
+                setrlimit(RLIMIT_FSIZE, &before);
+        });
+        {
+            QFile junk(QDir(folder).filePath(QStringLiteral("journal.sqlite")));
+            QVERIFY(junk.open(QIODevice::WriteOnly));
+            junk.write(QByteArray("this is no database\n").repeated(100));
+        }
         {
             JournalWindow w(folder);
             QVERIFY(w.window->journal());
-            for (int round = 0; round < 40 && w.messages("warning").isEmpty(); ++round) {
+            QTRY_COMPARE(w.messages("warning").size(), 1); // moved aside
+            QVERIFY(w.journalState()->isHidden());
+            for (int round = 0; round < 40 && w.messages("warning").size() < 2; ++round) {
                 record(w, 500, 100.0 + round);
                 w.window->journal()->flush(2000);
                 QCoreApplication::processEvents();
             }
-            QTRY_COMPARE(w.messages("warning").size(), 1);
-            QVERIFY(w.messages("warning").first().contains("cannot be written any more"));
+            QTRY_COMPARE(w.messages("warning").size(), 2);
+            QVERIFY(w.messages("warning").last().contains("cannot be written any more"));
+            QVERIFY(!w.journalState()->isHidden());
+            QCOMPARE(w.journalState()->text(),
+                     QStringLiteral("Journal off: readings are kept in memory only"));
+            QVERIFY(!w.journalState()->toolTip().isEmpty());
             const int held = w.window->activeItemData()->dataCount();
             record(w, 500);
             QCOMPARE(w.window->activeItemData()->dataCount(), held + 500);
             QCoreApplication::processEvents();
-            QCOMPARE(w.messages("warning").size(), 1);
+            QCOMPARE(w.messages("warning").size(), 2);
+            w.prompt->answers.enqueue(QMessageBox::Yes);
+            QVERIFY(w.window->close());
+            QVERIFY(w.messages("question").value(0).contains("Journal off"));
+            QVERIFY(!w.messages("question").value(0).contains("Recent Recordings"));
+        }
+        // The end is in the file (when it fitted where the failed batch did
+        // not) or else in a marker beside it; with room for a lock file, the
+        // next start takes the close as one.
+        QVERIFY(sql(folder, "SELECT count(*) FROM sessions WHERE ended IS NULL") == "0" ||
+                QDir(folder).entryList({"session-*.closed"}).size() == 1);
+        for (const QString &aside : QDir(folder).entryList({"journal-damaged-*"}))
+            QFile::remove(QDir(folder).filePath(aside));
+        JournalWindow again(folder);
+        QVERIFY(again.window->journal());
+        QVERIFY(!contains(again.messages("information"), "came back"));
+        QCOMPARE(again.window->activeItemData()->dataCount(), 0);
+    }
+
+    // Live readings keep arriving while a report is written: the export
+    // covers the readings in the file, not the item's size afterwards.
+    void exportCoversWhatTheFileHolds()
+    {
+        QTemporaryDir folder;
+        JournalWindow w(folder.path());
+        w.window->setProgressDelayMs(0);
+        record(w, 300);
+        QTimer meter;
+        connect(&meter, &QTimer::timeout, this, [this] {
+            QMetaObject::invokeMethod(fake, "emitDisplay", Q_ARG(QString, QStringLiteral("dBm")),
+                                      Q_ARG(double, 1.0), Q_ARG(int, 1310),
+                                      Q_ARG(QDateTime, QDateTime::currentDateTime()));
+        });
+        meter.start(0);
+        w.prompt->onExec = [](QDialog &dialog) {
+            dialog.findChild<QRadioButton *>(QStringLiteral("rbPdf"))->setChecked(true);
+            return int(QDialog::Accepted);
+        };
+        const QString pdf = folder.filePath(QStringLiteral("report.pdf"));
+        w.prompt->fileNames.enqueue(pdf);
+        w.action("actionExport")->trigger();
+        meter.stop();
+        QProcess text;
+        text.start(QStringLiteral("pdftotext"),
+                   {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+        QVERIFY(text.waitForFinished(30000));
+        int rows = 0;
+        for (const QByteArray &line : text.readAllStandardOutput().split('\n'))
+            rows += line.trimmed().endsWith("nm");
+        const int held = w.window->activeItemData()->dataCount();
+        qInfo("%d rows in the report, %d readings held", rows, held);
+        QVERIFY(rows >= 300 && rows < held);
+        w.prompt->answers.enqueue(QMessageBox::No);
+        QVERIFY(!w.window->close());
+        const QString asked = w.messages("question").value(0);
+        QVERIFY2(asked.startsWith(QStringLiteral("%L1 reading").arg(held - rows)) &&
+                     asked.contains(QStringLiteral(" in 1 item were never exported")),
+                 qPrintable(asked));
+    }
+
+    // Another program holding the write lock: the journal says it waits,
+    // keeps its queue bounded, and catches up with every reading once free.
+    void busyJournalWaitsBoundedAndCatchesUp()
+    {
+        QTemporaryDir folder;
+        constexpr qint64 limit = 4096;
+        int held = 0;
+        {
+            JournalWindow w(folder.path());
+            record(w, 10);
+            QVERIFY(w.window->journal()->flush());
+            w.window->journal()->setWaitingQueueLimit(limit);
+            QProcess holder;
+            holder.start(QStringLiteral("sqlite3"), {folder.filePath("journal.sqlite")});
+            holder.write("BEGIN IMMEDIATE;\nSELECT 'held';\n");
+            QByteArray said;
+            QTRY_VERIFY((said += holder.readAll()).contains("held"));
+            record(w, 100);
+            QTRY_VERIFY_WITH_TIMEOUT(!w.journalState()->isHidden(), 15000);
+            QVERIFY(w.journalState()->text().startsWith(QStringLiteral("Journal waiting")));
+            QTRY_COMPARE(w.messages("warning").size(), 1);
+            for (int i = 0; i < 20; ++i)
+                record(w, 200, 1000.0 + i);
+            // Past the bound the readings stay in the item alone (one burst of
+            // at most 200 beyond it reaches the queue).
+            QVERIFY(w.window->journal()->queuedBytes() < limit + 200 * 64);
+            held = w.window->activeItemData()->dataCount();
+            QCOMPARE(held, 4110);
+            QVERIFY(!w.window->journal()->flush(200));
+            holder.write("COMMIT;\n");
+            holder.closeWriteChannel();
+            QVERIFY(holder.waitForFinished(10000));
+            QTRY_VERIFY_WITH_TIMEOUT(w.journalState()->isHidden(), 15000);
+            QVERIFY(w.window->journal()->flush());
+            QCOMPARE(sql(folder.path(), "SELECT sum(readings) FROM items"), QString::number(held));
+        } // not closed: the next start restores it
+        JournalWindow again(folder.path());
+        QTRY_VERIFY(contains(again.messages("information"),
+                             QStringLiteral("%L1 readings in 1 item came back").arg(held)));
+    }
+
+    // Damage inside the file (not in the pages a count reads) is found at
+    // open and the file moved aside, unless another running copy has it open.
+    void damagedJournalIsMovedAsideUnlessInUse()
+    {
+        QTemporaryDir folder;
+        {
+            JournalWindow w(folder.path());
+            record(w, 3000);
             w.prompt->answers.enqueue(QMessageBox::Yes);
             QVERIFY(w.window->close());
         }
-        if (mounted)
-            QCOMPARE(::umount(folder.toLocal8Bit().constData()), 0);
-        else
-            setrlimit(RLIMIT_FSIZE, &before);
+        const int pageSize = sql(folder.path(), "PRAGMA page_size").toInt();
+        const qint64 page = sql(folder.path(), "SELECT min(pageno) FROM dbstat WHERE "
+                                               "name = 'batches' AND pagetype = 'overflow'")
+                                .toLongLong();
+        QVERIFY(pageSize > 0 && page > 1);
+        {
+            QFile file(folder.filePath(QStringLiteral("journal.sqlite")));
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.seek((page - 1) * pageSize));
+            file.write(QByteArray(pageSize, '\x7f'));
+        }
+        QVERIFY(sql(folder.path(), "PRAGMA integrity_check") != QLatin1String("ok"));
+        {
+            // A living program's session lock: the file stays where it is.
+            QLockFile other(folder.filePath(QStringLiteral("session-7.lock")));
+            QVERIFY(other.tryLock(0));
+            JournalWindow w(folder.path());
+            QVERIFY(!w.window->journal());
+            QTRY_COMPARE(w.messages("warning").size(), 1);
+            QVERIFY(w.messages("warning").first().contains("another running copy"));
+            QVERIFY(!w.journalState()->isHidden());
+            QVERIFY(QDir(folder.path()).entryList({"journal-damaged-*"}).isEmpty());
+        }
+        JournalWindow w(folder.path());
+        QTRY_COMPARE(w.messages("warning").size(), 1);
+        QVERIFY(w.messages("warning").first().contains("moved aside"));
+        QCOMPARE(QDir(folder.path()).entryList({"journal-damaged-*.sqlite"}).size(), 1);
+        QVERIFY(w.window->journal()->flush());
+        QCOMPARE(sql(folder.path(), "PRAGMA integrity_check"), QStringLiteral("ok"));
+    }
+
+    // A data folder on a network file system: the journal is kept locally,
+    // and found there again at the next start.
+    void networkFolderKeepsTheJournalLocally()
+    {
+        QTemporaryDir network, state;
+        const QByteArray savedState = qgetenv("XDG_STATE_HOME");
+        qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
+        journalfolder::setNetworkCheckForTests(
+            [&](const QString &path) { return path.startsWith(network.path()); });
+        const QString dataFolder = network.filePath(QStringLiteral("kv930"));
+        {
+            JournalWindow w(dataFolder);
+            QVERIFY(w.window->journal());
+            QCOMPARE(w.window->journal()->folder(), state.filePath(QStringLiteral("kv930")));
+            record(w, 5);
+            QVERIFY(w.window->journal()->flush());
+        }
+        QVERIFY(QFile::exists(state.filePath(QStringLiteral("kv930/journal.sqlite"))));
+        QVERIFY(!QFile::exists(QDir(dataFolder).filePath(QStringLiteral("journal.sqlite"))));
+        {
+            JournalWindow again(dataFolder);
+            QTRY_VERIFY(contains(again.messages("information"), "5 readings in 1 item came back"));
+        }
+        journalfolder::setNetworkCheckForTests({});
+        qputenv("XDG_STATE_HOME", savedState);
+        QVERIFY(!journalfolder::isOnNetwork(network.path())); // a local disk is local
     }
 };
 
