@@ -32,6 +32,10 @@ public:
     QString name() const { return m_name; }
     void setName(const QString &name) { m_name = name; }
     ItemData::DataType type() const { return m_type; }
+    // The meter whose readings the item records, as its SPEC names it
+    // ("virtual", "n774x@tcp://lab3:5025#3"); empty for none (yet).
+    QString meter() const { return m_meter; }
+    void setMeter(const QString &meter) { m_meter = meter; }
 
     // The readings, in arrival order. Views refer to this store while the item
     // is active, so it lives exactly as long as the item.
@@ -55,6 +59,7 @@ public:
 
 private:
     QString m_name;
+    QString m_meter;
     ReadingStore m_readings;
     DataType m_type;
 };

@@ -66,6 +66,14 @@ void ItemTree::renameItem(ItemData *item, const QString &name)
     emit itemRenamed(item);
 }
 
+void ItemTree::setItemMeter(ItemData *item, const QString &meter)
+{
+    if (!holds(item) || item->meter() == meter)
+        return;
+    item->setMeter(meter);
+    emit itemMeterChanged(item);
+}
+
 void ItemTree::deleteItem(ItemData *item)
 {
     const int index = indexOf(item);

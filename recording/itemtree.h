@@ -47,6 +47,8 @@ public:
     // A new item at the end of Live Data; null for an empty name.
     ItemData *createItem(const QString &name, ItemData::DataType type);
     void renameItem(ItemData *item, const QString &name);
+    // The meter that records into the item (see ItemData::meter).
+    void setItemMeter(ItemData *item, const QString &meter);
     // Deletes an item below Live Data; an active item stops being active first.
     void deleteItem(ItemData *item);
     // Deletes every item below Live Data (a tree restored from the journal
@@ -67,6 +69,7 @@ public:
 signals:
     void itemCreated(ItemData *item);
     void itemRenamed(ItemData *item);
+    void itemMeterChanged(ItemData *item);
     void itemAboutToBeDeleted(ItemData *item);
     void activeChanged(ItemData *item);
     // count readings were appended: one for a live reading, more for a batch.

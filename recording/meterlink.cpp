@@ -88,6 +88,7 @@ bool MeterLink::startAcquisition(ItemData *target)
         return false;
     const bool was = isAcquiring();
     m_target = target;
+    m_tree.setItemMeter(target, m_parts.spec);
     if (!was)
         emit acquisitionChanged(true);
     return true;
