@@ -404,8 +404,9 @@ private slots:
         QVERIFY(py.waitForFinished(30000));
         const QStringList seen = QString::fromUtf8(py.readAllStandardOutput()).split(' ');
         QCOMPARE(seen.value(0).toInt(), table.rowCount());
-        QCOMPARE(seen.value(1), QStringLiteral("No,Time,MeterTime,Power_uW,Power_mW,Power_dBm,"
-                                               "Unit,Display,Wavelength_nm,Loss_dB,Verdict"));
+        QCOMPARE(seen.value(1),
+                 QStringLiteral("No,Time,MeterTime,Power_uW,Power_mW,Power_dBm,"
+                                "Unit,Display,Wavelength_nm,Loss_dB,Verdict,Stored"));
         QVERIFY(seen.value(2).toInt() > 0); // range events: no powers, the meter's text
         QCOMPARE(seen.value(3).trimmed(), QStringLiteral("0")); // every loss and verdict right
 

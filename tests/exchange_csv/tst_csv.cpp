@@ -72,6 +72,16 @@ QByteArray fileBytes(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// Runs a python3 script with arguments; its standard output.
+QByteArray python(const char *script, const QStringList &arguments)
+{
+    QProcess py;
+    py.start(QStringLiteral("/usr/bin/python3"), QStringList{"-c", script} + arguments);
+    if (!py.waitForFinished(60000) || py.exitCode() != 0)
+        qWarning("%s", py.readAllStandardError().constData());
+    return py.readAllStandardOutput();
+}
+
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
@@ -211,13 +221,17 @@ private slots:
         const QByteArray bytes = fileBytes(path);
         QVERIFY(bytes.startsWith(
             "No,Time,MeterTime,Power_uW,Power_mW,Power_dBm,Unit,Display,Wavelength_nm,Loss_dB,"
-            "Verdict\r\n"));
+            "Verdict,Stored\r\n"));
         // Over range: no powers, the meter's text, no loss.
         QVERIFY(bytes.contains("\r\n4,2024-07-01T12:34:56.789+02:00,2024-07-01T12:34:56.789+02:00"
-                               ",,,,dBm,    OL,1550,,\r\n"));
+                               ",,,,dBm,    OL,1550,,,0\r\n"));
         // Exact powers and the loss against -3 dBm, as python's repr() has them.
-        QVERIFY(bytes.contains("\r\n1,2024-07-01T12:34:56.789+02:00,,501.187,0.501187,"
-                               "-3.000002024454176,dBm,-3.00,1550,2.024454175852952e-06,PASS\r\n"));
+        QVERIFY(
+            bytes.contains("\r\n1,2024-07-01T12:34:56.789+02:00,,501.187,0.501187,"
+                           "-3.000002024454176,dBm,-3.00,1550,2.024454175852952e-06,PASS,0\r\n"));
+        const int stored = bytes.indexOf("\r\n17,");
+        QVERIFY(stored > 0 &&
+                bytes.mid(stored, bytes.indexOf("\r\n", stored + 2) - stored).endsWith(",PASS,1"));
         QVERIFY(bytes.contains("\"2,5 \"\"\xC2\xB5\"\"\r\nW\""));
 
         // Read whole, and in pieces of every small size so that records,
@@ -253,6 +267,115 @@ private slots:
         }
     }
 
+    // Other programs quote every field (R's write.csv, python's QUOTE_ALL, a
+    // spreadsheet's "quote all text cells"): the same readings come back.
+    void allQuotedFilesReadExactly()
+    {
+        const QString plain = exported(QStringLiteral("plain.csv"));
+        const QString quoted = dir.filePath(QStringLiteral("quoted.csv"));
+        QCOMPARE(python("import csv, sys\n"
+                        "rows = list(csv.reader(open(sys.argv[1], encoding='utf-8', newline='')))\n"
+                        "csv.writer(open(sys.argv[2], 'w', encoding='utf-8', newline=''),"
+                        " quoting=csv.QUOTE_ALL).writerows(rows)\n",
+                        {plain, quoted}),
+                 QByteArray());
+        QVERIFY(fileBytes(quoted).startsWith("\"No\",\"Time\""));
+        const csv::ReadResult a = csv::readReadings(plain);
+        const csv::ReadResult b = csv::readReadings(quoted);
+        QVERIFY2(b.ok, qPrintable(b.errorMessage));
+        QCOMPARE(b.readings.size(), a.readings.size());
+        for (int i = 0; i < a.readings.size(); ++i)
+            QVERIFY2(sameReading(b.readings.at(i), a.readings.at(i)),
+                     qPrintable(QString::number(i)));
+    }
+
+    // Stored says which readings came from the meter's memory; files
+    // without it are read as before, by their numbers.
+    void storedColumn_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QList<int>>("storeNos"); // 0: a live reading
+        const QByteArray head = QByteArray(csv::kHeader) + "\r\n";
+        const QByteArray old = head.left(head.lastIndexOf(',')) + "\r\n";
+        auto row = [](int no, const char *stored) {
+            return QByteArray::number(no) + ",,,1,0.001,-30,uW,1.000,1550,," + stored + "\r\n";
+        };
+        QTest::newRow("download numbered 1..3")
+            << head + row(1, ",1") + row(2, ",1") + row(3, ",1") << QList<int>{1, 2, 3};
+        QTest::newRow("live readings, one row deleted")
+            << head + row(1, ",0") + row(3, ",0") + row(4, ",0") << QList<int>{0, 0, 0};
+        QTest::newRow("old file, one row deleted")
+            << old + row(1, "") + row(3, "") << QList<int>{0, 3};
+        QTest::newRow("neither 0 nor 1") << head + row(1, ",yes") << QList<int>{-1};
+    }
+
+    void storedColumn()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QList<int>, storeNos);
+        const QString path = dir.filePath(QStringLiteral("stored.csv"));
+        QVERIFY(writeFile(path, bytes));
+        const csv::ReadResult r = csv::readReadings(path);
+        if (storeNos == QList<int>{-1}) {
+            QCOMPARE(r.errorMessage, QStringLiteral("Row 2: Stored \"yes\" is neither 0 nor 1."));
+            return;
+        }
+        QVERIFY2(r.ok, qPrintable(r.errorMessage));
+        QList<int> got;
+        for (int i = 0; i < r.readings.size(); ++i) {
+            QCOMPARE(r.readings.stored(i), r.readings.storeNo(i) != 0);
+            got << r.readings.storeNo(i);
+        }
+        QCOMPARE(got, storeNos);
+    }
+
+    // Texts a spreadsheet would run as formulas go behind an apostrophe
+    // (numbers never do), and come back as they were.
+    void formulaTextsAreGuarded()
+    {
+        const QStringList texts = {"=HYPERLINK(\"http://x\",\"y\")",
+                                   "+A1",
+                                   "-1+2",
+                                   "@SUM(A1)",
+                                   "\tx",
+                                   "\rx",
+                                   "'=x",
+                                   "'x",
+                                   "-3.52",
+                                   "-inf",
+                                   "1e-05"};
+        ReadingStore store;
+        for (const QString &t : texts) {
+            Reading r = meterReading(0.4416, "dBm", 1550, QDateTime(), QDateTime());
+            r.textDBm = t;
+            store.append(r);
+        }
+        Reading unit = meterReading(1.0, "=cmd|' /C calc'!A0", 1550, QDateTime(), QDateTime());
+        store.append(unit);
+        DataModel table;
+        table.setStore(&store);
+        const QString path = dir.filePath(QStringLiteral("formulas.csv"));
+        QVERIFY(csv::writeReadings(path, table, {}));
+        const QByteArray seen =
+            python("import csv, sys, json\n"
+                   "rows = list(csv.reader(open(sys.argv[1], encoding='utf-8', newline='')))\n"
+                   "print(json.dumps([r[6:8] for r in rows[1:]]))\n",
+                   {path});
+        const QJsonArray rows = QJsonDocument::fromJson(seen).array();
+        QCOMPARE(rows.size(), texts.size() + 1);
+        for (int i = 0; i < texts.size(); ++i) {
+            const bool number = texts[i] == "-3.52" || texts[i] == "1e-05";
+            const bool guarded = !number && texts[i] != "'x";
+            QCOMPARE(rows[i].toArray()[1].toString(), guarded ? "'" + texts[i] : texts[i]);
+        }
+        QCOMPARE(rows.last().toArray()[0].toString(), "'" + unit.unit);
+        const csv::ReadResult back = csv::readReadings(path);
+        QVERIFY2(back.ok, qPrintable(back.errorMessage));
+        for (int i = 0; i < texts.size(); ++i)
+            QCOMPARE(back.readings.ownText(i), texts[i]);
+        QCOMPARE(back.readings.unit(texts.size()), unit.unit);
+    }
+
     void pythonCsvModuleReadsIt()
     {
         const QString path = exported(QStringLiteral("python.csv"));
@@ -279,7 +402,7 @@ print(json.dumps(out))
         for (int i = 0; i < sample.size(); ++i) {
             const QJsonArray r = rows.at(i + 1).toArray();
             const QString where = QString::number(i);
-            QCOMPARE(r.at(0).toInt(), 11);
+            QCOMPARE(r.at(0).toInt(), 12);
             const QDateTime t = sample.dateTime(i).toDateTime();
             if (t.isValid())
                 QCOMPARE(qint64(r.at(2).toDouble()), t.toMSecsSinceEpoch());
@@ -354,7 +477,9 @@ print(json.dumps([s.row_values(r) for r in range(s.nrows)]))
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("readings"); // -1: refused
         QTest::addColumn<QString>("message");
-        const QByteArray header = csv::kHeader;
+        // Files of earlier versions, without the Stored column.
+        const QByteArray header =
+            QByteArray(csv::kHeader).left(QByteArray(csv::kHeader).lastIndexOf(','));
         const QByteArray row = "1,2024-07-01T12:00:00.000+02:00,,501.2,0.5012,-3,dBm,-3.00,1550,,";
         QTest::newRow("BOM and CRLF")
             << "\xEF\xBB\xBF" + header + "\r\n" + row + "\r\n" + row + "\r\n"
