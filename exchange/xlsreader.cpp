@@ -3,6 +3,7 @@
 #include "biffworkbook.h"
 #include "xlsdatetime.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -55,6 +56,11 @@ private:
     quint32 m_lastRow = 0;
     qint64 m_rows = 0;
 };
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("xls", text);
+}
 
 ReadSummary failure(ReadStatus status, const QString &why)
 {
@@ -148,23 +154,34 @@ bool readerAvailable()
     return true;
 }
 
-ReadSummary readTable(const QString &path, const RowSink &sink)
+ReadSummary readTable(const QString &path, const RowSink &sink, const ReadProgress &progress)
 {
     // libgsf would happily try to read a directory.
     if (!QFileInfo(path).isFile())
-        return failure(ReadStatus::OpenFailed, QStringLiteral("no such file"));
+        return failure(ReadStatus::OpenFailed, tr("no such file"));
     QString error;
     const std::unique_ptr<BiffReader> book = BiffReader::openFile(path, &error);
     if (!book)
         return failure(ReadStatus::OpenFailed, error);
     if (book->sheetCount() == 0 || !book->isWorksheet(0))
-        return failure(ReadStatus::OpenFailed, QStringLiteral("the first sheet holds no table"));
+        return failure(ReadStatus::OpenFailed, tr("the first sheet holds no table"));
 
     TableRules table(sink);
-    for (int s = 0; s < book->sheetCount() && book->isWorksheet(s); ++s) {
+    // Asked between sheets and every few thousand rows, so that a long
+    // import can show how far it is and be stopped.
+    constexpr qint64 kRowsPerProgress = 4096;
+    bool cancelled = false;
+    auto goOn = [&] {
+        cancelled =
+            cancelled || (progress && !progress(book->streamPosition(), book->streamSize()));
+        return !cancelled;
+    };
+    for (int s = 0; s < book->sheetCount() && book->isWorksheet(s) && goOn(); ++s) {
         bool started = false;
         bool belongs = false;
         const bool ok = book->readSheet(s, [&](quint32 row, const QVariantList &cells) {
+            if (table.rows() % kRowsPerProgress == kRowsPerProgress - 1 && !goOn())
+                return false;
             if (!started) {
                 started = true;
                 // A sheet without a first row has an empty header.
@@ -184,6 +201,8 @@ ReadSummary readTable(const QString &path, const RowSink &sink)
             r.rows = table.rows();
             return r;
         }
+        if (cancelled)
+            break;
         if (!started)
             belongs = table.startSheet(s, QVariantList());
         if (!belongs)
@@ -191,7 +210,7 @@ ReadSummary readTable(const QString &path, const RowSink &sink)
         table.endSheet();
     }
     ReadSummary r;
-    r.status = ReadStatus::Ok;
+    r.status = cancelled ? ReadStatus::Cancelled : ReadStatus::Ok;
     r.rows = table.rows();
     return r;
 }
