@@ -15,6 +15,7 @@
 #include <QPointer>
 
 #include <memory>
+#include <optional>
 
 class DataModel;
 class DlgDownload;
@@ -37,7 +38,8 @@ class Widget;
 }
 namespace analysis {
 class Judge;
-}
+struct Sample;
+} // namespace analysis
 
 // The main window: owns the form, the item tree and reading table models, the
 // meter interfaces found in Lib and the acquisition state. Its operations are
@@ -157,6 +159,9 @@ private:
     void delayMs(int ms);
     // Loss, statistics and limits (analysis.cpp); CSV files (csvfiles.cpp).
     void initAnalysis();
+    // The active item's newest reading as the analysis sees it; none when
+    // there is no active item or it has no reading.
+    std::optional<analysis::Sample> newestReading() const;
     void setReference();
     void clearReference();
     void editLimits();

@@ -300,6 +300,36 @@ private slots:
         QCOMPARE(f.child<QLabel>("lcdLoss")->text(), QStringLiteral("Loss 0.01 dB"));
         QCOMPARE(f.child<QLabel>("lcdVerdict")->text(), QString()); // no limits
         QCOMPARE(f.child<QLabel>("statCount")->text(), QStringLiteral("Count 1 (+1)"));
+
+        // No light against loss limits: an unbounded loss, HIGH, in red and
+        // counted outside the limits, as the earlier one now is too.
+        f.prompt->onExec = limits({"0|1"});
+        f.action("actionLimits")->trigger();
+        emitUW(0.0);
+        QCOMPARE(f.child<QLabel>("lcdVerdict")->text(), QStringLiteral("HIGH"));
+        const QModelIndex noLight = f.window->readingModel()->index(2, 2);
+        QCOMPARE(noLight.data(Qt::ForegroundRole).value<QBrush>().color(), QColor(Qt::red));
+        QCOMPARE(f.child<QLabel>("statOutOfLimits")->text(), QStringLiteral("Out of limits 2"));
+        f.action("actionStop")->trigger();
+
+        // Set Reference takes the active item's newest reading, never one the
+        // panel still shows: a new item has none, so a value is asked for ...
+        f.prompt->texts << "Second"
+                        << "-7";
+        f.action("actionItemNew")->trigger();
+        f.prompt->asked.clear();
+        f.action("actionSetReference")->trigger();
+        QCOMPARE(f.prompt->asked.value(0).kind, QStringLiteral("text"));
+        QCOMPARE(f.window->judge().reference(1550), std::optional<double>(-7.0));
+        // ... and a reading the panel has not caught up with yet is the newest.
+        f.action("actionStart")->trigger();
+        for (double uW : {1000.0, 250.0})
+            QMetaObject::invokeMethod(fake, "emitDisplay", Q_ARG(QString, "dBm"), Q_ARG(double, uW),
+                                      Q_ARG(int, 1550), Q_ARG(QDateTime, QDateTime()));
+        f.action("actionSetReference")->trigger();
+        QCOMPARE(f.window->judge().reference(1550),
+                 std::optional<double>(f.window->activeItemData()->readings().valueDBm(1)));
+        QVERIFY(*f.window->judge().reference(1550) < -6.0);
         f.action("actionStop")->trigger();
     }
 
