@@ -43,11 +43,12 @@ struct Parser
                                     "Look for meter drivers in <folder> instead of Lib beside "
                                     "the program."),
         QCoreApplication::translate("CommandLine", "folder")};
-    QCommandLineOption import{
-        QStringLiteral("import"),
-        QCoreApplication::translate("CommandLine",
-                                    "Import <file> (.xls) into a new item once the window is up."),
-        QCoreApplication::translate("CommandLine", "file")};
+    QCommandLineOption import{QStringLiteral("import"),
+                              QCoreApplication::translate(
+                                  "CommandLine",
+                                  "Import <file> (.xls or CSV) into a new item once the window is "
+                                  "up."),
+                              QCoreApplication::translate("CommandLine", "file")};
     QCommandLineOption noJournal{
         QStringLiteral("no-journal"),
         QCoreApplication::translate("CommandLine",

@@ -12,7 +12,60 @@
 #include "xlsreader.h"
 
 #include <QPersistentModelIndex>
+#include <QProgressDialog>
 #include <QStandardItem>
+
+#include <algorithm>
+
+namespace {
+// The progress of a long import: the dialog shows once the import has run
+// longer than the delay, and its Cancel stops the reading. Fed by the readers
+// with bytes done of total.
+class ImportProgress
+{
+public:
+    ImportProgress(QWidget *parent, int delayMs)
+        : m_dialog(Widget::tr("Importing..."), Widget::tr("Cancel"), 0, Steps, parent)
+    {
+        m_dialog.setWindowModality(Qt::WindowModal);
+        m_dialog.setMinimumDuration(delayMs);
+        m_dialog.setAutoClose(false);
+        m_dialog.setAutoReset(false);
+        m_dialog.setValue(0);
+    }
+    ImportProgress(const ImportProgress &) = delete;
+    ImportProgress &operator=(const ImportProgress &) = delete;
+
+    bool operator()(qint64 done, qint64 total)
+    {
+        const int value = total > 0 ? int(std::clamp<qint64>(done * Steps / total, 0, Steps)) : 0;
+        if (value != m_dialog.value())
+            m_dialog.setValue(value); // shows the dialog once it is due
+        else if (m_dialog.isVisible())
+            QCoreApplication::processEvents(); // so that Cancel can be pressed
+        return !m_dialog.wasCanceled();
+    }
+    // The dialog goes before any message box appears.
+    void finish() { m_dialog.hide(); }
+
+private:
+    static constexpr int Steps = 1000;
+    QProgressDialog m_dialog;
+};
+
+// "The datas is imported failed." and the reason, as a sentence of its own.
+QString importFailedText(QString reason)
+{
+    QString text = Widget::tr("The datas is imported failed.");
+    reason = reason.trimmed();
+    if (reason.isEmpty())
+        return text;
+    reason[0] = reason.at(0).toUpper();
+    if (!reason.endsWith(QLatin1Char('.')))
+        reason += QLatin1Char('.');
+    return text + QLatin1Char('\n') + reason;
+}
+} // namespace
 
 void Widget::on_actionImport_triggered()
 {
@@ -53,19 +106,26 @@ void Widget::importFile(const QString &fileName)
         applyChartUnitMode(ui->cbbChartUnit->currentText());
         item = activeItem;
     };
-    const xls::ReadSummary read = xls::readTable(fileName, [&](const QVariantList &cells) {
-        if (!item)
-            makeItem();
-        if (item) {
-            item->addReading(fieldsOfRow(cells));
-            journalNewReadings(); // a killed import keeps what it had read
-        }
-    });
+    ImportProgress progress(this, m_progressDelayMs);
+    const xls::ReadSummary read = xls::readTable(
+        fileName,
+        [&](const QVariantList &cells) {
+            if (!item)
+                makeItem();
+            if (item) {
+                item->addReading(fieldsOfRow(cells));
+                journalNewReadings(); // a killed import keeps what it had read
+            }
+        },
+        std::ref(progress));
+    progress.finish();
 
     if (read.status != xls::ReadStatus::Ok) {
-        // A failure part way leaves no half-imported item behind: the new
-        // item goes again and the item that was active before is again.
-        qWarning("Spreadsheet import failed: %s", qPrintable(read.errorMessage));
+        // A failure or a cancel part way leaves no half-imported item behind:
+        // the new item goes again (from the journal too) and the item that
+        // was active before is again.
+        if (read.status != xls::ReadStatus::Cancelled)
+            qWarning("Spreadsheet import failed: %s", qPrintable(read.errorMessage));
         if (item) {
             dataModel->clear();
             ui->chart->clearPoints();
@@ -95,7 +155,8 @@ void Widget::importFile(const QString &fileName)
             }
         }
         ui->tvItems->setEnabled(true);
-        m_prompt->information(this, tr("The datas is imported failed."));
+        if (read.status != xls::ReadStatus::Cancelled)
+            m_prompt->information(this, importFailedText(read.errorMessage));
         return;
     }
 
@@ -109,13 +170,18 @@ void Widget::importFile(const QString &fileName)
 void Widget::importCsv(const QString &fileName)
 {
     ui->tvItems->setEnabled(false);
-    csv::ReadResult file = csv::readReadings(fileName);
+    csv::ReadResult file;
+    {
+        ImportProgress progress(this, m_progressDelayMs);
+        file = csv::readReadings(fileName, 1 << 20, std::ref(progress));
+    }
     ui->tvItems->setEnabled(true);
+    if (file.cancelled)
+        return; // no item, nothing said
     if (!file.ok) {
         // No item is made of a file that could not be read whole.
         qWarning("CSV import failed: %s", qPrintable(file.errorMessage));
-        m_prompt->information(this, tr("The datas is imported failed.") + QLatin1Char('\n') +
-                                        file.errorMessage);
+        m_prompt->information(this, importFailedText(file.errorMessage));
         return;
     }
     newItem(nextImportName(itemNames()), ItemData::Import);
