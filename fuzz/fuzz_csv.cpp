@@ -5,46 +5,17 @@
 // often small pieces), so that records, quotes and line ends fall across
 // them while the corpus stays plain CSV files.
 #include "csvreader.h"
+#include "fuzzinput.h"
 #include "readingstore.h"
 
-#include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QString>
-
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
-
-namespace {
-
-// The reader takes a path, so each input goes to one file of this process.
-const QString &inputPath()
-{
-    static const QString path =
-        QDir::tempPath() + QStringLiteral("/kv930-fuzz-csv-%1.csv").arg(getpid());
-    return path;
-}
-
-void writeInput(const uint8_t *data, size_t size)
-{
-    static const QByteArray nativePath = QFile::encodeName(inputPath());
-    FILE *file = std::fopen(nativePath.constData(), "wb");
-    if (!file)
-        std::abort();
-    if (size && std::fwrite(data, 1, size, file) != size)
-        std::abort();
-    std::fclose(file);
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const qint64 pieceBytes = size % 3 == 0 ? qint64(1) << 20 : 1 + qint64(size % 61);
-    writeInput(data, size);
-    const csv::ReadResult result = csv::readReadings(inputPath(), pieceBytes);
+    const QString path = writeFuzzInput(data, size, "csv");
+    const csv::ReadResult result = csv::readReadings(path, pieceBytes);
     if (!result.ok && result.readings.size() != 0)
         std::abort(); // a refused file hands on nothing
     const ReadingStore &readings = result.readings;

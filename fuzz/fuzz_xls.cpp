@@ -2,49 +2,19 @@
 // rows out of the file, and every row becomes a reading held in a store, as
 // the window's import does, so that the readings a file yields count against
 // the fuzzer's memory limits. Every field of each reading is then read out.
+#include "fuzzinput.h"
 #include "importrow.h"
 #include "reading.h"
 #include "readingstore.h"
 #include "xlsreader.h"
 
-#include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QString>
-
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <unistd.h>
-
-namespace {
-
-// The reader takes a path, so each input goes to one file of this process.
-const QString &inputPath()
-{
-    static const QString path =
-        QDir::tempPath() + QStringLiteral("/kv930-fuzz-xls-%1.xls").arg(getpid());
-    return path;
-}
-
-void writeInput(const uint8_t *data, size_t size)
-{
-    static const QByteArray nativePath = QFile::encodeName(inputPath());
-    FILE *file = std::fopen(nativePath.constData(), "wb");
-    if (!file)
-        std::abort();
-    if (size && std::fwrite(data, 1, size, file) != size)
-        std::abort();
-    std::fclose(file);
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    writeInput(data, size);
+    const QString path = writeFuzzInput(data, size, "xls");
     ReadingStore readings;
-    xls::readTable(inputPath(),
+    xls::readTable(path,
                    [&readings](const QVariantList &row) { readings.append(fieldsOfRow(row)); });
     volatile qint64 sum = 0;
     volatile double values = 0.0;
