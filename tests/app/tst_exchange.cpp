@@ -2,6 +2,7 @@
 // the spreadsheet import, with real files read back by real readers.
 #include "biffbuilder.h"
 #include "biffworkbook.h"
+#include "csvwriter.h"
 #include "datamodel.h"
 #include "dmmchart.h"
 #include "dmmdata.h"
@@ -476,17 +477,15 @@ private slots:
     {
         QFETCH(QString, name);
         const QString path = out.filePath(name);
-        if (name.endsWith(QLatin1String(".xls"))) {
+        QByteArray csv = QByteArray(csv::kHeader) + "\r\n"; // 5 MB: read a megabyte at a time
+        for (int i = 1; i <= 120000; ++i)
+            csv += QByteArray::number(i) + ",,,1,0.001,-30,uW,1.000,1550,,,0\r\n";
+        QFile file(path);
+        if (name.endsWith(".xls"))
             writeReadings(path, 70000);
-        } else {
-            QFile csv(path); // 5 MB: the reader asks about its progress every megabyte
-            QVERIFY(csv.open(QIODevice::WriteOnly));
-            QByteArray bytes = "No,Time,MeterTime,Power_uW,Power_mW,Power_dBm,Unit,Display,"
-                               "Wavelength_nm,Loss_dB,Verdict,Stored\r\n";
-            for (int i = 1; i <= 120000; ++i)
-                bytes += QByteArray::number(i) + ",,,1,0.001,-30,uW,1.000,1550,,,0\r\n";
-            QVERIFY(csv.write(bytes) == bytes.size());
-        }
+        else
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(csv) > 0);
+        file.close();
         QTemporaryDir journal;
         FixtureAppDir app;
         auto scripted = std::make_unique<ScriptedPrompt>();
@@ -495,40 +494,33 @@ private slots:
                                           JournalOptions{true, journal.path()});
         w->setProgressDelayMs(0); // instead of after a second
         ItemData *before = w->activeItemData();
-        const int items = w->treeModel()->rowCount(w->treeModel()->index(1, 0));
-
         // Cancel is pressed as soon as the dialog lets events through.
         bool cancelled = false;
         QTimer cancel;
         QObject::connect(&cancel, &QTimer::timeout, [&] {
-            if (QProgressDialog *d = visibleProgress(*w)) {
-                d->cancel();
-                cancelled = true;
-            }
+            if (QProgressDialog *d = visibleProgress(*w))
+                cancelled = (d->cancel(), true);
         });
         cancel.start(0);
         w->importFile(path);
         cancel.stop();
         QVERIFY2(cancelled, "the progress dialog never showed");
-        QVERIFY(!visibleProgress(*w));
         QVERIFY(prompt->messages().isEmpty());
-        QCOMPARE(w->treeModel()->rowCount(w->treeModel()->index(1, 0)), items);
+        QCOMPARE(w->treeModel()->rowCount(w->treeModel()->index(1, 0)), 1);
         QCOMPARE(w->activeItemData(), before);
-        QCOMPARE(w->readingModel()->rowCount(), 0);
 
         // The window gone, its journal holds no trace of the import.
         w.reset();
         auto sql = [&](const char *statement) {
             QProcess sqlite;
-            sqlite.start(QStringLiteral("sqlite3"),
-                         {journal.filePath(QStringLiteral("journal.sqlite")), statement});
+            sqlite.start("sqlite3", {journal.filePath("journal.sqlite"), statement});
             sqlite.waitForFinished(30000);
             return QString::fromUtf8(sqlite.readAllStandardOutput()).trimmed();
         };
         QCOMPARE(sql("PRAGMA integrity_check"), QStringLiteral("ok"));
-        QCOMPARE(sql("SELECT count(*) FROM items WHERE name LIKE 'Import%'"), QStringLiteral("0"));
+        QCOMPARE(sql("SELECT group_concat(name) FROM items"),
+                 QStringLiteral("Store Data,Measure1"));
         QCOMPARE(sql("SELECT count(*) FROM batches"), QStringLiteral("0"));
-        QCOMPARE(sql("SELECT count(*) FROM items"), QStringLiteral("2")); // Store Data, Measure1
     }
 
     void badFilesLeaveEverythingAsItWas_data()
