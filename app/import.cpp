@@ -45,8 +45,13 @@ public:
             QCoreApplication::processEvents(); // so that Cancel can be pressed
         return !m_dialog.wasCanceled();
     }
-    // The dialog goes before any message box appears.
-    void finish() { m_dialog.hide(); }
+    // The dialog goes before any message box appears, and stays away: a
+    // reset also stops the timer that would show it later.
+    void finish()
+    {
+        m_dialog.hide();
+        m_dialog.reset();
+    }
 
 private:
     static constexpr int Steps = 1000;
