@@ -19,6 +19,8 @@ void addSample(PowerStats &stats, const Sample &s, double hours, const Judge &ju
 {
     if (!s.usable) {
         stats.addLeftOut();
+        if (s.range != 0 && outside(judge.verdict(s)))
+            ++stats.outOfLimits;
         return;
     }
     stats.add(s.dBm, s.mW, s.hasTime, hours, outside(judge.verdict(s)));
@@ -99,7 +101,7 @@ void ItemFigures::recountOutOfLimits(const ReadingStore &store, const Judge &jud
     const int n = std::min(m_followed, store.size());
     for (int i = 0; i < n; ++i) {
         const Sample s = sampleAt(store, i);
-        if (!s.usable || !outside(judge.verdict(s)))
+        if (!outside(judge.verdict(s)))
             continue;
         WaveLengthFigures &f = figuresFor(s.waveLength);
         size_t &c = cursor[size_t(&f - m_figures.data())];

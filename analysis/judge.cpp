@@ -7,6 +7,7 @@
 #include <atomic>
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 namespace analysis {
 
@@ -136,9 +137,14 @@ double Judge::loss(const Sample &sample) const
 Verdict Judge::verdict(const Sample &sample, double *loss) const
 {
     *loss = std::nan("");
-    if (!sample.usable)
+    if (!sample.usable && sample.range == 0)
         return Verdict::None;
     const std::optional<double> ref = reference(sample.waveLength);
+    if (!sample.usable) {
+        // Beyond the range: a power past every limit on its side.
+        const double beyond = sample.range * std::numeric_limits<double>::infinity();
+        return ref ? m_lossLimits.verdict(-beyond) : m_dBmLimits.verdict(beyond);
+    }
     if (!ref)
         return m_dBmLimits.verdict(sample.dBm);
     *loss = *ref - sample.dBm;
@@ -147,10 +153,8 @@ Verdict Judge::verdict(const Sample &sample, double *loss) const
 
 Verdict Judge::verdict(const Sample &sample) const
 {
-    if (!sample.usable)
-        return Verdict::None;
-    const std::optional<double> ref = reference(sample.waveLength);
-    return ref ? m_lossLimits.verdict(*ref - sample.dBm) : m_dBmLimits.verdict(sample.dBm);
+    double loss;
+    return verdict(sample, &loss);
 }
 
 QString Judge::referencesToText() const

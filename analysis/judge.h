@@ -43,6 +43,12 @@ std::optional<double> parseNumber(const QString &text, const QString &unit = QSt
 // (reference dBm minus reading dBm) against the loss limits; any other reading
 // by its power in dBm against the dBm limits. A reference given for every
 // wavelength applies to wavelengths without one of their own.
+//
+// Over- and under-range readings have no power, but lie beyond the meter's
+// range: under range is below every power (no light, a broken fibre), so LOW
+// against a lower power limit and HIGH against an upper loss limit (the loss
+// is unbounded); over range is HIGH against an upper power limit and LOW
+// against a lower loss limit. They still have no loss.
 class Judge
 {
 public:

@@ -31,13 +31,17 @@ void PowerStats::add(double dBm, double mW, bool hasTime, double hours, bool out
 
 void PowerStats::merge(const PowerStats &o)
 {
+    // Readings left out can still be out of limits (over or under range).
     leftOut += o.leftOut;
+    outOfLimits += o.outOfLimits;
     if (o.count == 0)
         return;
     if (count == 0) {
         const qint64 keptLeftOut = leftOut;
+        const qint64 keptOutOfLimits = outOfLimits;
         *this = o;
         leftOut = keptLeftOut;
+        outOfLimits = keptOutOfLimits;
         return;
     }
     const double na = double(count);
@@ -47,7 +51,6 @@ void PowerStats::merge(const PowerStats &o)
     meanDBm += delta * nb / n;
     m2DBm += o.m2DBm + delta * delta * na * nb / n;
     count += o.count;
-    outOfLimits += o.outOfLimits;
     minDBm = std::min(minDBm, o.minDBm);
     maxDBm = std::max(maxDBm, o.maxDBm);
     sumMW += o.sumMW;

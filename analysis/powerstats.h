@@ -18,7 +18,7 @@ struct PowerStats
 {
     qint64 count = 0;       // usable readings
     qint64 leftOut = 0;     // over or under range, non-finite, no known unit
-    qint64 outOfLimits = 0; // usable readings judged LOW or HIGH
+    qint64 outOfLimits = 0; // readings judged LOW or HIGH (over and under range too)
     double minDBm = std::numeric_limits<double>::infinity();
     double maxDBm = -std::numeric_limits<double>::infinity();
     double sumMW = 0.0;

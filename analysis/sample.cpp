@@ -10,7 +10,9 @@ Sample sampleAt(const ReadingStore &store, int index)
     s.dBm = store.valueDBm(index);
     s.mW = store.valueMW(index);
     s.waveLength = store.waveLength(index);
-    s.usable = store.overload(index) == 0 && store.unitCode(index) <= ReadingStore::DBm &&
+    const int overload = store.overload(index);
+    s.range = overload > 0 ? 1 : overload < 0 ? -1 : 0;
+    s.usable = overload == 0 && store.unitCode(index) <= ReadingStore::DBm &&
                std::isfinite(s.dBm) && std::isfinite(s.mW) && s.mW > 0.0;
     const WallTime t = store.shownTime(index);
     switch (t.kind) {

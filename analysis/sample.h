@@ -21,6 +21,9 @@ struct Sample
     // unit, finite in dBm and mW and above 0 mW. Other readings are left out of
     // every figure and counted apart.
     bool usable = false;
+    // 1 over range, -1 under range, 0 otherwise. Such a reading has no power
+    // to count, but it still lies above or below every limit (judge.h).
+    int range = 0;
 };
 
 // The reading at index (in [0, store.size())). The time is the one the table

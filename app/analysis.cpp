@@ -106,17 +106,28 @@ void Widget::initAnalysis()
     showLimitsOnChart();
 }
 
+std::optional<analysis::Sample> Widget::newestReading() const
+{
+    // The active item's own newest reading: the panel may lag behind it, or
+    // still show another item's.
+    const ItemData *active = activeItemData();
+    if (!active || active->readings().isEmpty())
+        return std::nullopt;
+    const ReadingStore &store = active->readings();
+    return analysis::sampleAt(store, store.size() - 1);
+}
+
 void Widget::setReference()
 {
     Analysis &a = *m_analysis;
-    if (a.hasPanelReading) {
-        if (!a.panelReading.usable) {
+    if (const std::optional<analysis::Sample> newest = newestReading()) {
+        if (!newest->usable) {
             m_prompt->warning(this, tr("The newest reading has no power to take as a reference "
                                        "(over or under range, 0 mW or no value). No reference "
                                        "was set."));
             return;
         }
-        a.judge.setReference(a.panelReading.waveLength, a.panelReading.dBm);
+        a.judge.setReference(newest->waveLength, newest->dBm);
     } else {
         bool ok = false;
         const QString text = m_prompt->getText(
@@ -150,8 +161,8 @@ void Widget::editLimits()
 {
     Analysis &a = *m_analysis;
     // Limits are in dB of loss for readings whose wavelength has a reference.
-    const bool loss = a.hasPanelReading ? a.judge.hasReference(a.panelReading.waveLength)
-                                        : a.judge.hasAnyReference();
+    const std::optional<analysis::Sample> newest = newestReading();
+    const bool loss = newest ? a.judge.hasReference(newest->waveLength) : a.judge.hasAnyReference();
     DlgLimits dialog(loss ? DlgLimits::LossDB : DlgLimits::PowerDBm,
                      loss ? a.judge.lossLimits() : a.judge.dBmLimits(), this);
     for (;;) {

@@ -48,8 +48,9 @@ struct Parser
         QCoreApplication::translate("CommandLine", "folder")};
     QCommandLineOption import{
         QStringLiteral("import"),
-        QCoreApplication::translate("CommandLine",
-                                    "Import <file> (.xls) into a new item once the window is up."),
+        QCoreApplication::translate(
+            "CommandLine", "Import <file> (.xls, .xlsx or CSV) into a new item once the window is "
+                           "up."),
         QCoreApplication::translate("CommandLine", "file")};
     QCommandLineOption headless{
         QStringLiteral("headless"),

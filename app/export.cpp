@@ -27,18 +27,19 @@ public:
     WaitCursor &operator=(const WaitCursor &) = delete;
 };
 
-// The name with the chosen filter's suffix when it has none, as the native
-// file dialogs add it.
+// The name with the chosen format's suffix unless it already ends with it:
+// "trace 1.5" is no name of a .xls file, and the picture's format is told by
+// its suffix.
 QString withSuffix(const QString &fileName, const QString &suffix)
 {
-    if (!QFileInfo(fileName).suffix().isEmpty())
+    if (fileName.endsWith(QLatin1Char('.') + suffix, Qt::CaseInsensitive))
         return fileName;
     return fileName.endsWith(QLatin1Char('.')) ? fileName + suffix
                                                : fileName + QLatin1Char('.') + suffix;
 }
 
 // Asks for a file name to save to, with the filter's suffix added when the
-// name has none. The file dialog asked about replacing the name as typed; a
+// name does not end with it. The file dialog asked about replacing the name as typed; a
 // name that got its suffix here is asked about once more.
 QString askSaveFileName(Prompt &prompt, QWidget *parent, const QString &caption, const QString &dir,
                         const QString &filter, const QString &suffix)

@@ -15,6 +15,7 @@
 #include <QPointer>
 
 #include <memory>
+#include <optional>
 
 class DataModel;
 class DlgDownload;
@@ -35,7 +36,8 @@ class Widget;
 }
 namespace analysis {
 class Judge;
-}
+struct Sample;
+} // namespace analysis
 
 // The main window: the view and controller of a recording (the recording core:
 // its item tree, its meter and its journal). It owns the form, the tree's rows
@@ -169,6 +171,9 @@ private:
     void delayMs(int ms);
     // Loss, statistics and limits (analysis.cpp); CSV files (csvfiles.cpp).
     void initAnalysis();
+    // The active item's newest reading as the analysis sees it; none when
+    // there is no active item or it has no reading.
+    std::optional<analysis::Sample> newestReading() const;
     void setReference();
     void clearReference();
     void editLimits();

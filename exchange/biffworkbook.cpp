@@ -2,8 +2,10 @@
 
 #include "biffrecords.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QLocale>
 #include <QtEndian>
@@ -33,6 +35,15 @@ constexpr quint32 kMaxColumns = 256;
 constexpr int kKeptColumns = 5;
 // Bytes read from the stream at a time; more than the longest record.
 constexpr int kInputChunk = 256 * 1024;
+// The fewest bytes a row handed out costs in the file: every such row has a
+// cell record of its own, and the smallest (BOOLERR) takes 12 bytes. A
+// workbook claiming more rows than its bytes can hold reuses its bytes.
+constexpr qint64 kMinRowBytes = 12;
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("xls", text);
+}
 
 enum class Version
 {
@@ -65,6 +76,7 @@ public:
     }
 
     quint64 size() const { return m_size; }
+    quint64 pos() const { return m_pos; }
     void seek(quint64 pos) { m_pos = pos; }
     bool failed() const { return m_failed; }
 
@@ -494,6 +506,10 @@ struct SheetEntry
 {
     quint32 position = 0;
     bool worksheet = false;
+    // The stretch of the stream its walk took, once walked: no other sheet's
+    // walk may start or run in there.
+    bool walked = false;
+    quint64 end = 0;
 };
 
 } // namespace
@@ -548,6 +564,9 @@ public:
     QHash<quint16, bool> customDate;
     std::vector<bool> xfIsDate;
     std::vector<SheetEntry> sheets;
+    // Rows handed out so far, and how many the workbook's size allows.
+    qint64 rowsOut = 0;
+    qint64 maxRows = 0;
 
     // The sheet being read: columns A..E of its rows, and its own texts.
     std::unique_ptr<SheetGrid> grid;
@@ -564,34 +583,34 @@ bool BiffReaderPrivate::globalsRecord(const RecordInput::Record &r)
     const int len = r.len;
     switch (r.id) {
     case RecFilePass:
-        return fail(QStringLiteral("the workbook is encrypted"));
+        return fail(tr("the workbook is encrypted"));
     case RecDateMode:
         if (len < 2)
-            return fail(QStringLiteral("short DATEMODE record"));
+            return fail(tr("short DATEMODE record"));
         date1904 = qFromLittleEndian<quint16>(p) == 1;
         return true;
     case RecCodepage:
         if (len < 2)
-            return fail(QStringLiteral("short CODEPAGE record"));
+            return fail(tr("short CODEPAGE record"));
         if (version == Version::Biff5)
             codePage.set(qFromLittleEndian<quint16>(p));
         return true;
     case RecBoundSheet: {
         if (len < 6)
-            return fail(QStringLiteral("short BOUNDSHEET record"));
+            return fail(tr("short BOUNDSHEET record"));
         SheetEntry entry;
         entry.position = qFromLittleEndian<quint32>(p);
         entry.worksheet = p[5] == 0;
         for (const SheetEntry &other : sheets) {
             if (other.position == entry.position)
-                return fail(QStringLiteral("two sheets at one position"));
+                return fail(tr("two sheets at one position"));
         }
         sheets.push_back(entry);
         return true;
     }
     case RecXf:
         if (len < 4)
-            return fail(QStringLiteral("short XF record"));
+            return fail(tr("short XF record"));
         xfFormat.push_back(qFromLittleEndian<quint16>(p + 2));
         return true;
     case RecFormat: {
@@ -599,7 +618,7 @@ bool BiffReaderPrivate::globalsRecord(const RecordInput::Record &r)
         quint16 index = 0;
         std::u16string format;
         if (!chunks.u16(&index) || !text(chunks, 1, &format))
-            return fail(QStringLiteral("unreadable FORMAT record"));
+            return fail(tr("unreadable FORMAT record"));
         customDate.insert(index, isDateFormat(utf16Text(format.data(), format.size())));
         return true;
     }
@@ -609,7 +628,7 @@ bool BiffReaderPrivate::globalsRecord(const RecordInput::Record &r)
         Chunks chunks(*records, r);
         quint32 total = 0, unique = 0;
         if (!chunks.u32(&total) || !chunks.u32(&unique))
-            return fail(QStringLiteral("short SST record"));
+            return fail(tr("short SST record"));
         // Strings that are not there are an error only when a cell uses them.
         for (quint32 i = 0; i < unique && chunks.unicodeString(&shared.chars); ++i)
             shared.starts.push_back(shared.chars.size());
@@ -628,11 +647,11 @@ bool BiffReaderPrivate::open()
     RecordInput::Record r;
     in.seek(0);
     if (!in.next(&r) || r.id != RecBof || r.len < 4)
-        return fail(QStringLiteral("not a workbook stream"));
+        return fail(tr("not a workbook stream"));
     const quint16 biff = qFromLittleEndian<quint16>(r.data);
     const quint16 type = qFromLittleEndian<quint16>(r.data + 2);
     if (type != 0x0005 || (biff != 0x0600 && biff != 0x0500))
-        return fail(QStringLiteral("not a BIFF5 or BIFF8 workbook"));
+        return fail(tr("not a BIFF5 or BIFF8 workbook"));
     version = biff == 0x0600 ? Version::Biff8 : Version::Biff5;
     if (version == Version::Biff5)
         codePage.set(1252);
@@ -640,7 +659,7 @@ bool BiffReaderPrivate::open()
     int depth = 1;
     while (depth > 0) {
         if (!in.next(&r))
-            return fail(QStringLiteral("the workbook stream ends inside its globals"));
+            return fail(tr("the workbook stream ends inside its globals"));
         switch (r.id) {
         case RecBof:
             ++depth;
@@ -669,11 +688,11 @@ bool BiffReaderPrivate::open()
 bool BiffReaderPrivate::put(quint32 row, quint32 col, const RawCell &cell)
 {
     if (col >= kMaxColumns)
-        return fail(QStringLiteral("a cell lies beyond the last column"));
+        return fail(tr("a cell lies beyond the last column"));
     if (col >= quint32(kKeptColumns))
         return true;
     // Of two cells at one place the later one counts.
-    return grid->set(row, col, cell) || fail(QStringLiteral("no memory for a sheet"));
+    return grid->set(row, col, cell) || fail(tr("no memory for a sheet"));
 }
 
 RawCell BiffReaderPrivate::inlineText(const std::u16string &text)
@@ -696,7 +715,7 @@ bool BiffReaderPrivate::cellRecord(const RecordInput::Record &r)
         Chunks chunks(*records, r);
         std::u16string s;
         if (!text(chunks, 2, &s))
-            return fail(QStringLiteral("unreadable STRING record"));
+            return fail(tr("unreadable STRING record"));
         return put(pendingRow, pendingCol, inlineText(s));
     }
     switch (r.id) {
@@ -716,34 +735,34 @@ bool BiffReaderPrivate::cellRecord(const RecordInput::Record &r)
     }
     pendingString = false;
     if (len < 6)
-        return fail(QStringLiteral("short cell record"));
+        return fail(tr("short cell record"));
     const quint32 row = qFromLittleEndian<quint16>(p);
     const quint16 col = qFromLittleEndian<quint16>(p + 2);
     const quint16 xf = qFromLittleEndian<quint16>(p + 4);
     switch (r.id) {
     case RecBlank:
-        return col < kMaxColumns || fail(QStringLiteral("a cell lies beyond the last column"));
+        return col < kMaxColumns || fail(tr("a cell lies beyond the last column"));
     case RecMulBlank: // row, first column, xf per cell, last column
         if (len < 6 || (len - 6) % 2 != 0)
-            return fail(QStringLiteral("malformed MULBLANK record"));
+            return fail(tr("malformed MULBLANK record"));
         if (quint32(col) + quint32(len - 6) / 2 > kMaxColumns)
-            return fail(QStringLiteral("a cell lies beyond the last column"));
+            return fail(tr("a cell lies beyond the last column"));
         return true;
     case RecNumber:
         if (len < 14)
-            return fail(QStringLiteral("short NUMBER record"));
+            return fail(tr("short NUMBER record"));
         return put(row, col, numberCell(xf, doubleAt(p + 6)));
     case RecRk:
         if (len < 10)
-            return fail(QStringLiteral("short RK record"));
+            return fail(tr("short RK record"));
         return put(row, col, numberCell(xf, rkValue(qFromLittleEndian<quint32>(p + 6))));
     case RecMulRk: {
         // row, first column, (xf, rk) per cell, last column
         if (len < 12 || (len - 6) % 6 != 0)
-            return fail(QStringLiteral("malformed MULRK record"));
+            return fail(tr("malformed MULRK record"));
         const int cells = (len - 6) / 6;
         if (quint32(col) + quint32(cells) > kMaxColumns)
-            return fail(QStringLiteral("a cell lies beyond the last column"));
+            return fail(tr("a cell lies beyond the last column"));
         for (int i = 0; i < cells; ++i) {
             const uchar *c = p + 4 + i * 6;
             if (!put(row, quint32(col) + quint32(i),
@@ -755,16 +774,16 @@ bool BiffReaderPrivate::cellRecord(const RecordInput::Record &r)
     }
     case RecBoolErr:
         if (len < 8)
-            return fail(QStringLiteral("short BOOLERR record"));
+            return fail(tr("short BOOLERR record"));
         return put(row, col,
                    p[7] ? RawCell::of(RawCell::Error, p[6])
                         : RawCell::of(RawCell::Boolean, p[6] ? 1 : 0));
     case RecLabelSst: {
         if (len < 10)
-            return fail(QStringLiteral("short LABELSST record"));
+            return fail(tr("short LABELSST record"));
         const quint32 index = qFromLittleEndian<quint32>(p + 6);
         if (version != Version::Biff8 || index >= quint32(shared.count()))
-            return fail(QStringLiteral("shared string %1 is missing").arg(index));
+            return fail(tr("shared string %1 is missing").arg(index));
         return put(row, col,
                    shared.starts[index + 1] > shared.starts[index]
                        ? RawCell::of(RawCell::Shared, index)
@@ -775,16 +794,16 @@ bool BiffReaderPrivate::cellRecord(const RecordInput::Record &r)
         Chunks chunks(*records, r);
         std::u16string s;
         if (!chunks.skip(6) || !text(chunks, 2, &s))
-            return fail(QStringLiteral("unreadable LABEL record"));
+            return fail(tr("unreadable LABEL record"));
         return put(row, col, inlineText(s));
     }
     case RecFormula:
         // Only the cached result matters: a number, or a marker in the last
         // two bytes 0xFFFF with the kind in the first byte.
         if (len < 20)
-            return fail(QStringLiteral("short FORMULA record"));
+            return fail(tr("short FORMULA record"));
         if (col >= kMaxColumns)
-            return fail(QStringLiteral("a cell lies beyond the last column"));
+            return fail(tr("a cell lies beyond the last column"));
         if (p[12] == 0xFF && p[13] == 0xFF) {
             switch (p[6]) {
             case 0: // text, in the STRING record that follows
@@ -827,7 +846,7 @@ QVariant BiffReaderPrivate::value(const RawCell &cell) const
     case RawCell::Inline:
         return utf16Text(sheetTexts.data() + cell.bits, cell.length);
     case RawCell::Boolean:
-        return cell.bits ? QStringLiteral("1") : QStringLiteral("0");
+        return cell.bits ? tr("1") : QStringLiteral("0");
     case RawCell::Error:
         return errorText(quint8(cell.bits));
     }
@@ -837,15 +856,28 @@ QVariant BiffReaderPrivate::value(const RawCell &cell) const
 bool BiffReaderPrivate::readSheet(int sheet, const BiffReader::RowFn &rows)
 {
     if (sheet < 0 || sheet >= int(sheets.size()))
-        return fail(QStringLiteral("there is no sheet %1").arg(sheet + 1));
+        return fail(tr("there is no sheet %1").arg(sheet + 1));
     RecordInput &in = *records;
     RecordInput::Record r;
-    in.seek(sheets[size_t(sheet)].position);
+    const quint64 start = sheets[size_t(sheet)].position;
+    // Sheet entries of a crafted workbook may start inside another sheet's
+    // records and end up in the same block of rows, handing it out again and
+    // again. The walk must stay clear of every stretch walked before.
+    quint64 limit = in.size();
+    for (size_t other = 0; other < sheets.size(); ++other) {
+        const SheetEntry &o = sheets[other];
+        if (!o.walked || int(other) == sheet)
+            continue;
+        if (start >= o.position && start < o.end)
+            return fail(tr("sheet %1 starts inside sheet %2").arg(sheet + 1).arg(other + 1));
+        if (o.position > start)
+            limit = std::min<quint64>(limit, o.position);
+    }
+    in.seek(start);
     const quint16 biff = version == Version::Biff8 ? 0x0600 : 0x0500;
     if (!in.next(&r) || r.id != RecBof || r.len < 4 || qFromLittleEndian<quint16>(r.data) != biff ||
         qFromLittleEndian<quint16>(r.data + 2) != 0x0010)
-        return fail(
-            QStringLiteral("sheet %1 does not start where the workbook says").arg(sheet + 1));
+        return fail(tr("sheet %1 does not start where the workbook says").arg(sheet + 1));
 
     if (!grid)
         grid = std::make_unique<SheetGrid>();
@@ -855,7 +887,7 @@ bool BiffReaderPrivate::readSheet(int sheet, const BiffReader::RowFn &rows)
     int depth = 1;
     while (depth > 0) {
         if (!in.next(&r))
-            return fail(QStringLiteral("the workbook stream ends inside sheet %1").arg(sheet + 1));
+            return fail(tr("the workbook stream ends inside sheet %1").arg(sheet + 1));
         switch (r.id) {
         case RecBof:
             ++depth;
@@ -870,7 +902,30 @@ bool BiffReaderPrivate::readSheet(int sheet, const BiffReader::RowFn &rows)
                 return false;
             break;
         }
+        if (in.pos() > limit)
+            return fail(tr("sheet %1 runs into the records of another sheet").arg(sheet + 1));
     }
+    SheetEntry &entry = sheets[size_t(sheet)];
+    entry.walked = true;
+    entry.end = in.pos();
+
+    qint64 used = 0;
+    for (quint32 row = 0; row < grid->rows(); ++row) {
+        const RawCell *raw = grid->peek(row);
+        if (!raw) {
+            row += SheetGrid::kBlockRows - 1 - row % SheetGrid::kBlockRows;
+            continue;
+        }
+        for (int c = 0; c < kKeptColumns; ++c) {
+            if (raw[c].kind != RawCell::Empty) {
+                ++used;
+                break;
+            }
+        }
+    }
+    if (rowsOut + used > maxRows)
+        return fail(tr("the workbook has more rows than a file of its size can hold"));
+    rowsOut += used;
 
     // The rows go out reusing one list, so that no row costs allocations.
     QVariantList cells;
@@ -915,10 +970,14 @@ std::unique_ptr<BiffReader> BiffReader::openFile(const QString &path, QString *e
             p->stream = gsf_infile_child_by_name(p->ole, "Book");
     }
     if (!p->stream) {
-        *error = QStringLiteral("not a readable .xls workbook");
+        *error = tr("not a readable .xls workbook");
         return nullptr;
     }
     p->records = std::make_unique<RecordInput>(p->stream);
+    // A compound file may chain one sector into its stream more than once:
+    // the file's own size bounds the rows as well as the stream's.
+    const qint64 bytes = std::min<qint64>(QFileInfo(path).size(), qint64(p->records->size()));
+    p->maxRows = bytes / kMinRowBytes;
     if (!p->open()) {
         *error = p->error;
         return nullptr;
@@ -930,17 +989,18 @@ std::unique_ptr<BiffReader> BiffReader::openStream(const QByteArray &bytes, QStr
 {
     startGsf();
     if (bytes.isEmpty()) {
-        *error = QStringLiteral("no workbook stream");
+        *error = tr("no workbook stream");
         return nullptr;
     }
     auto p = std::make_unique<BiffReaderPrivate>();
     p->stream = gsf_input_memory_new(reinterpret_cast<const guint8 *>(bytes.constData()),
                                      gsf_off_t(bytes.size()), FALSE);
     if (!p->stream) {
-        *error = QStringLiteral("no workbook stream");
+        *error = tr("no workbook stream");
         return nullptr;
     }
     p->records = std::make_unique<RecordInput>(p->stream);
+    p->maxRows = bytes.size() / kMinRowBytes;
     if (!p->open()) {
         *error = p->error;
         return nullptr;
@@ -966,6 +1026,16 @@ bool BiffReader::readSheet(int sheet, const RowFn &rows)
 QString BiffReader::errorMessage() const
 {
     return d->error;
+}
+
+qint64 BiffReader::streamPosition() const
+{
+    return qint64(d->records->pos());
+}
+
+qint64 BiffReader::streamSize() const
+{
+    return qint64(d->records->size());
 }
 
 QString numberText(double v)

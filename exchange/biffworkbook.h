@@ -46,9 +46,15 @@ public:
     int sheetCount() const;
     bool isWorksheet(int sheet) const;
     // Walks one sheet and hands out its rows; false with errorMessage() on a
-    // damaged sheet (before any of its rows was handed out).
+    // damaged sheet (before any of its rows was handed out). A sheet whose
+    // walk would start or run inside the records walked for another sheet is
+    // refused, and so are rows beyond what the file's size can hold (a row
+    // costs a cell record of at least 12 bytes).
     bool readSheet(int sheet, const RowFn &rows);
     QString errorMessage() const;
+    // How far the walk is into the workbook stream, and its length.
+    qint64 streamPosition() const;
+    qint64 streamSize() const;
 
 private:
     explicit BiffReader(std::unique_ptr<BiffReaderPrivate> d);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <deque>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -31,7 +32,10 @@ QString tr(const char *text)
 class RecordReader
 {
 public:
-    RecordReader(QFile &file, qint64 pieceBytes) : m_file(file), m_pieceBytes(pieceBytes) {}
+    RecordReader(QFile &file, qint64 pieceBytes, const Progress &progress)
+        : m_file(file), m_pieceBytes(pieceBytes), m_progress(progress)
+    {
+    }
 
     enum Result
     {
@@ -42,6 +46,7 @@ public:
     // The next record's fields, valid until the next call.
     Result next(std::vector<std::string_view> &fields, QString *error);
     qint64 recordNumber() const { return m_records; }
+    bool cancelled() const { return m_cancelled; }
 
 private:
     enum Parse
@@ -55,21 +60,29 @@ private:
 
     QFile &m_file;
     qint64 m_pieceBytes;
+    const Progress &m_progress;
     QByteArray m_buffer;
     qsizetype m_pos = 0;
     bool m_eof = false;
     bool m_first = true;
+    bool m_cancelled = false;
     qint64 m_records = 0;
-    std::vector<std::string> m_unquoted; // quoted fields without their quotes
+    // Quoted fields without their quotes. The record's fields are views into
+    // them, so adding one must never move the others: a deque, not a vector.
+    std::deque<std::string> m_unquoted;
     QString m_broken;
 };
 
 bool RecordReader::readMore()
 {
-    if (m_eof)
+    if (m_eof || m_cancelled)
         return false;
     m_buffer.remove(0, int(m_pos));
     m_pos = 0;
+    if (m_progress && !m_progress(m_file.pos(), m_file.size())) {
+        m_cancelled = true;
+        return false;
+    }
     const QByteArray piece = m_file.read(m_pieceBytes);
     if (piece.isEmpty())
         m_eof = true;
@@ -189,8 +202,8 @@ RecordReader::Result RecordReader::next(std::vector<std::string_view> &fields, Q
                          .arg(MaxRecordBytes);
             return Failed;
         }
-        if (!readMore() && m_file.error() != QFileDevice::NoError) {
-            *error = m_file.errorString();
+        if (!readMore() && (m_cancelled || m_file.error() != QFileDevice::NoError)) {
+            *error = m_cancelled ? tr("The import was cancelled.") : m_file.errorString();
             return Failed;
         }
     }
@@ -207,11 +220,12 @@ enum Column
     Unit,
     Display,
     WaveLength,
+    Stored, // optional: files written before it existed number their rows instead
     ColumnCount
 };
-const char *const kColumnNames[ColumnCount] = {"No",       "Time",     "MeterTime",
-                                               "Power_uW", "Power_mW", "Power_dBm",
-                                               "Unit",     "Display",  "Wavelength_nm"};
+const char *const kColumnNames[ColumnCount] = {
+    "No",        "Time", "MeterTime", "Power_uW",      "Power_mW",
+    "Power_dBm", "Unit", "Display",   "Wavelength_nm", "Stored"};
 
 QString text(std::string_view field)
 {
@@ -252,7 +266,7 @@ int meterDecimals(double value, int unit)
 
 } // namespace
 
-ReadResult readReadings(const QString &path, qint64 pieceBytes)
+ReadResult readReadings(const QString &path, qint64 pieceBytes, const Progress &progress)
 {
     ReadResult result;
     QFile file(path);
@@ -260,7 +274,7 @@ ReadResult readReadings(const QString &path, qint64 pieceBytes)
         result.errorMessage = file.errorString();
         return result;
     }
-    RecordReader reader(file, std::max<qint64>(pieceBytes, 1));
+    RecordReader reader(file, std::max<qint64>(pieceBytes, 1), progress);
     std::vector<std::string_view> fields;
     QString error;
 
@@ -268,6 +282,7 @@ ReadResult readReadings(const QString &path, qint64 pieceBytes)
     RecordReader::Result got = reader.next(fields, &error);
     if (got == RecordReader::Failed) {
         result.errorMessage = error;
+        result.cancelled = reader.cancelled();
         return result;
     }
     if (got == RecordReader::End) {
@@ -285,6 +300,8 @@ ReadResult readReadings(const QString &path, qint64 pieceBytes)
                 break;
             }
         }
+        if (at[c] < 0 && c == Stored)
+            continue;
         if (at[c] < 0) {
             result.errorMessage =
                 tr("The file has no column \"%1\"; it is not a reading file of this program.")
@@ -306,6 +323,7 @@ ReadResult readReadings(const QString &path, qint64 pieceBytes)
             break;
         if (got == RecordReader::Failed) {
             result.errorMessage = error;
+            result.cancelled = reader.cancelled();
             result.readings.clear();
             return result;
         }
@@ -336,14 +354,15 @@ ReadResult readReadings(const QString &path, qint64 pieceBytes)
                        &meterTime, times))
             return fail(tr("MeterTime \"%1\" is not a time.").arg(text(field(MeterTime))));
 
-        const QByteArray unitBytes(field(Unit).data(), int(field(Unit).size()));
+        const std::string_view unitField = unguarded(field(Unit));
+        const QByteArray unitBytes(unitField.data(), int(unitField.size()));
         auto unitIt = units.constFind(unitBytes);
         if (unitIt == units.cend())
             unitIt = units.insert(unitBytes, QString::fromUtf8(unitBytes));
         const ReadingStore::Unit unit = ReadingStore::unitOf(unitIt.value());
         r.unit = unit;
         r.unitText = unit == ReadingStore::OtherUnit ? unitIt.value() : QString();
-        const QString display = text(field(Display));
+        const QString display = text(unguarded(field(Display)));
 
         const Column powers[3] = {PowerUW, PowerMW, PowerDBm};
         double values[3];
@@ -394,7 +413,14 @@ ReadResult readReadings(const QString &path, qint64 pieceBytes)
             return fail(
                 tr("Wavelength_nm \"%1\" is not a wavelength in nm.").arg(text(field(WaveLength))));
         r.waveLength = quint16(waveLength);
-        r.stored = number != position + 1;
+        if (at[Stored] >= 0) {
+            const std::string_view stored = trimmed(field(Stored));
+            if (stored != "0" && stored != "1")
+                return fail(tr("Stored \"%1\" is neither 0 nor 1.").arg(text(field(Stored))));
+            r.stored = stored == "1";
+        } else {
+            r.stored = number != position + 1;
+        }
         r.storeNo = r.stored ? int(number) : 0;
         r.dateTime = time;
         r.dmmDateTime = meterTime;

@@ -239,4 +239,56 @@ void appendField(std::string &record, const char *text, size_t size)
     record.push_back('"');
 }
 
+bool needsFormulaGuard(const char *text, size_t size)
+{
+    size_t i = 0;
+    while (i < size && text[i] == '\'')
+        ++i;
+    if (i == size)
+        return false;
+    switch (text[i]) {
+    case '=':
+    case '+':
+    case '-':
+    case '@':
+    case '\t':
+    case '\r':
+        break;
+    default:
+        return false;
+    }
+    if (i > 0)
+        return true;
+    // A plain decimal number is what a spreadsheet reads as one; "-inf" or
+    // "-nan(...)" are not, and get the guard.
+    for (size_t k = 0; k < size; ++k) {
+        const char c = text[k];
+        if ((c < '0' || c > '9') && c != '.' && c != 'e' && c != 'E' && c != '+' && c != '-')
+            return true;
+    }
+    double number;
+    return !parseNumber(text, text + size, &number);
+}
+
+void appendTextField(std::string &record, const char *text, size_t size)
+{
+    if (!needsFormulaGuard(text, size)) {
+        appendField(record, text, size);
+        return;
+    }
+    std::string guarded;
+    guarded.reserve(size + 1);
+    guarded.push_back('\'');
+    guarded.append(text, size);
+    appendField(record, guarded.data(), guarded.size());
+}
+
+std::string_view unguarded(std::string_view field)
+{
+    if (!field.empty() && field.front() == '\'' &&
+        needsFormulaGuard(field.data() + 1, field.size() - 1))
+        field.remove_prefix(1);
+    return field;
+}
+
 } // namespace csv

@@ -5,6 +5,7 @@
 #include <QtGlobal>
 
 #include <string>
+#include <string_view>
 
 // The pieces of the reading CSV files: ISO 8601 times, exact numbers and
 // RFC 4180 quoting, written into and read from plain bytes (UTF-8), because a
@@ -52,5 +53,16 @@ bool parseNumber(const char *begin, const char *end, double *value);
 // comma, a quote, CR or LF, as RFC 4180 asks; other texts, blanks included,
 // go as they are.
 void appendField(std::string &record, const char *text, size_t size);
+
+// Spreadsheets run a text cell that begins with '=', '+', '-', '@', a tab or
+// a CR as a formula. Such a text (unless it is a number, as "-3.52" is) goes
+// into the file behind an apostrophe, which spreadsheets take as "this is
+// text". So that reading can always take exactly one apostrophe off again, a
+// text whose leading apostrophes stand before such a character gets one more.
+bool needsFormulaGuard(const char *text, size_t size);
+// appendField for a text: guarded as above, then quoted as needed.
+void appendTextField(std::string &record, const char *text, size_t size);
+// A field as appendTextField wrote it, without its guard.
+std::string_view unguarded(std::string_view field);
 
 } // namespace csv

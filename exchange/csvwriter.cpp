@@ -18,7 +18,8 @@
 namespace csv {
 
 const char kHeader[] =
-    "No,Time,MeterTime,Power_uW,Power_mW,Power_dBm,Unit,Display,Wavelength_nm,Loss_dB,Verdict";
+    "No,Time,MeterTime,Power_uW,Power_mW,Power_dBm,Unit,Display,Wavelength_nm,Loss_dB,Verdict,"
+    "Stored";
 
 namespace {
 constexpr int BlockRows = 8192; // about a megabyte of text
@@ -68,7 +69,7 @@ void putText(Cursor &out, const QString &text)
     // The meter's texts are plain ASCII numbers: no conversion, no quotes.
     const int n = text.size();
     if (n <= 32) {
-        char *p = out.room(size_t(n));
+        char *p = out.room(size_t(n) + 1); // room for a formula guard
         int k = 0;
         for (; k < n; ++k) {
             const ushort c = text.at(k).unicode();
@@ -77,14 +78,20 @@ void putText(Cursor &out, const QString &text)
             p[k] = char(c);
         }
         if (k == n) {
-            out.advance(p + n);
+            if (needsFormulaGuard(p, size_t(n))) {
+                std::memmove(p + 1, p, size_t(n));
+                *p = '\'';
+                out.advance(p + n + 1);
+            } else {
+                out.advance(p + n);
+            }
             return;
         }
     }
     const QByteArray utf8 = text.toUtf8();
-    std::string quoted;
-    appendField(quoted, utf8.constData(), size_t(utf8.size()));
-    out.put(quoted.data(), quoted.size());
+    std::string field;
+    appendTextField(field, utf8.constData(), size_t(utf8.size()));
+    out.put(field.data(), field.size());
 }
 
 bool flush(QIODevice &device, std::string &buffer, QString *errorMessage)
@@ -144,7 +151,7 @@ void formatRows(const ReadingStore &store, const DataModel &table, int first, in
         putText(out, store.ownText(i));
         const Derived d = derived ? derived(i) : Derived();
         const size_t verdict = d.verdict ? std::strlen(d.verdict) : 0;
-        // Wavelength, loss, verdict and line end.
+        // Wavelength, loss, verdict, stored and line end.
         p = out.room(64 + verdict);
         *p++ = ',';
         p = putInt(p, store.waveLength(i));
@@ -154,6 +161,8 @@ void formatRows(const ReadingStore &store, const DataModel &table, int first, in
         *p++ = ',';
         std::memcpy(p, d.verdict, verdict);
         p += verdict;
+        *p++ = ',';
+        *p++ = store.stored(i) ? '1' : '0';
         *p++ = '\r';
         *p++ = '\n';
         out.advance(p);

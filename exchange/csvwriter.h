@@ -11,13 +11,17 @@ class QIODevice;
 // Writer of the reading CSV files: UTF-8, comma-separated, RFC 4180 quoting,
 // CRLF line ends, one header row
 //
-//   No,Time,MeterTime,Power_uW,Power_mW,Power_dBm,Unit,Display,Wavelength_nm,Loss_dB,Verdict
+//   No,Time,MeterTime,Power_uW,Power_mW,Power_dBm,Unit,Display,Wavelength_nm,Loss_dB,Verdict,
+//   Stored
 //
 // and one row per table row: the table's number, both times in ISO 8601 with
 // milliseconds and UTC offset (empty when null), the three powers as the
 // shortest numbers that read back exactly (empty for over- and under-range
-// readings), the unit, the meter's text in its own unit, the wavelength, and
-// the loss and verdict the caller derives (empty when there are none).
+// readings), the unit, the meter's text in its own unit, the wavelength, the
+// loss and verdict the caller derives (empty when there are none), and 1 for
+// a reading from the meter's memory, 0 for a live one. Unit and display texts
+// a spreadsheet would run as formulas are written behind an apostrophe
+// (csvtext.h).
 namespace csv {
 
 extern const char kHeader[];

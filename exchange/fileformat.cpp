@@ -36,11 +36,12 @@ QString suffixOf(FileFormat format)
     return QString();
 }
 
-xls::ReadSummary readWorkbookTable(const QString &path, const xls::RowSink &sink)
+xls::ReadSummary readWorkbookTable(const QString &path, const xls::RowSink &sink,
+                                   const xls::ReadProgress &progress)
 {
     if (fileFormatOf(path) == FileFormat::Xlsx)
-        return xlsx::readTable(path, sink);
-    return xls::readTable(path, sink);
+        return xlsx::readTable(path, sink, progress);
+    return xls::readTable(path, sink, progress);
 }
 
 } // namespace exchange

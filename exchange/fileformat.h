@@ -26,6 +26,8 @@ QString suffixOf(FileFormat format);
 
 // Streams the table of a workbook to sink: .xlsx files through the .xlsx
 // reader, any other name through the .xls reader (as the import always did).
-xls::ReadSummary readWorkbookTable(const QString &path, const xls::RowSink &sink);
+// progress, as for xls::readTable, may stop the reading (ReadStatus::Cancelled).
+xls::ReadSummary readWorkbookTable(const QString &path, const xls::RowSink &sink,
+                                   const xls::ReadProgress &progress = xls::ReadProgress());
 
 } // namespace exchange

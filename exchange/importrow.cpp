@@ -8,6 +8,8 @@
 #include <QDateTime>
 
 #include <cmath>
+#include <limits>
+#include <optional>
 
 namespace {
 
@@ -34,12 +36,15 @@ WallTime timeFromCell(const QVariant &cell)
     return WallTime::fromDateTime(cell.toDateTime());
 }
 
-// C-locale decimal number; anything else, infinities and NaN included, is 0.
-double numberFromText(const QString &text)
+// C-locale decimal number; nothing for anything else, infinities and NaN
+// included.
+std::optional<double> numberFromText(const QString &text)
 {
     bool ok = false;
     const double v = text.toDouble(&ok);
-    return ok && std::isfinite(v) ? v : 0.0;
+    if (!ok || !std::isfinite(v))
+        return std::nullopt;
+    return v;
 }
 
 void setOverload(ReadingStore::Fields *f, bool under)
@@ -61,7 +66,19 @@ void setOverload(ReadingStore::Fields *f, bool under)
 void setValues(ReadingStore::Fields *f, const QString &valueText, ReadingStore::Unit unit)
 {
     f->overload = 0;
-    const double v = numberFromText(valueText);
+    const std::optional<double> number = numberFromText(valueText);
+    if (!number && unit == ReadingStore::DBm) {
+        // 0 dBm is a power (1 mW) like any other: a dBm value that is no
+        // number has no power at all. Every figure leaves it out (its values
+        // are no numbers); the table shows its text.
+        for (int u = 0; u < 3; ++u) {
+            f->values[u] = std::numeric_limits<double>::quiet_NaN();
+            f->decimals[u] = -1;
+            f->texts[u] = valueText;
+        }
+        return;
+    }
+    const double v = number.value_or(0.0);
     double *values = f->values;
     qint8 *decimals = f->decimals;
     switch (unit) {
@@ -107,7 +124,10 @@ void setValues(ReadingStore::Fields *f, const QString &valueText, ReadingStore::
 
 quint16 waveLengthFromText(QString text)
 {
-    text.chop(2);
+    // "1550nm" as the export writes it, or a number cell (1550) as a
+    // spreadsheet may have made of it.
+    if (text.endsWith(QLatin1String("nm")))
+        text.chop(2);
     bool ok = false;
     const qlonglong n = text.toLongLong(&ok, 10);
     // Kept to 16 bits like the meter's own field.

@@ -4,6 +4,7 @@
 #include "tablerules.h"
 #include "xlsdatetime.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -20,6 +21,11 @@ constexpr int kCells = 5;
 // The last row a sheet has; a sheet whose rows reach it is full.
 constexpr quint32 kLastSheetRow = 65535;
 using TableRules = SheetTableRules<kLastSheetRow>;
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("xls", text);
+}
 
 ReadSummary failure(ReadStatus status, const QString &why)
 {
@@ -113,35 +119,49 @@ bool readerAvailable()
     return true;
 }
 
-ReadSummary readTable(const QString &path, const RowSink &sink)
+ReadSummary readTable(const QString &path, const RowSink &sink, const ReadProgress &progress)
 {
     // libgsf would happily try to read a directory.
     if (!QFileInfo(path).isFile())
-        return failure(ReadStatus::OpenFailed, QStringLiteral("no such file"));
+        return failure(ReadStatus::OpenFailed, tr("no such file"));
     QString error;
     const std::unique_ptr<BiffReader> book = BiffReader::openFile(path, &error);
     if (!book)
         return failure(ReadStatus::OpenFailed, error);
     if (book->sheetCount() == 0 || !book->isWorksheet(0))
-        return failure(ReadStatus::OpenFailed, QStringLiteral("the first sheet holds no table"));
+        return failure(ReadStatus::OpenFailed, tr("the first sheet holds no table"));
 
     TableRules table(sink);
-    for (int s = 0; s < book->sheetCount() && book->isWorksheet(s); ++s) {
+    // Asked between sheets and every few thousand rows, so that a long
+    // import can show how far it is and be stopped.
+    constexpr qint64 kRowsPerProgress = 4096;
+    bool cancelled = false;
+    auto goOn = [&] {
+        cancelled =
+            cancelled || (progress && !progress(book->streamPosition(), book->streamSize()));
+        return !cancelled;
+    };
+    for (int s = 0; s < book->sheetCount() && book->isWorksheet(s) && goOn(); ++s) {
         bool more = false;
-        if (!table.readSheet(
-                s, [&](const BiffReader::RowFn &rows) { return book->readSheet(s, rows); },
-                &more)) {
+        auto walk = [&](const BiffReader::RowFn &rows) {
+            return book->readSheet(s, [&](quint32 row, const QVariantList &cells) {
+                if (table.rows() % kRowsPerProgress == kRowsPerProgress - 1 && !goOn())
+                    return false;
+                return rows(row, cells);
+            });
+        };
+        if (!table.readSheet(s, walk, &more)) {
             ReadSummary r =
                 failure(table.rows() > 0 ? ReadStatus::ReadFailed : ReadStatus::OpenFailed,
                         book->errorMessage());
             r.rows = table.rows();
             return r;
         }
-        if (!more)
+        if (cancelled || !more)
             break;
     }
     ReadSummary r;
-    r.status = ReadStatus::Ok;
+    r.status = cancelled ? ReadStatus::Cancelled : ReadStatus::Ok;
     r.rows = table.rows();
     return r;
 }

@@ -28,6 +28,7 @@ enum class ReadStatus
     OpenFailed, // not a readable .xls (missing, truncated, encrypted, other format, no sheet); no
                 // row was read
     ReadFailed, // a failure after some rows were already handed out
+    Cancelled,  // progress said stop
 };
 
 // Receives the table's rows one at a time, in order: always five cells.
@@ -40,9 +41,14 @@ struct ReadSummary
     QString errorMessage;
 };
 
+// Called now and then with how far the reading is (bytes of the workbook
+// stream walked, of total); returning false stops it.
+using ReadProgress = std::function<bool(qint64 done, qint64 total)>;
+
 // Streams the table of the workbook at path to sink, row by row; nothing
 // but the sheet being read is held in memory.
-ReadSummary readTable(const QString &path, const RowSink &sink);
+ReadSummary readTable(const QString &path, const RowSink &sink,
+                      const ReadProgress &progress = ReadProgress());
 
 struct ReadResult
 {

@@ -13,6 +13,7 @@
 
 #include <zip.h>
 
+#include <atomic>
 #include <charconv>
 #include <condition_variable>
 #include <deque>
@@ -66,8 +67,19 @@ public:
         // The consistency check compares every local header with the
         // central directory, so that no entry hides behind another.
         m_zip = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
-        if (m_zip)
+        if (m_zip) {
+            // What all parts unpack to, as they claim: the measure of progress.
+            const zip_int64_t entries = zip_get_num_entries(m_zip, 0);
+            for (zip_int64_t i = 0; i < entries && m_claimed < m_budget; ++i) {
+                zip_stat_t stat;
+                zip_stat_init(&stat);
+                if (zip_stat_index(m_zip, zip_uint64_t(i), 0, &stat) == 0 &&
+                    (stat.valid & ZIP_STAT_SIZE))
+                    m_claimed += qint64(std::min<zip_uint64_t>(stat.size, zip_uint64_t(m_budget)));
+            }
+            m_claimed = std::min(m_claimed, m_budget);
             return true;
+        }
         if (code == ZIP_ER_NOZIP)
             return fail(QStringLiteral("the file is no zip archive, so no .xlsx workbook"));
         zip_error_t error;
@@ -79,6 +91,9 @@ public:
     }
 
     bool has(const QString &part) const { return locate(part) >= 0; }
+    // Bytes unpacked so far, and what all parts claim to unpack to.
+    qint64 inflated() const { return m_inflated; }
+    qint64 claimed() const { return m_claimed; }
 
     // Opens a part for reading; refuses a part read before when once is set.
     bool openPart(const QString &part, bool once = false)
@@ -163,6 +178,7 @@ private:
     qint64 m_fileSize = 0;
     qint64 m_budget = 0;
     qint64 m_inflated = 0;
+    qint64 m_claimed = 0;
     qint64 m_packed = 0;
     QSet<zip_int64_t> m_sheetParts;
     QString m_error;
@@ -324,6 +340,8 @@ public:
 
     const QVector<SheetEntry> &sheets() const { return m_sheets; }
     QString error() const { return m_package.error(); }
+    qint64 inflated() const { return m_package.inflated(); }
+    qint64 claimed() const { return m_package.claimed(); }
 
     // Hands each row of the sheet with cells in A..E to rows, in order.
     bool readSheet(int sheet, const xls::BiffReader::RowFn &rows);
@@ -782,7 +800,16 @@ private:
     bool m_closed = false;
 };
 
-ReadSummary readTableHere(const QString &path, const xls::RowSink &sink)
+// How far the reading thread is, and whether it is to stop, for the thread
+// that hands the rows on.
+struct ReadProbe
+{
+    std::atomic<qint64> done{0};
+    std::atomic<qint64> total{0};
+    std::atomic<bool> stop{false};
+};
+
+ReadSummary readTableHere(const QString &path, const xls::RowSink &sink, ReadProbe *probe = nullptr)
 {
     if (!QFileInfo(path).isFile())
         return failure(ReadStatus::OpenFailed, QStringLiteral("no such file"));
@@ -792,12 +819,22 @@ ReadSummary readTableHere(const QString &path, const xls::RowSink &sink)
     if (!book.sheets().first().worksheet)
         return failure(ReadStatus::OpenFailed, QStringLiteral("the first sheet holds no table"));
 
+    if (probe)
+        probe->total = book.claimed();
     TableRules table(sink);
     for (int s = 0; s < book.sheets().size() && book.sheets().at(s).worksheet; ++s) {
         bool more = false;
-        if (!table.readSheet(
-                s, [&](const xls::BiffReader::RowFn &rows) { return book.readSheet(s, rows); },
-                &more))
+        auto walk = [&](const xls::BiffReader::RowFn &rows) {
+            if (!probe)
+                return book.readSheet(s, rows);
+            return book.readSheet(s, [&](quint32 row, const QVariantList &cells) {
+                probe->done = book.inflated();
+                return !probe->stop && rows(row, cells);
+            });
+        };
+        if (probe && probe->stop)
+            break;
+        if (!table.readSheet(s, walk, &more))
             return failure(table.rows() > 0 ? ReadStatus::ReadFailed : ReadStatus::OpenFailed,
                            book.error(), table.rows());
         if (!more)
@@ -811,17 +848,19 @@ ReadSummary readTableHere(const QString &path, const xls::RowSink &sink)
 
 } // namespace
 
-ReadSummary readTable(const QString &path, const xls::RowSink &sink)
+ReadSummary readTable(const QString &path, const xls::RowSink &sink,
+                      const xls::ReadProgress &progress)
 {
     // Unpacking and scanning the sheets take most of an import: they run on
     // a thread of their own while this one hands the rows to sink (which
     // then needs no locking of its own).
     RowQueue queue;
+    ReadProbe probe;
     std::future<ReadSummary> reading;
     try {
         reading = std::async(std::launch::async, [&] {
-            const ReadSummary r =
-                readTableHere(path, [&queue](const QVariantList &row) { queue.push(row); });
+            const ReadSummary r = readTableHere(
+                path, [&queue](const QVariantList &row) { queue.push(row); }, &probe);
             queue.close();
             return r;
         });
@@ -829,11 +868,22 @@ ReadSummary readTable(const QString &path, const xls::RowSink &sink)
         return readTableHere(path, sink); // no thread to be had
     }
     std::vector<QVariantList> batch;
+    bool cancelled = false;
     while (queue.pop(&batch)) {
+        // Once stopped, what the reader still hands over is let go.
+        if (cancelled)
+            continue;
         for (const QVariantList &row : batch)
             sink(row);
+        if (progress && !progress(probe.done, probe.total)) {
+            cancelled = true;
+            probe.stop = true;
+        }
     }
-    return reading.get();
+    ReadSummary r = reading.get();
+    if (cancelled && r.status == ReadStatus::Ok)
+        r.status = ReadStatus::Cancelled;
+    return r;
 }
 
 ReadResult readRows(const QString &path)

@@ -23,7 +23,10 @@
 namespace xlsx {
 
 // Streams the table of the workbook at path to sink, row by row.
-xls::ReadSummary readTable(const QString &path, const xls::RowSink &sink);
+// progress(bytes unpacked, bytes of all parts) is asked between batches of
+// rows; false stops the reading (ReadStatus::Cancelled).
+xls::ReadSummary readTable(const QString &path, const xls::RowSink &sink,
+                           const xls::ReadProgress &progress = xls::ReadProgress());
 
 // The whole table at once, on top of readTable.
 xls::ReadResult readRows(const QString &path);

@@ -38,7 +38,7 @@ ours=0
 theirs=0
 flaky=0
 summary=()
-for target in fuzz_xls fuzz_xlsx fuzz_settings; do
+for target in fuzz_xls fuzz_xlsx fuzz_csv fuzz_settings; do
     name=${target#fuzz_}
     work="$build/corpus/$name"
     findings="$build/findings/$name"

@@ -118,7 +118,8 @@ private:
     qint64 m_before;
 };
 
-using TableReader = xls::ReadSummary (*)(const QString &, const xls::RowSink &);
+using TableReader = xls::ReadSummary (*)(const QString &, const xls::RowSink &,
+                                         const xls::ReadProgress &);
 
 // Import as the window does it, into a new item; the number of readings made.
 qint64 importReadings(const QString &path, xls::ReadStatus *status,
@@ -126,7 +127,7 @@ qint64 importReadings(const QString &path, xls::ReadStatus *status,
 {
     ItemData item(QStringLiteral("Import1"), ItemData::Import);
     const xls::ReadSummary read = readTable(
-        path, [&item](const QVariantList &cells) { item.addReading(fieldsOfRow(cells)); });
+        path, [&item](const QVariantList &cells) { item.addReading(fieldsOfRow(cells)); }, {});
     *status = read.status;
     return item.dataCount();
 }

@@ -132,6 +132,23 @@ private slots:
         Sample over = sample(16.0, 1310);
         over.usable = false;
         QCOMPARE(judge.verdict(over), Verdict::None);
+
+        // Beyond the meter's range there is no power, but a side: no light
+        // (under range) is LOW against power limits and HIGH against loss
+        // limits (the loss is unbounded); over range the other way round.
+        over.range = 1;
+        Sample under = over;
+        under.range = -1;
+        QCOMPARE(judge.verdict(under), Verdict::Low);
+        QCOMPARE(judge.verdict(over), Verdict::High);
+        under.waveLength = over.waveLength = 1550;
+        double loss = 0.0;
+        QCOMPARE(judge.verdict(under, &loss), Verdict::High);
+        QVERIFY(std::isnan(loss));
+        QCOMPARE(judge.verdict(over), Verdict::Low);
+        // Only a limit on its side judges it.
+        judge.setLossLimits({std::nullopt, 3.0});
+        QCOMPARE(judge.verdict(over), Verdict::Pass);
     }
 
     void statisticsByHand()
@@ -175,16 +192,19 @@ private slots:
         QVERIFY(std::isnan(other.driftDBPerHour())); // nor a slope
         QCOMPARE(figures.whole(850).count, qint64(0));
 
-        // New limits recount what lies outside: 0 dBm is HIGH, -6.02 dBm LOW.
+        // New limits recount what lies outside: 0 dBm and over range are
+        // HIGH, -6.02 dBm LOW.
         judge.setDBmLimits({-5.0, -1.0});
         figures.follow(store, judge);
-        QCOMPARE(figures.whole(1550).outOfLimits, qint64(2));
+        QCOMPARE(figures.whole(1550).outOfLimits, qint64(3));
         QCOMPARE(figures.whole(1310).outOfLimits, qint64(1));
-        // Under a reference the loss is judged: losses 0, 3.01, 6.02 against 1..3.
+        // Under a reference the loss is judged: losses 0, 3.01, 6.02 and
+        // over range (no loss at all: LOW) against 1..3.
         judge.setReference(1550, 0.0);
         judge.setLossLimits({1.0, 3.0});
         figures.follow(store, judge);
-        QCOMPARE(figures.whole(1550).outOfLimits, qint64(3));
+        QCOMPARE(figures.whole(1550).outOfLimits, qint64(4));
+        QCOMPARE(figures.whole(1550).leftOut, qint64(4));
 
         // An emptied and refilled store is taken in afresh, not added to.
         store.clear();
@@ -267,13 +287,13 @@ private slots:
                 const Sample s = sampleAt(store, i);
                 if (s.waveLength != w)
                     continue;
+                const Verdict v = judge.verdict(s);
+                outside += v == Verdict::Low || v == Verdict::High; // over and under range too
                 if (!s.usable) {
                     ++leftOut;
                     continue;
                 }
                 in.push_back(s);
-                const Verdict v = judge.verdict(s);
-                outside += v == Verdict::Low || v == Verdict::High;
             }
             PowerStats e;
             e.count = qint64(in.size());

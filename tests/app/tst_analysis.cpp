@@ -300,7 +300,27 @@ private slots:
         QCOMPARE(f.child<QLabel>("lcdLoss")->text(), QStringLiteral("Loss 0.01 dB"));
         QCOMPARE(f.child<QLabel>("lcdVerdict")->text(), QString()); // no limits
         QCOMPARE(f.child<QLabel>("statCount")->text(), QStringLiteral("Count 1 (+1)"));
+
+        // No light against loss limits: an unbounded loss, HIGH, in red and
+        // counted outside the limits, as the earlier one now is too.
+        f.prompt->onExec = limits({"0|1"});
+        f.action("actionLimits")->trigger();
+        emitUW(0.0);
+        QCOMPARE(f.child<QLabel>("lcdVerdict")->text(), QStringLiteral("HIGH"));
+        const QModelIndex noLight = f.window->readingModel()->index(2, 2);
+        QCOMPARE(noLight.data(Qt::ForegroundRole).value<QBrush>().color(), QColor(Qt::red));
+        QCOMPARE(f.child<QLabel>("statOutOfLimits")->text(), QStringLiteral("Out of limits 2"));
         f.action("actionStop")->trigger();
+
+        // Set Reference takes the active item's newest reading, never one the
+        // panel still shows: a new item has none, so a value is asked for.
+        f.prompt->texts << "Second"
+                        << "-7";
+        f.action("actionItemNew")->trigger();
+        f.prompt->asked.clear();
+        f.action("actionSetReference")->trigger();
+        QCOMPARE(f.prompt->asked.value(0).kind, QStringLiteral("text"));
+        QCOMPARE(f.window->judge().reference(1550), std::optional<double>(-7.0));
     }
 
     void statisticsFollowTheItemAndTheZoom()
@@ -404,8 +424,9 @@ private slots:
         QVERIFY(py.waitForFinished(30000));
         const QStringList seen = QString::fromUtf8(py.readAllStandardOutput()).split(' ');
         QCOMPARE(seen.value(0).toInt(), table.rowCount());
-        QCOMPARE(seen.value(1), QStringLiteral("No,Time,MeterTime,Power_uW,Power_mW,Power_dBm,"
-                                               "Unit,Display,Wavelength_nm,Loss_dB,Verdict"));
+        QCOMPARE(seen.value(1),
+                 QStringLiteral("No,Time,MeterTime,Power_uW,Power_mW,Power_dBm,"
+                                "Unit,Display,Wavelength_nm,Loss_dB,Verdict,Stored"));
         QVERIFY(seen.value(2).toInt() > 0); // range events: no powers, the meter's text
         QCOMPARE(seen.value(3).trimmed(), QStringLiteral("0")); // every loss and verdict right
 

@@ -2,9 +2,11 @@
 // the spreadsheet import, with real files read back by real readers.
 #include "biffbuilder.h"
 #include "biffworkbook.h"
+#include "csvwriter.h"
 #include "datamodel.h"
 #include "dmmchart.h"
 #include "dmmdata.h"
+#include "journaloptions.h"
 #include "kv930resources.h"
 #include "tablesource.h"
 #include "testsupport.h"
@@ -371,7 +373,8 @@ private slots:
         junk.close();
         w.prompt->fileNames.enqueue(junk.fileName());
         w.action("actionImport")->trigger();
-        QCOMPARE(w.prompt->messages().last(), QStringLiteral("The datas is imported failed."));
+        QVERIFY(w.prompt->messages().last().startsWith(
+            QStringLiteral("The datas is imported failed.\nThe file is no zip archive")));
         QCOMPARE(tree->model()->rowCount(tree->model()->index(1, 0)), items);
         QCOMPARE(w.window->activeItemData(), before);
     }
@@ -389,7 +392,8 @@ private slots:
         const int items = tree->model()->rowCount(tree->model()->index(1, 0));
         w.prompt->fileNames.enqueue(junk);
         w.action("actionImport")->trigger();
-        QCOMPARE(w.prompt->messages(), QStringList({"The datas is imported failed."}));
+        QCOMPARE(w.prompt->messages(),
+                 QStringList({"The datas is imported failed.\nNot a readable .xls workbook."}));
         QCOMPARE(tree->model()->rowCount(tree->model()->index(1, 0)), items);
         QCOMPARE(w.window->activeItemData(), before);
         QVERIFY(tree->isEnabled());
@@ -406,8 +410,9 @@ private slots:
         WindowOnFake w;
         w.window->setEventPassMs(0);
         record(w, 20);
-        const QString base = out.filePath(QStringLiteral("typed"));
-        for (const char *radio : {"rbTable", "rbPdf", "rbChart"}) {
+        // A dot in the name is no suffix of the format.
+        const QString base = out.filePath(QStringLiteral("typed 1.5"));
+        for (const char *radio : {"rbTable", "rbPdf", "rbChart", "rbCsv"}) {
             w.prompt->onExec = choose(radio);
             w.prompt->fileNames.enqueue(base);
             w.action("actionExport")->trigger();
@@ -429,7 +434,9 @@ private slots:
         QImageReader jpg(base + QStringLiteral(".jpg"));
         QCOMPARE(jpg.format(), QByteArray("jpeg"));
         QVERIFY(!jpg.read().isNull());
+        QVERIFY(QFileInfo(base + QStringLiteral(".csv")).size() > 0);
         QCOMPARE(w.prompt->messages(), QStringList({"The datas is exported successfully.",
+                                                    "The datas is exported successfully.",
                                                     "The datas is exported successfully."}));
 
         // A file the suffix now names is not replaced without asking.
@@ -443,11 +450,16 @@ private slots:
         w.action("actionExport")->trigger();
         QCOMPARE(w.prompt->asked.last().kind, QStringLiteral("question"));
         QCOMPARE(w.prompt->asked.last().text,
-                 QStringLiteral("typed.xls already exists.\nDo you want to replace it?"));
+                 QStringLiteral("typed 1.5.xls already exists.\nDo you want to replace it?"));
         QFile after(base + QStringLiteral(".xls"));
         QVERIFY(after.open(QIODevice::ReadOnly));
         QCOMPARE(after.readAll(), before);
-        QCOMPARE(w.prompt->messages().size(), 2);
+        QCOMPARE(w.prompt->messages().size(), 3);
+        // A name that ends with the suffix, in any case, is kept.
+        w.prompt->fileNames.enqueue(base + QStringLiteral(".XLS"));
+        w.action("actionExport")->trigger();
+        QVERIFY(QFileInfo::exists(base + QStringLiteral(".XLS")));
+        QVERIFY(!QFileInfo::exists(base + QStringLiteral(".XLS.xls")));
     }
 
     void cancelledReportWritesNothingAndSaysNothing()
@@ -502,6 +514,65 @@ private slots:
         QCOMPARE(w.prompt->messages(), QStringList({"The datas is exported successfully."}));
         QVERIFY(!progressAtMessage);
         QVERIFY(QFileInfo(pdf).size() > 0);
+    }
+
+    // An import that runs long shows its progress; Cancel leaves neither an
+    // item nor anything in the recording journal.
+    void cancelledImportLeavesNothing_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("xls") << QStringLiteral("long.xls");
+        QTest::newRow("csv") << QStringLiteral("long.csv");
+    }
+
+    void cancelledImportLeavesNothing()
+    {
+        QFETCH(QString, name);
+        const QString path = out.filePath(name);
+        QByteArray csv = QByteArray(csv::kHeader) + "\r\n"; // 5 MB: read a megabyte at a time
+        for (int i = 1; i <= 120000; ++i)
+            csv += QByteArray::number(i) + ",,,1,0.001,-30,uW,1.000,1550,,,0\r\n";
+        QFile file(path);
+        if (name.endsWith(".xls"))
+            writeReadings(path, 70000);
+        else
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(csv) > 0);
+        file.close();
+        QTemporaryDir journal;
+        FixtureAppDir app;
+        auto scripted = std::make_unique<ScriptedPrompt>();
+        ScriptedPrompt *prompt = scripted.get();
+        auto w = std::make_unique<Widget>(app.path(), std::move(scripted),
+                                          JournalOptions{true, journal.path()});
+        w->setProgressDelayMs(0); // instead of after a second
+        ItemData *before = w->activeItemData();
+        // Cancel is pressed as soon as the dialog lets events through.
+        bool cancelled = false;
+        QTimer cancel;
+        QObject::connect(&cancel, &QTimer::timeout, [&] {
+            if (QProgressDialog *d = visibleProgress(*w))
+                cancelled = (d->cancel(), true);
+        });
+        cancel.start(0);
+        w->importFile(path);
+        cancel.stop();
+        QVERIFY2(cancelled, "the progress dialog never showed");
+        QVERIFY(prompt->messages().isEmpty());
+        QCOMPARE(w->treeModel()->rowCount(w->treeModel()->index(1, 0)), 1);
+        QCOMPARE(w->activeItemData(), before);
+
+        // The window gone, its journal holds no trace of the import.
+        w.reset();
+        auto sql = [&](const char *statement) {
+            QProcess sqlite;
+            sqlite.start("sqlite3", {journal.filePath("journal.sqlite"), statement});
+            sqlite.waitForFinished(30000);
+            return QString::fromUtf8(sqlite.readAllStandardOutput()).trimmed();
+        };
+        QCOMPARE(sql("PRAGMA integrity_check"), QStringLiteral("ok"));
+        QCOMPARE(sql("SELECT group_concat(name) FROM items"),
+                 QStringLiteral("Store Data,Measure1"));
+        QCOMPARE(sql("SELECT count(*) FROM batches"), QStringLiteral("0"));
     }
 
     void badFilesLeaveEverythingAsItWas_data()
@@ -577,7 +648,11 @@ private slots:
 
         w.prompt->fileNames.enqueue(path);
         w.action("actionImport")->trigger();
-        QCOMPARE(w.prompt->messages(), QStringList({"The datas is imported failed."}));
+        // The message says why.
+        QCOMPARE(w.prompt->messages().size(), 1);
+        QVERIFY2(w.prompt->messages()[0].startsWith("The datas is imported failed.\n") &&
+                     w.prompt->messages()[0].size() > 40,
+                 qPrintable(w.prompt->messages()[0]));
         QStringList after;
         for (int top = 0; top < tree->model()->rowCount(); ++top) {
             const QModelIndex group = tree->model()->index(top, 0);

@@ -185,6 +185,7 @@ void TestCommandLine::programAnswersWithoutADisplay()
     if (arguments == QStringList{"--help"}) {
         QVERIFY(run.out.startsWith(QLatin1String("Usage: ")));
         QVERIFY(run.out.contains(QLatin1String("--drivers <folder>")));
+        QVERIFY(run.out.contains(QLatin1String("(.xls, .xlsx or CSV)")));
         QVERIFY(!run.out.contains(QLatin1String("platform"))); // Qt's options stay hidden
     }
 }
@@ -230,13 +231,13 @@ void TestCommandLine::importRunsOnceTheWindowIsUp()
     QCOMPARE(w.activeItemData()->type(), ItemData::Import);
     QCOMPARE(w.readingModel()->rowCount(), 7);
 
-    // A file that cannot be read is reported and makes no item.
+    // A file that cannot be read is reported with the reason and makes no item.
     FixtureAppDir other;
     auto second = std::make_unique<ScriptedPrompt>();
     prompt = second.get();
     Widget v(other.path(), StartOptions{QString(), other.file(QStringLiteral("missing.xls"))},
              std::move(second));
-    QTRY_COMPARE(prompt->messages(), QStringList{"The datas is imported failed."});
+    QTRY_COMPARE(prompt->messages(), QStringList{"The datas is imported failed.\nNo such file."});
     QCOMPARE(w.treeModel()->rowCount(w.treeModel()->index(1, 0)), 2);
     QCOMPARE(v.treeModel()->rowCount(v.treeModel()->index(1, 0)), 1);
 }

@@ -72,6 +72,16 @@ QByteArray fileBytes(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// Runs a python3 script with arguments; its standard output.
+QByteArray python(const char *script, const QStringList &arguments)
+{
+    QProcess py;
+    py.start(QStringLiteral("/usr/bin/python3"), QStringList{"-c", script} + arguments);
+    if (!py.waitForFinished(60000) || py.exitCode() != 0)
+        qWarning("%s", py.readAllStandardError().constData());
+    return py.readAllStandardOutput();
+}
+
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
@@ -211,13 +221,17 @@ private slots:
         const QByteArray bytes = fileBytes(path);
         QVERIFY(bytes.startsWith(
             "No,Time,MeterTime,Power_uW,Power_mW,Power_dBm,Unit,Display,Wavelength_nm,Loss_dB,"
-            "Verdict\r\n"));
+            "Verdict,Stored\r\n"));
         // Over range: no powers, the meter's text, no loss.
         QVERIFY(bytes.contains("\r\n4,2024-07-01T12:34:56.789+02:00,2024-07-01T12:34:56.789+02:00"
-                               ",,,,dBm,    OL,1550,,\r\n"));
+                               ",,,,dBm,    OL,1550,,,0\r\n"));
         // Exact powers and the loss against -3 dBm, as python's repr() has them.
-        QVERIFY(bytes.contains("\r\n1,2024-07-01T12:34:56.789+02:00,,501.187,0.501187,"
-                               "-3.000002024454176,dBm,-3.00,1550,2.024454175852952e-06,PASS\r\n"));
+        QVERIFY(
+            bytes.contains("\r\n1,2024-07-01T12:34:56.789+02:00,,501.187,0.501187,"
+                           "-3.000002024454176,dBm,-3.00,1550,2.024454175852952e-06,PASS,0\r\n"));
+        const int stored = bytes.indexOf("\r\n17,");
+        QVERIFY(stored > 0 &&
+                bytes.mid(stored, bytes.indexOf("\r\n", stored + 2) - stored).endsWith(",PASS,1"));
         QVERIFY(bytes.contains("\"2,5 \"\"\xC2\xB5\"\"\r\nW\""));
 
         // Read whole, and in pieces of every small size so that records,
@@ -253,6 +267,85 @@ private slots:
         }
     }
 
+    // Other programs quote every field (R's write.csv, python's QUOTE_ALL, a
+    // spreadsheet's "quote all text cells"): the same readings come back.
+    void allQuotedFilesReadExactly()
+    {
+        const QString plain = exported(QStringLiteral("plain.csv"));
+        const QString quoted = dir.filePath(QStringLiteral("quoted.csv"));
+        QCOMPARE(python("import csv, sys\n"
+                        "rows = list(csv.reader(open(sys.argv[1], encoding='utf-8', newline='')))\n"
+                        "csv.writer(open(sys.argv[2], 'w', encoding='utf-8', newline=''),"
+                        " quoting=csv.QUOTE_ALL).writerows(rows)\n",
+                        {plain, quoted}),
+                 QByteArray());
+        QVERIFY(fileBytes(quoted).startsWith("\"No\",\"Time\""));
+        const csv::ReadResult a = csv::readReadings(plain);
+        const csv::ReadResult b = csv::readReadings(quoted);
+        QVERIFY2(b.ok, qPrintable(b.errorMessage));
+        QCOMPARE(b.readings.size(), a.readings.size());
+        for (int i = 0; i < a.readings.size(); ++i)
+            QVERIFY2(sameReading(b.readings.at(i), a.readings.at(i)),
+                     qPrintable(QString::number(i)));
+    }
+
+    // Stored says which readings came from the meter's memory; files
+    // without it are read as before, by their numbers.
+    void storedColumn()
+    {
+        const QByteArray head = QByteArray(csv::kHeader) + "\r\n";
+        const QByteArray old = head.left(head.lastIndexOf(',')) + "\r\n";
+        auto row = [](int no, const char *stored) {
+            return QByteArray::number(no) + ",,,1,0.001,-30,uW,1.000,1550,," + stored + "\r\n";
+        };
+        auto storeNos = [&](const QByteArray &bytes) { // 0: a live reading
+            const QString path = dir.filePath(QStringLiteral("stored.csv"));
+            QList<int> numbers;
+            const csv::ReadResult r =
+                writeFile(path, bytes) ? csv::readReadings(path) : csv::ReadResult();
+            for (int i = 0; i < r.readings.size(); ++i)
+                numbers << (r.readings.stored(i) ? r.readings.storeNo(i) : 0);
+            return r.ok ? numbers : QList<int>{-1};
+        };
+        QCOMPARE(storeNos(head + row(1, ",1") + row(2, ",1")), QList<int>({1, 2})); // a download
+        QCOMPARE(storeNos(head + row(1, ",0") + row(3, ",0")), QList<int>({0, 0})); // a row deleted
+        QCOMPARE(storeNos(old + row(1, "") + row(3, "")), QList<int>({0, 3}));
+        QCOMPARE(storeNos(head + row(1, ",yes")), QList<int>({-1}));
+    }
+
+    // Texts a spreadsheet would run as formulas go behind an apostrophe
+    // (numbers never do), and come back as they were.
+    void formulaTextsAreGuarded()
+    {
+        // Each display text, then what a spreadsheet finds in its cell.
+        const QStringList texts = {"=1+1", "'=1+1", "@A1", "'@A1",  "\rx",   "'\rx", "'=x",
+                                   "''=x", "'x",    "'x",  "-3.52", "-3.52", "-inf", "'-inf"};
+        ReadingStore store;
+        for (int i = 0; i < texts.size(); i += 2) {
+            Reading r = meterReading(1.0, "dBm", 1550, QDateTime(), QDateTime());
+            r.textDBm = texts[i];
+            store.append(r);
+        }
+        store.append(meterReading(1.0, "=cmd", 1550, QDateTime(), QDateTime()));
+        DataModel table;
+        table.setStore(&store);
+        const QString path = dir.filePath(QStringLiteral("formulas.csv"));
+        QVERIFY(csv::writeReadings(path, table, {}));
+        const QJsonArray cells =
+            QJsonDocument::fromJson(python("import csv, sys, json\nprint(json.dumps([r[6:8] for r "
+                                           "in csv.reader(open(sys.argv[1], newline=''))][1:]))",
+                                           {path}))
+                .array();
+        const csv::ReadResult back = csv::readReadings(path);
+        QCOMPARE(cells.size(), store.size());
+        for (int i = 0; i < texts.size(); i += 2) {
+            QCOMPARE(cells[i / 2].toArray()[1].toString(), texts[i + 1]);
+            QCOMPARE(back.readings.ownText(i / 2), texts[i]);
+        }
+        QCOMPARE(cells.last().toArray()[0].toString(), QStringLiteral("'=cmd"));
+        QCOMPARE(back.readings.unit(store.size() - 1), QStringLiteral("=cmd"));
+    }
+
     void pythonCsvModuleReadsIt()
     {
         const QString path = exported(QStringLiteral("python.csv"));
@@ -279,7 +372,7 @@ print(json.dumps(out))
         for (int i = 0; i < sample.size(); ++i) {
             const QJsonArray r = rows.at(i + 1).toArray();
             const QString where = QString::number(i);
-            QCOMPARE(r.at(0).toInt(), 11);
+            QCOMPARE(r.at(0).toInt(), 12);
             const QDateTime t = sample.dateTime(i).toDateTime();
             if (t.isValid())
                 QCOMPARE(qint64(r.at(2).toDouble()), t.toMSecsSinceEpoch());
@@ -354,7 +447,9 @@ print(json.dumps([s.row_values(r) for r in range(s.nrows)]))
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("readings"); // -1: refused
         QTest::addColumn<QString>("message");
-        const QByteArray header = csv::kHeader;
+        // Files of earlier versions, without the Stored column.
+        const QByteArray header =
+            QByteArray(csv::kHeader).left(QByteArray(csv::kHeader).lastIndexOf(','));
         const QByteArray row = "1,2024-07-01T12:00:00.000+02:00,,501.2,0.5012,-3,dBm,-3.00,1550,,";
         QTest::newRow("BOM and CRLF")
             << "\xEF\xBB\xBF" + header + "\r\n" + row + "\r\n" + row + "\r\n"

@@ -35,6 +35,8 @@ static QVariantList row(const QVariant &time, const QString &value, const QStrin
 
 static bool same(double a, double b)
 {
+    if (std::isnan(a) || std::isnan(b))
+        return std::isnan(a) && std::isnan(b);
     if (std::isinf(a) || std::isinf(b))
         return a == b;
     return std::abs(a - b) <= 1e-9 * std::max(1.0, std::abs(b));
@@ -88,18 +90,24 @@ void TestImportRow::values_data()
                               << "mW" << 0.0 << 0.0 << -inf << "0.0"
                               << ""
                               << "-inf";
+    // In dBm a value that is no number would be 0 dBm, a real power: it has none.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
     QTest::newRow("dBm text") << "n/a"
-                              << "dBm" << 1000.0 << 1.0 << 0.0 << "1000.0"
-                              << "1.000"
+                              << "dBm" << nan << nan << nan << "n/a"
+                              << "n/a"
                               << "n/a";
+    QTest::newRow("dBm empty") << ""
+                               << "dBm" << nan << nan << nan << ""
+                               << ""
+                               << "";
     // C locale: a decimal comma is no number.
     QTest::newRow("decimal comma") << "0,5"
                                    << "mW" << 0.0 << 0.0 << -inf << "0.0"
                                    << "0,5"
                                    << "-inf";
     QTest::newRow("infinity is no number") << "inf"
-                                           << "dBm" << 1000.0 << 1.0 << 0.0 << "1000.0"
-                                           << "1.000"
+                                           << "dBm" << nan << nan << nan << "inf"
+                                           << "inf"
                                            << "inf";
 }
 
@@ -178,7 +186,7 @@ void TestImportRow::waveLength_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("expected");
     QTest::newRow("1550nm") << "1550nm" << 1550;
-    QTest::newRow("1550 without unit") << "1550" << 15;
+    QTest::newRow("1550 without unit (a number cell)") << "1550" << 1550;
     QTest::newRow("0nm") << "0nm" << 0;
     QTest::newRow("1310nm") << "1310nm" << 1310;
     QTest::newRow("not a number") << "abcnm" << 0;

@@ -6,6 +6,7 @@
 #include "xlstesthelpers.h"
 #include "xlswriter.h"
 
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
@@ -56,6 +57,7 @@ private slots:
     void badFilesFailToOpen();
     void truncatedExportFailsToOpen();
     void damagedStringLengthNeverReachesFreeXL();
+    void nestedSheetsAreRefused();
 
 private:
     static QString fixture(const QString &name)
@@ -479,6 +481,59 @@ void TestXlsReader::damagedStringLengthNeverReachesFreeXL()
     const xls::ReadResult r = xls::readRows(fixture("damaged/string-length-past-record.xls"));
     QCOMPARE(r.status, xls::ReadStatus::OpenFailed);
     QVERIFY(r.rows.isEmpty());
+}
+
+// Sheet entries that start one inside another's records and all end in one
+// shared block of 65,535 rows once made a 1 MB file hand out those rows for
+// every sheet (20 sheets: 1.3 million readings). The reader walks each stretch
+// of the stream for one sheet only.
+void TestXlsReader::nestedSheetsAreRefused()
+{
+    constexpr int sheets = 20;
+    BiffBuilder b;
+    for (int s = 0; s < sheets; ++s)
+        b.addSheet(QStringLiteral("Sheet%1").arg(s + 1));
+    const QByteArray built = b.stream();
+    // The globals as built, and where each sheet entry keeps its position.
+    QVector<int> entries;
+    int at = 0;
+    for (quint16 id = 0; id != 0x000A;) {
+        id = qFromLittleEndian<quint16>(built.constData() + at);
+        if (id == 0x0085)
+            entries.append(at + 4);
+        at += 4 + qFromLittleEndian<quint16>(built.constData() + at + 2);
+    }
+    QByteArray stream = built.left(at);
+    const int first = stream.size();
+    // Each sheet's BOF, then a record of no interest holding the next sheet's BOF.
+    const QByteArray bof = BiffBuilder::record(
+        0x0809, BiffBuilder::u16(0x0600) + BiffBuilder::u16(0x0010) + QByteArray(12, '\0'));
+    QByteArray nested = bof;
+    for (int s = 1; s < sheets; ++s)
+        nested = bof + BiffBuilder::record(0x0099, nested);
+    stream += nested;
+    stream += BiffBuilder::record(0x0204, QByteArray(6, '\0') + BiffBuilder::unicodeString("No."));
+    for (int r = 1; r <= 65535; ++r)
+        stream += BiffBuilder::record(0x027E, BiffBuilder::u16(quint16(r)) + QByteArray(4, '\0') +
+                                                  BiffBuilder::u32(quint32(r) << 2 | 2));
+    stream += BiffBuilder::record(0x000A, QByteArray());
+
+    // Listed outermost first, and innermost first.
+    for (const bool innermostFirst : {false, true}) {
+        for (int s = 0; s < sheets; ++s) {
+            const int nesting = innermostFirst ? sheets - 1 - s : s;
+            qToLittleEndian(quint32(first + nesting * (bof.size() + 4)),
+                            reinterpret_cast<uchar *>(stream.data() + entries[s]));
+        }
+        QVERIFY(BiffBuilder::writeCompoundFile(path("nested.xls"), stream));
+        QVERIFY(QFileInfo(path("nested.xls")).size() < 1100000);
+        const xls::ReadSummary read =
+            xls::readTable(path("nested.xls"), [](const QVariantList &) {});
+        QCOMPARE(read.status, xls::ReadStatus::ReadFailed);
+        QCOMPARE(read.rows, qint64(65535));
+        QVERIFY2(read.errorMessage.contains(innermostFirst ? "runs into" : "starts inside"),
+                 qPrintable(read.errorMessage));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestXlsReader)
