@@ -5,6 +5,7 @@
 #include <QtMath>
 
 #include <cmath>
+#include <limits>
 
 QString overRangeText()
 {
@@ -89,6 +90,38 @@ DmmData *makeReading(double uW, const QString &unit, quint16 waveLength, const Q
     d->setWaveLength(waveLength);
     d->setDateTime(dateTime);
     d->setDmmDateTime(dmmDateTime);
+    return d;
+}
+
+DmmData *makeWattReading(double watts, int overload, const QString &unit, quint16 waveLength,
+                         const QDateTime &dateTime)
+{
+    auto *d = new DmmData;
+    if (overload == 0 && std::isfinite(watts) && watts > 0.0) {
+        const double mW = watts * 1e3;
+        const double dBm = 10.0 * std::log10(mW);
+        d->setValueUW(watts * 1e6);
+        d->setValueMW(mW);
+        d->setValueDBm(dBm);
+        d->setTextUW(formatUW(watts * 1e6));
+        d->setTextMW(formatMW(mW));
+        d->setTextDBm(formatDBm(dBm));
+    } else {
+        const double none = std::numeric_limits<double>::quiet_NaN();
+        // A power of zero or less is below what the meter can tell.
+        const int range = overload != 0 ? (overload < 0 ? -1 : 1) : (std::isfinite(watts) ? -1 : 1);
+        const QString text = range > 0 ? overRangeText() : underRangeText();
+        d->setOverload(range);
+        d->setValueUW(none);
+        d->setValueMW(none);
+        d->setValueDBm(none);
+        d->setTextUW(text);
+        d->setTextMW(text);
+        d->setTextDBm(text);
+    }
+    d->setUnit(unit);
+    d->setWaveLength(waveLength);
+    d->setDateTime(dateTime);
     return d;
 }
 
