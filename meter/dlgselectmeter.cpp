@@ -12,62 +12,59 @@
 #include <QPushButton>
 #include <QSpinBox>
 
+namespace {
+template <typename Widget> Widget *make(QDialog *dialog, const char *name)
+{
+    auto *widget = new Widget(dialog);
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+} // namespace
+
 void Ui::DlgSelectMeter::setupUi(QDialog *dialog)
 {
     if (dialog->objectName().isEmpty())
         dialog->setObjectName(QStringLiteral("DlgSelectMeter"));
     dialog->resize(520, 380);
 
-    gridLayout = new QGridLayout(dialog);
-    gridLayout->setObjectName(QStringLiteral("gridLayout"));
+    gridLayout = make<QGridLayout>(dialog, "gridLayout");
 
-    labelMeters = new QLabel(dialog);
-    labelMeters->setObjectName(QStringLiteral("labelMeters"));
+    labelMeters = make<QLabel>(dialog, "labelMeters");
     gridLayout->addWidget(labelMeters, 0, 0, 1, 3);
 
-    listMeters = new QListWidget(dialog);
-    listMeters->setObjectName(QStringLiteral("listMeters"));
+    listMeters = make<QListWidget>(dialog, "listMeters");
     gridLayout->addWidget(listMeters, 1, 0, 1, 3);
 
-    labelSpec = new QLabel(dialog);
-    labelSpec->setObjectName(QStringLiteral("labelSpec"));
+    labelSpec = make<QLabel>(dialog, "labelSpec");
     gridLayout->addWidget(labelSpec, 2, 0, 1, 1);
 
-    editSpec = new QLineEdit(dialog);
-    editSpec->setObjectName(QStringLiteral("editSpec"));
+    editSpec = make<QLineEdit>(dialog, "editSpec");
     gridLayout->addWidget(editSpec, 2, 1, 1, 2);
 
-    labelProblem = new QLabel(dialog);
-    labelProblem->setObjectName(QStringLiteral("labelProblem"));
+    labelProblem = make<QLabel>(dialog, "labelProblem");
     labelProblem->setWordWrap(true);
     gridLayout->addWidget(labelProblem, 3, 1, 1, 2);
 
-    labelRate = new QLabel(dialog);
-    labelRate->setObjectName(QStringLiteral("labelRate"));
+    labelRate = make<QLabel>(dialog, "labelRate");
     gridLayout->addWidget(labelRate, 4, 0, 1, 1);
 
-    spinRate = new QDoubleSpinBox(dialog);
-    spinRate->setObjectName(QStringLiteral("spinRate"));
+    spinRate = make<QDoubleSpinBox>(dialog, "spinRate");
     spinRate->setRange(0.1, 50.0);
     spinRate->setDecimals(1);
     spinRate->setValue(5.0);
     gridLayout->addWidget(spinRate, 4, 1, 1, 1);
 
-    labelWavelength = new QLabel(dialog);
-    labelWavelength->setObjectName(QStringLiteral("labelWavelength"));
+    labelWavelength = make<QLabel>(dialog, "labelWavelength");
     gridLayout->addWidget(labelWavelength, 5, 0, 1, 1);
 
-    spinWavelength = new QSpinBox(dialog);
-    spinWavelength->setObjectName(QStringLiteral("spinWavelength"));
+    spinWavelength = make<QSpinBox>(dialog, "spinWavelength");
     spinWavelength->setRange(0, 20000);
     gridLayout->addWidget(spinWavelength, 5, 1, 1, 1);
 
-    btnRefresh = new QPushButton(dialog);
-    btnRefresh->setObjectName(QStringLiteral("btnRefresh"));
+    btnRefresh = make<QPushButton>(dialog, "btnRefresh");
     gridLayout->addWidget(btnRefresh, 6, 0, 1, 1);
 
-    buttonBox = new QDialogButtonBox(dialog);
-    buttonBox->setObjectName(QStringLiteral("buttonBox"));
+    buttonBox = make<QDialogButtonBox>(dialog, "buttonBox");
     buttonBox->setStandardButtons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     gridLayout->addWidget(buttonBox, 6, 1, 1, 2);
 

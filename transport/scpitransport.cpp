@@ -39,8 +39,12 @@ void ScpiTransport::open()
 void ScpiTransport::close()
 {
     ++m_lossGeneration; // a loss not yet reported goes unsaid
-    if (m_state == State::Closed)
-        return;
+    if (m_state != State::Closed)
+        endLink();
+}
+
+void ScpiTransport::endLink()
+{
     m_state = State::Closed;
     m_queue.clear();
     m_current = Exchange();
@@ -106,12 +110,7 @@ void ScpiTransport::linkDown(const QString &reason)
 {
     if (m_state == State::Closed)
         return;
-    m_state = State::Closed;
-    m_queue.clear();
-    m_current = Exchange();
-    m_busy = false;
-    ++m_exchangeGeneration;
-    stopLink();
+    endLink();
     // A close() or open() before this runs wins: then nothing is said.
     const int generation = ++m_lossGeneration;
     QMetaObject::invokeMethod(

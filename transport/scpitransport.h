@@ -106,6 +106,7 @@ private:
     };
 
     bool enqueue(const QByteArray &command, Handler handler);
+    void endLink();
     void dispatch();
     void finishLater(const ScpiReply &reply);
 

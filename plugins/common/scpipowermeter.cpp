@@ -121,6 +121,13 @@ void ScpiPowerMeter::open()
     m_state = State::Opening;
     m_identity.clear();
     m_timeoutsInARow = 0;
+    if (m_transport) {
+        // open() may be called from a slot of linkLost(), while the old
+        // transport is still reporting: it goes once that is over.
+        ScpiTransport *old = m_transport.release();
+        old->setParent(this);
+        old->deleteLater();
+    }
     m_transport = ScpiTransport::create(m_address);
     m_transport->setTimeout(m_options.answerTimeoutMs);
     connect(m_transport.get(), &ScpiTransport::linkLost, this, &ScpiPowerMeter::lose);

@@ -114,3 +114,26 @@ private:
     int m_pollsSinceWavelength = 0;
     int m_timeoutsInARow = 0;
 };
+
+// The root object of a driver that is a table of commands: the plugin class
+// adds its metadata and says which table.
+//
+//   class Pm100Driver : public ScpiPowerMeterDriver
+//   {
+//       Q_OBJECT
+//       Q_PLUGIN_METADATA(IID IMeterDriver_iid FILE "pm100.json")
+//       Q_INTERFACES(IMeterDriver)
+//       ScpiPowerCommands commands() const override;
+//   };
+class ScpiPowerMeterDriver : public QObject, public IMeterDriver
+{
+public:
+    IMeter *createMeter(const MeterAddress &address, int channel, const MeterOptions &options,
+                        QString *errorMessage) override
+    {
+        return ScpiPowerMeter::create(commands(), address, channel, options, errorMessage);
+    }
+
+protected:
+    virtual ScpiPowerCommands commands() const = 0;
+};

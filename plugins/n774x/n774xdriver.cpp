@@ -3,14 +3,19 @@
 // meter per port ("#3": SENS3, READ3). Commands after Keysight's programming
 // guides: unit 1 is W, wavelengths are in metres, READ<n>:POW? triggers and
 // reads one value.
-#include "imeterdriver.h"
 #include "scpipowermeter.h"
 
-#include <QObject>
+class N774xDriver : public ScpiPowerMeterDriver
+{
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID IMeterDriver_iid FILE "n774x.json")
+    Q_INTERFACES(IMeterDriver)
 
-namespace {
+protected:
+    ScpiPowerCommands commands() const override;
+};
 
-ScpiPowerCommands n774xCommands()
+ScpiPowerCommands N774xDriver::commands() const
 {
     ScpiPowerCommands c;
     c.driver = QStringLiteral("n774x");
@@ -23,20 +28,5 @@ ScpiPowerCommands n774xCommands()
     c.fetch = "READ%c:POW?";
     return c;
 }
-
-} // namespace
-
-class N774xDriver : public QObject, public IMeterDriver
-{
-    Q_OBJECT
-    Q_PLUGIN_METADATA(IID IMeterDriver_iid FILE "n774x.json")
-    Q_INTERFACES(IMeterDriver)
-public:
-    IMeter *createMeter(const MeterAddress &address, int channel, const MeterOptions &options,
-                        QString *errorMessage) override
-    {
-        return ScpiPowerMeter::create(n774xCommands(), address, channel, options, errorMessage);
-    }
-};
 
 #include "n774xdriver.moc"

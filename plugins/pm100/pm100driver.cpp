@@ -2,14 +2,19 @@
 // sensor, SCPI over USB-TMC or a serial port. Commands after Thorlabs' SCPI
 // reference of these consoles: the power is read in W after CONFigure:POWer,
 // by INITiate and FETCh?; the correction wavelength is in nm.
-#include "imeterdriver.h"
 #include "scpipowermeter.h"
 
-#include <QObject>
+class Pm100Driver : public ScpiPowerMeterDriver
+{
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID IMeterDriver_iid FILE "pm100.json")
+    Q_INTERFACES(IMeterDriver)
 
-namespace {
+protected:
+    ScpiPowerCommands commands() const override;
+};
 
-ScpiPowerCommands pm100Commands()
+ScpiPowerCommands Pm100Driver::commands() const
 {
     ScpiPowerCommands c;
     c.driver = QStringLiteral("pm100");
@@ -23,20 +28,5 @@ ScpiPowerCommands pm100Commands()
     c.fetch = "FETC?";
     return c;
 }
-
-} // namespace
-
-class Pm100Driver : public QObject, public IMeterDriver
-{
-    Q_OBJECT
-    Q_PLUGIN_METADATA(IID IMeterDriver_iid FILE "pm100.json")
-    Q_INTERFACES(IMeterDriver)
-public:
-    IMeter *createMeter(const MeterAddress &address, int channel, const MeterOptions &options,
-                        QString *errorMessage) override
-    {
-        return ScpiPowerMeter::create(pm100Commands(), address, channel, options, errorMessage);
-    }
-};
 
 #include "pm100driver.moc"
