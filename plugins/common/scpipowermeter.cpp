@@ -139,7 +139,7 @@ void ScpiPowerMeter::open()
 void ScpiPowerMeter::identified(const ScpiReply &reply)
 {
     if (!reply.answered() || reply.text.trimmed().isEmpty()) {
-        lose(tr("%1 does not answer *IDN?; is it the right meter and address?").arg(m_name));
+        lose(tr("no answer to *IDN?; is this the right meter and address?"));
         return;
     }
     m_identity = QString::fromLatin1(reply.text.trimmed());
@@ -167,7 +167,8 @@ void ScpiPowerMeter::wavelengthRead(const ScpiReply &reply)
     const double nm = reply.text.trimmed().toDouble(&ok) * m_commands.nanometresPerUnit;
     if (!ok || !(nm >= 1.0 && nm < 65535.5)) {
         qWarning("%s: unreadable answer to %s: \"%s\"", qPrintable(m_name),
-                 m_commands.queryWavelength.constData(), qPrintable(printable(reply.text)));
+                 command(m_commands.queryWavelength).constData(),
+                 qPrintable(printable(reply.text)));
         return;
     }
     m_waveLength = quint16(qRound(nm));
@@ -182,9 +183,8 @@ bool ScpiPowerMeter::missed(const ScpiReply &reply, const QByteArray &what)
     qWarning("%s: no answer to %s within %d ms", qPrintable(m_name), command(what).constData(),
              m_transport->timeout());
     if (++m_timeoutsInARow >= TimeoutsToGiveUp)
-        lose(tr("%1 stopped answering (no answer %2 times in a row).")
-                 .arg(m_name)
-                 .arg(m_timeoutsInARow));
+        lose(
+            tr("the meter stopped answering (no answer %1 times in a row).").arg(m_timeoutsInARow));
     return true;
 }
 
@@ -264,11 +264,8 @@ void ScpiPowerMeter::lose(const QString &reason)
     // deleted, and replaced at the next open().
     m_transport->disconnect(this);
     m_transport->close();
-    QString message = reason;
-    if (!message.startsWith(m_name))
-        message = QStringLiteral("%1: %2").arg(m_name, reason);
     QPointer<ScpiPowerMeter> alive(this);
-    emit linkLost(message);
+    emit linkLost(QStringLiteral("%1: %2").arg(m_name, reason));
     if (alive && wasOpen && m_state == State::Closed)
         emit closed();
 }

@@ -111,6 +111,7 @@ private slots:
     void droppedLinkKeepsEveryReading();
     void meterThatCannotBeOpenedSaysWhy_data();
     void meterThatCannotBeOpenedSaysWhy();
+    void meterOpensAgainFromTheLossSlot();
 
 private:
     std::unique_ptr<IMeter> create(const QString &spec,
@@ -264,15 +265,24 @@ void TestScpiMeters::droppedLinkKeepsEveryReading_data()
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("link");
     QTest::addColumn<QString>("address"); // %1: what the simulator offers
+    QTest::addColumn<QString>("end");     // of the script
+    QTest::addColumn<QString>("says");
+    const QString drop = QStringLiteral("\"drop\"");
     QTest::newRow("usbtmc") << "pm100"
                             << "pty"
-                            << "usbtmc:%1";
+                            << "usbtmc:%1" << drop << "lost";
     QTest::newRow("serial") << "pm100"
                             << "pty"
-                            << "serial:%1";
+                            << "serial:%1" << drop << "lost";
     QTest::newRow("tcp") << "n774x"
                          << "tcp"
-                         << "%1";
+                         << "%1" << drop << "lost";
+    // A meter that stays connected but answers no more.
+    const QString mute =
+        QStringLiteral("\"silent\", \"silent\", \"silent\", \"silent\", \"silent\"");
+    QTest::newRow("mute") << "n774x"
+                          << "tcp"
+                          << "%1" << mute << "stopped answering";
 }
 
 void TestScpiMeters::droppedLinkKeepsEveryReading()
@@ -280,11 +290,14 @@ void TestScpiMeters::droppedLinkKeepsEveryReading()
     QFETCH(QString, model);
     QFETCH(QString, link);
     QFETCH(QString, address);
+    QFETCH(QString, end);
+    QFETCH(QString, says);
     Simulator sim;
-    QVERIFY(sim.start(model, link, QStringLiteral("[0.001, 0.002, 0.003, \"drop\"]")));
+    QVERIFY(sim.start(model, link, QStringLiteral("[0.001, 0.002, 0.003, %1]").arg(end)));
     const QString spec = model + QLatin1Char('@') + address.arg(sim.where);
     MeterOptions options;
     options.readingsPerSecond = 20;
+    options.answerTimeoutMs = 200;
     auto meter = create(spec, options);
     QVERIFY(meter);
     Recorder recorder(meter.get());
@@ -294,7 +307,7 @@ void TestScpiMeters::droppedLinkKeepsEveryReading()
     QVERIFY(!meter->isOpen());
     QVERIFY2(recorder.lost[0].startsWith(MeterSpec::fromString(spec).toString() + QLatin1Char(':')),
              qPrintable(recorder.lost[0]));
-    QVERIFY2(recorder.lost[0].contains(QLatin1String("lost")), qPrintable(recorder.lost[0]));
+    QVERIFY2(recorder.lost[0].contains(says), qPrintable(recorder.lost[0]));
     QCOMPARE(int(recorder.readings.size()), 3);
     checkReadings(recorder, {0.0, 3.0103, 4.7712}, 1550);
 
@@ -336,6 +349,26 @@ void TestScpiMeters::meterThatCannotBeOpenedSaysWhy()
     QTest::qWait(100);
     QCOMPARE(recorder.opened + recorder.closed, 0);
     QCOMPARE(recorder.lost.size(), 1);
+}
+
+void TestScpiMeters::meterOpensAgainFromTheLossSlot()
+{
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const QString spec = QStringLiteral("n774x@tcp://127.0.0.1:%1").arg(closed.serverPort());
+    closed.close();
+    auto meter = create(spec);
+    QVERIFY(meter);
+    Recorder recorder(meter.get());
+    // A program that tries again at once, while the failed link still reports.
+    recorder.onLost = [&] {
+        if (recorder.lost.size() == 1)
+            meter->open();
+    };
+    meter->open();
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.lost.size(), 2, 10000);
+    QCOMPARE(recorder.lost[1], recorder.lost[0]);
+    QVERIFY(!meter->isOpen());
 }
 
 QTEST_GUILESS_MAIN(TestScpiMeters)
