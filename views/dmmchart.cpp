@@ -51,10 +51,15 @@ template <typename ColumnOf> int firstAtColumn(int from, int to, int column, Col
 
 // Last index in [a, to] on a's column (columns never decrease): steps of 1,
 // 2, 4, ... then a binary search, so a column costs the log of its points.
-template <typename ColumnOf> int lastOnColumn(int a, int to, ColumnOf columnOf)
+// The walk starts from guess points on when that is still on the column: the
+// previous column's count, right for evenly spread points after two looks.
+template <typename ColumnOf> int lastOnColumn(int a, int to, int guess, ColumnOf columnOf)
 {
     const int column = columnOf(a);
     qint64 lo = a;
+    const qint64 guessed = std::min<qint64>(qint64(a) + guess - 1, to);
+    if (guessed > a && columnOf(int(guessed)) == column)
+        lo = guessed;
     qint64 step = 1;
     while (lo + step <= to && columnOf(int(lo + step)) == column) {
         lo += step;
@@ -178,6 +183,10 @@ void DMMChart::setSource(int series, const ChartSource *source)
 {
     if (series < 0 || series >= m_series.size())
         return;
+    if (series > 0 && !source) {
+        removeOverlay(m_series.at(series)->source());
+        return;
+    }
     {
         QMutexLocker locker(&m_lock);
         m_series.at(series)->setSource(source);
@@ -360,9 +369,9 @@ void DMMChart::setOverlays(const QList<Overlay> &overlays)
 
 int DMMChart::addOverlay(const ChartSource *source, const QString &name, const QColor &colour)
 {
-    if (!source)
-        return -1;
     int series = seriesOf(source);
+    if (!source || series == 0)
+        return -1;
     if (series > 0) {
         m_series.at(series)->setName(name);
         if (colour.isValid())
@@ -913,8 +922,10 @@ void DMMChart::drawLines(QPainter &painter)
             continue;
         const ChartPlacement &placement = line->placement();
         auto columnOf = [&](int j) { return overlayColumn(placement.at(j)); };
+        int run = 1;
         drawSeries(painter, line, from, to, [&](int a, int *b) {
-            *b = lastOnColumn(a, to, columnOf);
+            *b = lastOnColumn(a, to, run, columnOf);
+            run = *b - a + 1;
             return columnOf(a);
         });
     }

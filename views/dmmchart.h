@@ -1,5 +1,7 @@
 #pragma once
 
+#include "charttimeaxis.h"
+
 #include <QColor>
 #include <QFrame>
 #include <QList>
@@ -8,8 +10,6 @@
 #include <QRect>
 #include <QString>
 #include <QStringList>
-
-#include "charttimeaxis.h"
 
 #include <optional>
 #include <vector>
@@ -44,7 +44,8 @@ class QTimer;
 // two points of series 0 around it (ChartTimeAxis):
 // - points before series 0's first time or after its last are not drawn; the
 //   latter are placed as soon as series 0 reaches their time (live growth);
-// - an empty series 0, or one without a valid time, draws no overlay;
+// - an empty series 0, or one without a valid time, draws no overlay (the
+//   legend still names them);
 // - times that step back are taken as their running maximum, in series 0 and
 //   in the overlay alike: the axis holds still where series 0's clock went
 //   back, and an overlay point whose clock went back sits on its predecessor.
@@ -53,12 +54,20 @@ class QTimer;
 // Zoom, visibleRangeChanged() and the x labels keep series 0's indexes; the
 // vertical range takes in every series' visible points and the limit lines;
 // setValidRangeOnly applies to every series. While overlays are shown, a
-// legend inside the plot's top right corner names every series beside its
-// colour (the read-out stays above the plot, so the legend never hides it),
-// and the hover read-out names the item it reads: of each series the point
-// nearest the mouse's column is found, and the series whose line passes
-// nearest the mouse (by its points within two columns) is read out. Without
-// overlays the chart looks and behaves exactly as it did without them.
+// legend names every series beside its colour, inside the plot in the corner
+// its lines cross least (top right first; the read-out stays above the plot,
+// so the legend never hides it), and the hover read-out names the item it
+// reads: of each series the point nearest the mouse's column is found, and
+// the series whose line passes nearest the mouse (by its points within two
+// columns) is read out. Without overlays the chart looks and behaves exactly
+// as it did without them.
+//
+// A window comparing items: setSource(0, active) and setSeriesName(0, name)
+// as before; setOverlays() with the checked items whenever the checks change
+// (or addOverlay / removeOverlay one at a time); sourceAppended(seriesOf(s))
+// when item source s gains readings, O(1) a reading like series 0's;
+// sourceReset(series) for every series when the unit changes; removeOverlay
+// before an overlaid item's source goes.
 class DMMChart : public QFrame
 {
     Q_OBJECT
@@ -86,7 +95,8 @@ public:
     void clearPoints();
 
     // The calls below take any series: 0, or an overlay (1 .. overlayCount()).
-    // Points handed to an overlay's series by addPoint(s) are deleted.
+    // Points handed to an overlay's series by addPoint(s) are deleted, and an
+    // overlay attached to null is removed.
     //
     // Feeds a series from source (not owned) in place of its points, pulling
     // every value the source holds now; null detaches (the series is empty).
@@ -105,11 +115,11 @@ public:
 
     // Replaces the overlays by these, in this order (series 1, 2, ...). An
     // overlay whose source was shown already keeps its pulled values and
-    // places, so the window may hand the whole list on every change; a null
-    // source is skipped, a source given twice is taken once.
+    // places, so the window may hand the whole list on every change. A null
+    // source, and series 0's own, is skipped; a source given twice is taken once.
     void setOverlays(const QList<Overlay> &overlays);
     // Adds one overlay (or renames and recolours the one of that source) and
-    // returns its series; -1 for a null source.
+    // returns its series; -1 for a null source or series 0's own.
     int addOverlay(const ChartSource *source, const QString &name, const QColor &colour = QColor());
     // Lets go of the overlay of that source; later overlays move down one
     // series. False when no overlay has that source.

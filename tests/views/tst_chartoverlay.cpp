@@ -313,6 +313,10 @@ void TestChartOverlay::liveGrowthDrawsWhatOneFillDraws()
     whole.addOverlay(&allOverlay, QStringLiteral("far end"));
     const QImage image = render(live);
     QCOMPARE(image, render(whole));
+    // Another active item under the overlays (here the same readings) places them again.
+    live.setSource(0, &allActive);
+    live.sourceReset(1);
+    QCOMPARE(render(live), image);
     QVERIFY(live.yMax() < 10.0); // the overload stays out of the range
     // Its tick at the top edge is in the overlay's colour.
     const int column = int(whole.series(1)->placement().at(250) * whole.pixelsPerPoint() +
