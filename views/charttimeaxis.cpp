@@ -5,6 +5,21 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+// First index in [lo, hi) where before(i) is false; before holds on a prefix.
+template <typename Before> int partitionPoint(int lo, int hi, Before before)
+{
+    while (lo < hi) {
+        const int mid = lo + (hi - lo) / 2;
+        if (before(mid))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+} // namespace
+
 void ChartTimeAxis::pull(const ChartSource &source, int count)
 {
     for (int i = size(); i < count; ++i) {
@@ -37,14 +52,7 @@ int ChartTimeAxis::lowerBound(qint64 t, int hint) const
             }
         }
     }
-    while (lo < hi) {
-        const int mid = lo + (hi - lo) / 2;
-        if (at(mid) < t)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    return lo;
+    return partitionPoint(lo, hi, [&](int i) { return at(i) < t; });
 }
 
 double ChartTimeAxis::position(qint64 t, int *hint) const
@@ -95,28 +103,10 @@ int ChartPlacement::extend(const ChartSource &source, int count, const ChartTime
 
 int ChartPlacement::firstFrom(double p) const
 {
-    int lo = 0;
-    int hi = placed();
-    while (lo < hi) {
-        const int mid = lo + (hi - lo) / 2;
-        if (at(mid) < p)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    return lo;
+    return partitionPoint(0, placed(), [&](int j) { return at(j) < p; });
 }
 
 int ChartPlacement::lastUpTo(double p) const
 {
-    int lo = 0;
-    int hi = placed();
-    while (lo < hi) {
-        const int mid = lo + (hi - lo) / 2;
-        if (at(mid) <= p)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    return lo - 1;
+    return partitionPoint(0, placed(), [&](int j) { return at(j) <= p; }) - 1;
 }

@@ -108,6 +108,49 @@ private:
         (QDate(2024, 1, 1).toJulianDay() - 2440588) * 86400000LL + 8 * 3600000LL;
 };
 
+struct Repaints
+{
+    std::vector<double> full, fullCpu, hover, zoom;
+};
+
+// Full relayouts and repaints, hover repaints at a different point each time
+// (moving between `heights` heights), and repaints after a drag-zoom.
+Repaints measureRepaints(DMMChart &chart, int heights)
+{
+    Repaints r;
+    QElapsedTimer timer;
+    for (int i = 0; i < 15; ++i) {
+        chart.setLeftMargin(chart.leftMargin()); // marks every layer for rebuild
+        const double cpu = threadCpuMs();
+        timer.start();
+        chart.repaint();
+        r.full.push_back(timer.nsecsElapsed() / 1e6);
+        r.fullCpu.push_back(threadCpuMs() - cpu);
+    }
+    for (int i = 0; i < 30; ++i) {
+        mouse(chart, QEvent::MouseMove, QPoint(100 + (i % 2) * 400, 10 + (i % heights) * 150),
+              Qt::NoButton);
+        timer.start();
+        chart.repaint();
+        r.hover.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    for (int i = 0; i < 10; ++i) {
+        const QPoint from(200 + i, 20), to(600 + i, 120);
+        mouse(chart, QEvent::MouseButtonPress, from, Qt::LeftButton);
+        mouse(chart, QEvent::MouseMove, to, Qt::LeftButton);
+        chart.repaint();
+        mouse(chart, QEvent::MouseButtonRelease, to, Qt::NoButton);
+        timer.start();
+        chart.repaint();
+        r.zoom.push_back(timer.nsecsElapsed() / 1e6);
+        // A click shows all points again.
+        mouse(chart, QEvent::MouseButtonPress, from, Qt::LeftButton);
+        mouse(chart, QEvent::MouseButtonRelease, from, Qt::NoButton);
+        chart.repaint();
+    }
+    return r;
+}
+
 // Four items of 10^6 readings, each at its own level and start, growing
 // together reading by reading; then repaints as for one item.
 void fourItems()
@@ -145,45 +188,18 @@ void fourItems()
     }
     const double appendUs = timer.nsecsElapsed() / 1000.0 / (double(n) * items);
 
-    std::vector<double> attach, full, fullCpu, hover, zoom;
+    std::vector<double> attach;
     for (int r = 0; r < 3; ++r) { // an item checked for the chart
         timer.restart();
         chart.removeOverlay(readings[3].get());
         chart.addOverlay(readings[3].get(), QStringLiteral("meter 4"));
         attach.push_back(timer.nsecsElapsed() / 1e6);
     }
-    for (int r = 0; r < 15; ++r) {
-        chart.setLeftMargin(chart.leftMargin()); // marks every layer for rebuild
-        const double cpu = threadCpuMs();
-        timer.restart();
-        chart.repaint();
-        full.push_back(timer.nsecsElapsed() / 1e6);
-        fullCpu.push_back(threadCpuMs() - cpu);
-    }
-    for (int r = 0; r < 30; ++r) {
-        mouse(chart, QEvent::MouseMove, QPoint(100 + (r % 2) * 400, 10 + (r % 3) * 150),
-              Qt::NoButton);
-        timer.restart();
-        chart.repaint();
-        hover.push_back(timer.nsecsElapsed() / 1e6);
-    }
-    for (int r = 0; r < 10; ++r) {
-        const QPoint from(200 + r, 20), to(600 + r, 120);
-        mouse(chart, QEvent::MouseButtonPress, from, Qt::LeftButton);
-        mouse(chart, QEvent::MouseMove, to, Qt::LeftButton);
-        chart.repaint();
-        mouse(chart, QEvent::MouseButtonRelease, to, Qt::NoButton);
-        timer.restart();
-        chart.repaint();
-        zoom.push_back(timer.nsecsElapsed() / 1e6);
-        mouse(chart, QEvent::MouseButtonPress, from, Qt::LeftButton);
-        mouse(chart, QEvent::MouseButtonRelease, from, Qt::NoButton);
-        chart.repaint();
-    }
-    report("chart_full_repaint", "4x1e6", best(full), "ms");
-    report("chart_full_repaint_cpu", "4x1e6", best(fullCpu), "ms");
-    report("chart_hover_repaint", "4x1e6", best(hover), "ms");
-    report("chart_zoom", "4x1e6", best(zoom), "ms");
+    const Repaints repaints = measureRepaints(chart, 3);
+    report("chart_full_repaint", "4x1e6", best(repaints.full), "ms");
+    report("chart_full_repaint_cpu", "4x1e6", best(repaints.fullCpu), "ms");
+    report("chart_hover_repaint", "4x1e6", best(repaints.hover), "ms");
+    report("chart_zoom", "4x1e6", best(repaints.zoom), "ms");
     report("chart_source_append", "4x1e6", appendUs, "us");
     report("chart_add_overlay", "1e6", best(attach), "ms");
 }
@@ -239,39 +255,13 @@ int main(int argc, char **argv)
             const double appendUs = timer.nsecsElapsed() / 1000.0 / n;
             const double heldBytes = residentBytes() - residentBefore;
 
-            std::vector<double> reset, full, hover, zoom, naive;
+            std::vector<double> reset, naive;
             for (int r = 0; r < 5; ++r) {
                 timer.restart();
                 chart.sourceReset(0);
                 reset.push_back(timer.nsecsElapsed() / 1e6);
             }
-            for (int r = 0; r < 15; ++r) {
-                chart.setLeftMargin(chart.leftMargin()); // marks every layer for rebuild
-                timer.restart();
-                chart.repaint();
-                full.push_back(timer.nsecsElapsed() / 1e6);
-            }
-            for (int r = 0; r < 30; ++r) {
-                // a different point each time
-                mouse(chart, QEvent::MouseMove, QPoint(100 + (r % 2) * 400, 10), Qt::NoButton);
-                timer.restart();
-                chart.repaint();
-                hover.push_back(timer.nsecsElapsed() / 1e6);
-            }
-            for (int r = 0; r < 10; ++r) {
-                const QPoint from(200 + r, 20), to(600 + r, 120);
-                mouse(chart, QEvent::MouseButtonPress, from, Qt::LeftButton);
-                mouse(chart, QEvent::MouseMove, to, Qt::LeftButton);
-                chart.repaint();
-                mouse(chart, QEvent::MouseButtonRelease, to, Qt::NoButton);
-                timer.restart();
-                chart.repaint();
-                zoom.push_back(timer.nsecsElapsed() / 1e6);
-                // A click shows all points again.
-                mouse(chart, QEvent::MouseButtonPress, from, Qt::LeftButton);
-                mouse(chart, QEvent::MouseButtonRelease, from, Qt::NoButton);
-                chart.repaint();
-            }
+            const Repaints repaints = measureRepaints(chart, 1);
 
             // The same line as one vertex per point on a layer of the same size.
             QPixmap layer(chart.size());
@@ -313,15 +303,15 @@ int main(int argc, char **argv)
                 chart.setSource(0, nullptr);
             }
 
-            const double fullMs = best(full);
+            const double fullMs = best(repaints.full);
             const double naiveMs = best(naive);
             report("chart_full_repaint", size.exponent, fullMs, "ms");
             report("chart_naive_polyline", size.exponent, naiveMs, "ms");
             report("chart_naive_ratio", size.exponent, naiveMs / fullMs, "x");
             if (!noisy.empty())
                 report("chart_full_repaint_noise", size.exponent, best(noisy), "ms");
-            report("chart_hover_repaint", size.exponent, best(hover), "ms");
-            report("chart_zoom", size.exponent, best(zoom), "ms");
+            report("chart_hover_repaint", size.exponent, best(repaints.hover), "ms");
+            report("chart_zoom", size.exponent, best(repaints.zoom), "ms");
             report("chart_source_append", size.exponent, appendUs, "us");
             report("chart_source_reset", size.exponent, best(reset), "ms");
             if (n >= 100000) // smaller figures drown in page granularity
