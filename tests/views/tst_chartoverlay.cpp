@@ -259,6 +259,7 @@ void TestChartOverlay::legendAndReadoutNameTheItems()
                 first.dateTime(chart.cursorPoint()).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
                 first.label(chart.cursorPoint())));
     QVERIFY(!chart.readoutRect().intersects(legend));
+    QVERIFY(chart.readoutRect().left() >= 0); // too wide for the left side: starts at the edge
     moveTo(&chart, QPoint(x, rowOf(active.values.at(j))));
     render(chart);
     QCOMPARE(chart.cursorSeries(), 0);
