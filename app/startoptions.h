@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imeterdriver.h"
 #include "journaloptions.h"
 
 #include <QString>
@@ -15,4 +16,11 @@ struct StartOptions
     // The recording journal; the program takes the user's settings unless
     // --no-journal is given, windows made by tests keep none.
     JournalOptions journal = JournalOptions::disabled();
+    // The meter to record from, by its SPEC; empty: the one kept in
+    // kv930.conf when rememberMeter, else the KV930 driver set in Lib.
+    QString meter;
+    MeterOptions meterOptions;
+    // The program keeps the meter chosen in the window in kv930.conf;
+    // windows made by tests leave the user's configuration alone.
+    bool rememberMeter = false;
 };
