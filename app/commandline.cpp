@@ -59,14 +59,26 @@ struct Parser
     QCommandLineOption meter{
         QStringLiteral("meter"),
         QCoreApplication::translate("CommandLine",
-                                    "With --headless: the meter to record from (default: "
-                                    "virtual). --list-meters lists them."),
+                                    "The meter to record from (default: the one chosen last, "
+                                    "or virtual). --list-meters lists them. With --headless, "
+                                    "once for each meter to record from at the same time."),
         QCoreApplication::translate("CommandLine", "spec")};
+    QCommandLineOption rate{
+        QStringLiteral("rate"),
+        QCoreApplication::translate("CommandLine",
+                                    "The readings per second asked of a laboratory meter."),
+        QCoreApplication::translate("CommandLine", "per-second")};
+    QCommandLineOption wavelength{
+        QStringLiteral("wavelength"),
+        QCoreApplication::translate("CommandLine",
+                                    "The wavelength a laboratory meter is set to, in nm."),
+        QCoreApplication::translate("CommandLine", "nm")};
     QCommandLineOption item{
         QStringLiteral("item"),
         QCoreApplication::translate("CommandLine",
-                                    "With --headless: the name of the new item (default: "
-                                    "MeasureN)."),
+                                    "With --headless and one meter: the name of the new item "
+                                    "(default: MeasureN; several meters record into items "
+                                    "named after them)."),
         QCoreApplication::translate("CommandLine", "name")};
     QCommandLineOption duration{
         QStringLiteral("duration"),
@@ -81,7 +93,8 @@ struct Parser
         QStringLiteral("export"),
         QCoreApplication::translate("CommandLine",
                                     "With --headless: write the item to <file> at the end "
-                                    "(.xls, .xlsx, .csv or .pdf, by its suffix)."),
+                                    "(.xls, .xlsx, .csv or .pdf, by its suffix); several "
+                                    "meters write <file>-<item> each."),
         QCoreApplication::translate("CommandLine", "file")};
     QCommandLineOption listMeters{
         QStringLiteral("list-meters"),
@@ -101,8 +114,8 @@ struct Parser
                            "power meter."));
         // Qt's options are single-dash words ("-platform offscreen").
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-        parser.addOptions({help, version, drivers, import, noJournal, headless, meter, item,
-                           duration, count, exportFile, listMeters});
+        parser.addOptions({help, version, drivers, import, noJournal, headless, meter, rate,
+                           wavelength, item, duration, count, exportFile, listMeters});
         for (const char *name : kQtValueOptions) {
             QCommandLineOption qt(QString::fromLatin1(name), QString(), QStringLiteral("value"));
             qt.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -120,10 +133,42 @@ QString headlessOptionWithoutHeadless(const Parser &p)
 {
     if (p.parser.isSet(p.headless))
         return QString();
-    for (const QCommandLineOption *option :
-         {&p.meter, &p.item, &p.duration, &p.count, &p.exportFile}) {
+    for (const QCommandLineOption *option : {&p.item, &p.duration, &p.count, &p.exportFile}) {
         if (p.parser.isSet(*option))
             return option->names().constFirst();
+    }
+    return QString();
+}
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("CommandLine", text);
+}
+
+// The meters and their options, for the window and the headless recorder;
+// returns what is wrong, or nothing.
+QString readMeterOptions(const Parser &p, QStringList *meters, MeterOptions *options)
+{
+    *meters = p.parser.values(p.meter);
+    for (const QString &spec : qAsConst(*meters)) {
+        if (spec.trimmed().isEmpty())
+            return tr("The meter must not be empty.");
+    }
+    if (p.parser.isSet(p.rate)) {
+        bool ok = false;
+        options->readingsPerSecond = p.parser.value(p.rate).toDouble(&ok);
+        if (!ok || !(options->readingsPerSecond > 0) || options->readingsPerSecond > 1000)
+            return tr("The rate must be a number of readings per second above 0 and up to "
+                      "1000, not '%1'.")
+                .arg(p.parser.value(p.rate));
+    }
+    if (p.parser.isSet(p.wavelength)) {
+        bool ok = false;
+        options->wavelengthNm = p.parser.value(p.wavelength).toInt(&ok);
+        if (!ok || options->wavelengthNm < 100 || options->wavelengthNm > 20000)
+            return tr("The wavelength must be a whole number of nm from 100 to 20000, not "
+                      "'%1'.")
+                .arg(p.parser.value(p.wavelength));
     }
     return QString();
 }
@@ -131,15 +176,12 @@ QString headlessOptionWithoutHeadless(const Parser &p)
 // Fills options from the parser; returns what is wrong, or nothing.
 QString readHeadlessOptions(const Parser &p, HeadlessOptions *options)
 {
-    auto tr = [](const char *text) { return QCoreApplication::translate("CommandLine", text); };
-    options->meters = p.parser.values(p.meter);
-    for (const QString &spec : options->meters) {
-        if (spec.trimmed().isEmpty())
-            return tr("The meter must not be empty.");
-    }
     options->itemName = p.parser.value(p.item).trimmed();
     if (p.parser.isSet(p.item) && options->itemName.isEmpty())
         return tr("The item name must not be empty.");
+    if (p.parser.isSet(p.item) && options->meters.size() > 1)
+        return tr("--item names the item of one meter; several meters record into items "
+                  "named after them.");
     if (p.parser.isSet(p.duration)) {
         bool ok = false;
         options->durationSeconds = p.parser.value(p.duration).toDouble(&ok);
@@ -211,11 +253,17 @@ CommandLine parseCommandLine(const QStringList &arguments)
     if (p.parser.isSet(p.import) && result.options.importFile.isEmpty())
         return usageError(
             QCoreApplication::translate("CommandLine", "The file to import must not be empty."));
+    QStringList meters;
+    if (const QString problem = readMeterOptions(p, &meters, &result.options.meterOptions);
+        !problem.isEmpty())
+        return usageError(problem);
     if (p.parser.isSet(p.listMeters)) {
         result.outcome = CommandLine::Outcome::ListMeters;
         return result;
     }
     if (p.parser.isSet(p.headless)) {
+        result.headless.meters = meters;
+        result.headless.meterOptions = result.options.meterOptions;
         const QString problem = readHeadlessOptions(p, &result.headless);
         if (!problem.isEmpty())
             return usageError(problem);
@@ -223,7 +271,13 @@ CommandLine parseCommandLine(const QStringList &arguments)
             return usageError(
                 QCoreApplication::translate("CommandLine", "--import needs the window."));
         result.outcome = CommandLine::Outcome::Headless;
+        return result;
     }
+    // The window opens one meter; File > Add Meter adds more.
+    if (meters.size() > 1)
+        return usageError(tr("The window starts with one meter; add more with File > Add "
+                             "Meter, or record several with --headless."));
+    result.options.meter = meters.value(0).trimmed();
     return result;
 }
 

@@ -7,8 +7,9 @@
 #include <QStringList>
 
 // The program's command line: --help, --version, --drivers DIR, --import FILE,
-// --no-journal; the headless recorder's --headless, --meter SPEC, --item NAME,
-// --duration SECONDS, --count N, --export FILE; --list-meters.
+// --no-journal, --meter SPEC, --rate N, --wavelength NM; the headless
+// recorder's --headless, --item NAME, --duration SECONDS, --count N,
+// --export FILE; --list-meters.
 // Qt's own options (-platform, -style, -display ...) pass through to
 // QApplication.
 struct CommandLine

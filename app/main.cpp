@@ -62,6 +62,7 @@ int main(int argc, char *argv[])
     kv930InitResources();
     onTerminationSignals([] { QApplication::closeAllWindows(); });
     StartOptions options = commandLine.options;
+    options.rememberMeter = true;
     options.journal =
         commandLine.noJournal ? JournalOptions::disabled() : JournalOptions::fromSettings();
     Widget w(QCoreApplication::applicationDirPath(), options, std::make_unique<Prompt>());

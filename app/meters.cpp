@@ -192,11 +192,7 @@ ItemData *Widget::meterItem(MeterLink *link)
     if (tree.holds(item))
         return item;
     // Named after the meter, and never like another item.
-    const QStringList names = tree.names();
-    QString name = link->itemName();
-    for (int n = 2; names.contains(name); ++n)
-        name = QStringLiteral("%1 (%2)").arg(link->itemName()).arg(n);
-    item = tree.createItem(name, ItemData::Measure);
+    item = tree.createItem(tree.freeName(link->itemName()), ItemData::Measure);
     tree.setItemMeter(item, link->spec());
     m_meterItems.insert(link, item);
     return item;

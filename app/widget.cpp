@@ -24,6 +24,15 @@
 
 #include <cstdlib>
 
+namespace {
+StartOptions journalOnly(const JournalOptions &journal)
+{
+    StartOptions options;
+    options.journal = journal;
+    return options;
+}
+} // namespace
+
 Widget::Widget(QWidget *parent)
     : Widget(QCoreApplication::applicationDirPath(), std::make_unique<Prompt>(),
              JournalOptions::fromSettings(), parent)
@@ -37,7 +46,7 @@ Widget::Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt, QW
 
 Widget::Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt,
                const JournalOptions &journal, QWidget *parent)
-    : Widget(applicationDir, StartOptions{QString(), QString(), journal}, std::move(prompt), parent)
+    : Widget(applicationDir, journalOnly(journal), std::move(prompt), parent)
 {
 }
 

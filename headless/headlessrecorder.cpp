@@ -4,34 +4,28 @@
 #include "datamodel.h"
 #include "itemexport.h"
 #include "journal.h"
+#include "metercatalogue.h"
 #include "meterlink.h"
 #include "readingstore.h"
 #include "recording.h"
 #include "termination.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QTimer>
+
+#include <algorithm>
 
 #include <unistd.h>
 
 namespace {
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("HeadlessRecorder", text);
-}
-
 void printLine(std::FILE *stream, const QString &text)
 {
     std::fprintf(stream, "%s\n", qPrintable(text));
     std::fflush(stream);
 }
 
-// The names the KV930 driver set answers to.
-bool namesKv930Set(const QString &spec)
-{
-    return spec == QLatin1String("virtual") || spec == QLatin1String("kv930");
-}
 } // namespace
 
 HeadlessRecorder::HeadlessRecorder(HeadlessOptions options, QObject *parent)
@@ -52,31 +46,51 @@ void HeadlessRecorder::fail(const QString &reason)
     m_status = FailureStatus;
 }
 
-bool HeadlessRecorder::bindMeter()
+bool HeadlessRecorder::bindMeters()
 {
-    const QString spec = m_options.meters.first();
-    if (!namesKv930Set(spec)) {
-        fail(tr("unknown meter '%1' (kv930 --list-meters lists the meters).").arg(spec));
-        return false;
-    }
     const Recording::DriverScan scan =
         m_recording->bindDrivers(m_options.applicationDir, m_options.driverFolder);
-    if (!scan.complete) {
-        fail(tr("the meter driver is incomplete: %1 not found in %2.")
-                 .arg(scan.missing, scan.scannedDirectory));
-        return false;
-    }
-    m_meter = m_recording->meter();
-    if (!m_meter->isPresent()) {
-        fail(tr("the meter '%1' is not attached.").arg(spec));
-        return false;
+    for (const QString &spec : qAsConst(m_options.meters)) {
+        QString error;
+        MeterLink *link = nullptr;
+        if (m_channels.empty()) {
+            if (m_recording->selectMeter(spec, m_options.meterOptions, &error))
+                link = m_recording->meter();
+        } else {
+            link = m_recording->addMeter(spec, m_options.meterOptions, &error);
+        }
+        if (!link) {
+            // The KV930 set is bound from Lib as a whole: say what it lacks.
+            if (!scan.complete && m_recording->meters().isEmpty() && m_channels.empty())
+                error += tr(" (the KV930 driver set is incomplete: %1 not found in %2)")
+                             .arg(scan.missing, scan.scannedDirectory);
+            fail(tr("the meter '%1' cannot be used: %2 (kv930 --list-meters lists the meters).")
+                     .arg(spec, error));
+            return false;
+        }
+        if (!link->isPresent()) {
+            fail(tr("the meter '%1' is not attached.").arg(spec));
+            return false;
+        }
+        Channel channel;
+        channel.meter = link;
+        m_channels.push_back(channel);
     }
     return true;
 }
 
+HeadlessRecorder::Channel *HeadlessRecorder::channelOf(const QObject *meter)
+{
+    for (Channel &channel : m_channels) {
+        if (channel.meter == meter)
+            return &channel;
+    }
+    return nullptr;
+}
+
 int HeadlessRecorder::run()
 {
-    if (!bindMeter())
+    if (!bindMeters())
         return m_status;
 
     m_recording->loadAnalysisSettings();
@@ -101,42 +115,70 @@ int HeadlessRecorder::run()
         });
     }
 
+    // One meter records into the item asked for (MeasureN by default); each
+    // of several into one named after it.
     ItemTree &tree = m_recording->tree();
-    const QString name =
-        m_options.itemName.isEmpty() ? tree.firstFreeMeasureName() : m_options.itemName;
-    m_item = tree.createItem(name, ItemData::Measure);
-    tree.setActive(m_item);
+    for (Channel &channel : m_channels) {
+        QString name = m_options.itemName;
+        if (m_channels.size() > 1)
+            name = tree.freeName(channel.meter->itemName());
+        else if (name.isEmpty())
+            name = tree.firstFreeMeasureName();
+        channel.item = tree.createItem(name, ItemData::Measure);
+        tree.setItemMeter(channel.item, channel.meter->spec());
+    }
+    tree.setActive(m_channels.front().item);
     connect(&tree, &ItemTree::readingsAppended, this, &HeadlessRecorder::readingAppended);
 
-    connect(m_meter, &MeterLink::opened, this, &HeadlessRecorder::startRecording);
-    connect(m_meter, &MeterLink::closed, this, [this] {
-        if (!m_finished)
-            finish(tr("the meter closed its link."));
-    });
-    connect(m_meter, &MeterLink::linkFailed, this, [this](const QString &message) {
-        finish(tr("the meter link failed: %1").arg(message));
-    });
+    for (Channel &channel : m_channels) {
+        MeterLink *link = channel.meter;
+        connect(link, &MeterLink::opened, this, [this, link] {
+            if (Channel *c = channelOf(link))
+                startRecording(*c);
+        });
+        connect(link, &MeterLink::closed, this, [this, link] {
+            if (Channel *c = channelOf(link); c && !m_finished && !c->done)
+                channelDone(*c, tr("the meter '%1' closed its link.").arg(link->spec()));
+        });
+        connect(link, &MeterLink::linkFailed, this, [this, link](const QString &message) {
+            if (Channel *c = channelOf(link); c && !c->done)
+                channelDone(*c,
+                            tr("the link of the meter '%1' failed: %2").arg(link->spec(), message));
+        });
+    }
     onTerminationSignals([this] { finish(); });
 
-    if (!m_meter->open()) {
-        fail(tr("the meter '%1' cannot be opened.").arg(m_meter->spec()));
-        m_recording->closeNormally();
-        return m_status;
+    for (Channel &channel : m_channels) {
+        if (!channel.meter->open()) {
+            fail(tr("the meter '%1' cannot be opened.").arg(channel.meter->spec()));
+            for (Channel &other : m_channels)
+                other.meter->close();
+            m_recording->closeNormally();
+            return m_status;
+        }
     }
     QTimer::singleShot(OpenTimeoutMs, this, [this] {
-        if (!m_recordingStarted && !m_finished)
-            finish(tr("the meter did not open its link within %1 s.").arg(OpenTimeoutMs / 1000));
+        for (Channel &channel : m_channels) {
+            if (!channel.started && !channel.done && !m_finished)
+                channelDone(channel, tr("the meter '%1' did not open its link within %2 s.")
+                                         .arg(channel.meter->spec())
+                                         .arg(OpenTimeoutMs / 1000));
+        }
     });
     QCoreApplication::exec();
     return m_status;
 }
 
-void HeadlessRecorder::startRecording()
+void HeadlessRecorder::startRecording(Channel &channel)
 {
-    if (m_recordingStarted || m_finished)
+    if (channel.started || channel.done || m_finished)
         return;
+    channel.started = true;
+    channel.meter->startAcquisition(channel.item);
+    if (m_recordingStarted)
+        return;
+    // The clock, the duration and the progress run from the first meter's start.
     m_recordingStarted = true;
-    m_meter->startAcquisition(m_item);
     m_clock.start();
     if (m_options.durationSeconds > 0)
         QTimer::singleShot(qint64(m_options.durationSeconds * 1000), this, [this] { finish(); });
@@ -145,29 +187,58 @@ void HeadlessRecorder::startRecording()
     m_progressTimer->start(1000);
 }
 
+void HeadlessRecorder::channelDone(Channel &channel, const QString &failure)
+{
+    channel.done = true;
+    channel.meter->stopAcquisition();
+    if (!failure.isEmpty()) {
+        m_failures << failure;
+        // The others record on; the reason is said now and again at the end.
+        if (m_channels.size() > 1)
+            printLine(stderr,
+                      QStringLiteral("%1: %2").arg(QCoreApplication::applicationName(), failure));
+    }
+    const bool allDone = std::all_of(m_channels.cbegin(), m_channels.cend(),
+                                     [](const Channel &c) { return c.done; });
+    if (allDone)
+        QTimer::singleShot(0, this, [this] { finish(); });
+}
+
 void HeadlessRecorder::readingAppended(ItemData *item, int count)
 {
     Q_UNUSED(count)
-    if (item != m_item || m_finished)
+    if (m_finished || m_options.count <= 0)
         return;
-    if (m_options.count > 0 && item->dataCount() >= m_options.count) {
+    for (Channel &channel : m_channels) {
         // Exactly the count asked for: nothing more goes into the item.
-        m_meter->stopAcquisition();
-        QTimer::singleShot(0, this, [this] { finish(); });
+        if (channel.item == item && !channel.done && item->dataCount() >= m_options.count)
+            channelDone(channel);
     }
+}
+
+qint64 HeadlessRecorder::totalReadings() const
+{
+    qint64 total = 0;
+    for (const Channel &channel : m_channels)
+        total += channel.item ? channel.item->dataCount() : 0;
+    return total;
 }
 
 void HeadlessRecorder::printProgress(bool final)
 {
-    if (!m_item)
+    if (m_channels.empty() || !m_channels.front().item)
         return;
-    const ReadingStore &store = m_item->readings();
+    const qint64 total = totalReadings();
     const double seconds = m_clock.isValid() ? m_clock.elapsed() / 1000.0 : 0.0;
-    QString line = tr("%1 readings, %2/s")
-                       .arg(store.size())
-                       .arg(seconds > 0 ? store.size() / seconds : 0.0, 0, 'f', 1);
-    if (!store.isEmpty()) {
+    QString line =
+        tr("%1 readings, %2/s").arg(total).arg(seconds > 0 ? total / seconds : 0.0, 0, 'f', 1);
+    for (const Channel &channel : m_channels) {
+        const ReadingStore &store = channel.item->readings();
+        if (store.isEmpty())
+            continue;
         const int newest = store.size() - 1;
+        line +=
+            m_channels.size() > 1 ? QStringLiteral("; %1").arg(channel.item->name()) : QString();
         line += tr(", newest %1 %2 at %3 nm")
                     .arg(store.ownText(newest).trimmed(), store.unit(newest))
                     .arg(store.waveLength(newest));
@@ -187,10 +258,11 @@ void HeadlessRecorder::finish(const QString &failure)
         return;
     m_finished = true;
     if (!failure.isEmpty())
-        m_failure = failure;
+        m_failures << failure;
     if (m_progressTimer)
         m_progressTimer->stop();
-    m_meter->stopAcquisition();
+    for (Channel &channel : m_channels)
+        channel.meter->stopAcquisition();
     if (m_recordingStarted)
         printProgress(true);
     // Leave the event loop first: the export and the journal's end run after it.
@@ -200,45 +272,62 @@ void HeadlessRecorder::finish(const QString &failure)
     });
 }
 
+QString HeadlessRecorder::exportPathFor(const QString &exportFile, const QString &itemName)
+{
+    const QFileInfo info(exportFile);
+    QString name = itemName;
+    // An item name is free text; a file name takes no folder separators.
+    name.replace(QLatin1Char('/'), QLatin1Char('_')).replace(QLatin1Char('\\'), QLatin1Char('_'));
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    return info.dir().filePath(
+        QStringLiteral("%1-%2%3").arg(info.completeBaseName(), name, suffix));
+}
+
 int HeadlessRecorder::exportAndEnd()
 {
     const double seconds = m_clock.isValid() ? m_clock.elapsed() / 1000.0 : 0.0;
     int status = 0;
-    if (!m_failure.isEmpty()) {
-        fail(m_failure);
+    for (const QString &failure : qAsConst(m_failures)) {
+        if (m_channels.size() == 1)
+            fail(failure);
         status = FailureStatus;
     }
-    m_meter->close();
-    QString exported = tr("not exported");
-    if (!m_options.exportFile.isEmpty()) {
-        DataModel rows;
-        rows.setStore(&m_item->readings());
-        const itemexport::Result result =
-            itemexport::write(m_options.exportFile, rows, m_recording->judge());
-        rows.clear();
-        if (result.ok) {
-            m_recording->noteExported(m_item, result.written);
-            exported = tr("exported to %1").arg(QFileInfo(m_options.exportFile).absoluteFilePath());
-        } else {
-            fail(tr("the export to %1 failed: %2").arg(m_options.exportFile, result.error));
-            status = FailureStatus;
-            exported = tr("export failed");
+    m_status = status;
+    for (Channel &channel : m_channels)
+        channel.meter->close();
+    for (const Channel &channel : m_channels) {
+        QString exported = tr("not exported");
+        if (!m_options.exportFile.isEmpty()) {
+            const QString path = m_channels.size() > 1
+                                     ? exportPathFor(m_options.exportFile, channel.item->name())
+                                     : m_options.exportFile;
+            DataModel rows;
+            rows.setStore(&channel.item->readings());
+            const itemexport::Result result = itemexport::write(path, rows, m_recording->judge());
+            rows.clear();
+            if (result.ok) {
+                m_recording->noteExported(channel.item, result.written);
+                exported = tr("exported to %1").arg(QFileInfo(path).absoluteFilePath());
+            } else {
+                fail(tr("the export to %1 failed: %2").arg(path, result.error));
+                status = FailureStatus;
+                exported = tr("export failed");
+            }
         }
+        printLine(stdout, tr("%1 readings in %2 s into %3; %4")
+                              .arg(channel.item->dataCount())
+                              .arg(seconds, 0, 'f', 1)
+                              .arg(channel.item->name(), exported));
     }
     m_recording->closeNormally();
-    printLine(stdout, tr("%1 readings in %2 s into %3; %4")
-                          .arg(m_item->dataCount())
-                          .arg(seconds, 0, 'f', 1)
-                          .arg(m_item->name(), exported));
     return status;
 }
 
 int listMeters(const QString &applicationDir, const QString &driverFolder)
 {
     Recording recording(QStringLiteral("Store Data"), QStringLiteral("Live Data"));
-    const Recording::DriverScan scan = recording.bindDrivers(applicationDir, driverFolder);
-    if (scan.complete && recording.meter()->isPresent())
-        printLine(stdout, QStringLiteral("virtual\t%1")
-                              .arg(tr("KV930 driver set in %1").arg(scan.scannedDirectory)));
+    recording.bindDrivers(applicationDir, driverFolder);
+    for (const QString &line : recording.catalogue()->listLines())
+        printLine(stdout, line);
     return 0;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "imeterdriver.h"
 #include "journaloptions.h"
 
 #include <QElapsedTimer>
@@ -10,6 +11,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 class ItemData;
 class MeterLink;
@@ -22,16 +24,17 @@ struct HeadlessOptions
     QString applicationDir;     // Lib is looked for beside it
     QString driverFolder;       // instead of Lib, when set
     QStringList meters;         // SPECs; empty: the default meter
-    QString itemName;           // empty: MeasureN as the window names items
+    MeterOptions meterOptions;  // rate and wavelength of every meter
+    QString itemName;           // one meter: empty is MeasureN as the window names items
     double durationSeconds = 0; // 0: no time limit
-    qint64 count = 0;           // 0: no count limit
-    QString exportFile;         // empty: no export
+    qint64 count = 0;           // 0: no count limit (per meter)
+    QString exportFile;         // empty: no export; several meters: one file per item
     JournalOptions journal;
 };
 
-// Records without a window: connects the meter, records into a new item until
-// the duration, the count or a termination signal ends it, exports the item
-// and ends its journal session. Progress goes to stderr once a second, one
+// Records without a window: connects the meters, records each into a new item
+// of its own until the duration, the count or a termination signal ends it,
+// exports the items and ends its journal session. Progress goes to stderr once a second, one
 // summary line to stdout at the end.
 class HeadlessRecorder : public QObject
 {
@@ -48,10 +51,28 @@ public:
     // Runs the event loop until the recording is over; returns the exit status.
     int run();
 
+    // Where the item of one of several meters is exported: "out.csv" and
+    // item "pm100 1550" give "out-pm100 1550.csv" beside it.
+    static QString exportPathFor(const QString &exportFile, const QString &itemName);
+
 private:
-    bool bindMeter();
-    void startRecording();
+    // One meter and the item it records into.
+    struct Channel
+    {
+        MeterLink *meter = nullptr;
+        ItemData *item = nullptr;
+        bool started = false;
+        bool done = false; // reached its count, or its link ended
+    };
+
+    bool bindMeters();
+    Channel *channelOf(const QObject *meter);
+    void startRecording(Channel &channel);
+    // The channel ended (failure set: its link failed); the recording ends
+    // when every channel has.
+    void channelDone(Channel &channel, const QString &failure = QString());
     void readingAppended(ItemData *item, int count);
+    qint64 totalReadings() const;
     void printProgress(bool final);
     // Ends the recording (once); failure, when set, is said and makes the
     // exit status non-zero, but what was recorded is still exported.
@@ -61,13 +82,12 @@ private:
 
     HeadlessOptions m_options;
     std::unique_ptr<Recording> m_recording;
-    MeterLink *m_meter = nullptr;
-    ItemData *m_item = nullptr;
+    std::vector<Channel> m_channels;
     QTimer *m_progressTimer = nullptr;
     QElapsedTimer m_clock;
     bool m_recordingStarted = false;
     bool m_finished = false;
-    QString m_failure;
+    QStringList m_failures;
     int m_status = 0;
     bool m_terminal = false;
 };

@@ -38,6 +38,15 @@ QStringList ItemTree::names() const
     return names;
 }
 
+QString ItemTree::freeName(const QString &base) const
+{
+    const QStringList taken = names();
+    QString name = base;
+    for (int n = 2; taken.contains(name); ++n)
+        name = QStringLiteral("%1 (%2)").arg(base).arg(n);
+    return name;
+}
+
 QString ItemTree::firstFreeMeasureName() const
 {
     const QStringList taken = names();

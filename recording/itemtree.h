@@ -43,6 +43,8 @@ public:
     QStringList names() const;
     // "MeasureN" with the smallest N no row carries.
     QString firstFreeMeasureName() const;
+    // base, or "base (N)" with the smallest N no row carries.
+    QString freeName(const QString &base) const;
 
     // A new item at the end of Live Data; null for an empty name.
     ItemData *createItem(const QString &name, ItemData::DataType type);

@@ -83,6 +83,12 @@ QProcessEnvironment offscreen(const QString &home)
     return env;
 }
 
+StartOptions importing(const QString &file)
+{
+    StartOptions options;
+    options.importFile = file;
+    return options;
+}
 } // namespace
 
 class TestCommandLine : public QObject
@@ -130,6 +136,14 @@ void TestCommandLine::parse_data()
                                   << QString() << QString();
     QTest::newRow("stray argument")
         << QStringList{f} << Outcome::UsageError << QString() << QString();
+    QTest::newRow("window meter") << QStringList{"--meter", "pm100@/dev/usbtmc0", "--rate", "20"}
+                                  << Outcome::Run << QString() << QString();
+    QTest::newRow("window, two meters") << QStringList{"--meter", "virtual", "--meter", "virtual"}
+                                        << Outcome::UsageError << QString() << QString();
+    QTest::newRow("rate zero") << QStringList{"--rate", "0"} << Outcome::UsageError << QString()
+                               << QString();
+    QTest::newRow("wavelength 15")
+        << QStringList{"--wavelength", "15"} << Outcome::UsageError << QString() << QString();
 }
 
 void TestCommandLine::parse()
@@ -144,6 +158,10 @@ void TestCommandLine::parse()
     QCOMPARE(c.options.importFile, import);
     QCOMPARE(c.error.isEmpty(), outcome != Outcome::UsageError);
     QCOMPARE(c.noJournal, arguments.contains(QStringLiteral("--no-journal")));
+    if (outcome == Outcome::Run && arguments.contains(QStringLiteral("--meter"))) {
+        QCOMPARE(c.options.meter, arguments.at(arguments.indexOf(QStringLiteral("--meter")) + 1));
+        QCOMPARE(c.options.meterOptions.readingsPerSecond, 20.0);
+    }
 }
 
 void TestCommandLine::programAnswersWithoutADisplay_data()
@@ -222,7 +240,7 @@ void TestCommandLine::importRunsOnceTheWindowIsUp()
     FixtureAppDir app;
     auto scripted = std::make_unique<ScriptedPrompt>();
     ScriptedPrompt *prompt = scripted.get();
-    Widget w(app.path(), StartOptions{QString(), fixture}, std::move(scripted));
+    Widget w(app.path(), importing(fixture), std::move(scripted));
     // Nothing happens before the event loop runs, and no file dialog is shown.
     QVERIFY(prompt->asked.isEmpty());
     QCOMPARE(w.activeItemData()->name(), QStringLiteral("Measure1"));
@@ -235,8 +253,7 @@ void TestCommandLine::importRunsOnceTheWindowIsUp()
     FixtureAppDir other;
     auto second = std::make_unique<ScriptedPrompt>();
     prompt = second.get();
-    Widget v(other.path(), StartOptions{QString(), other.file(QStringLiteral("missing.xls"))},
-             std::move(second));
+    Widget v(other.path(), importing(other.file(QStringLiteral("missing.xls"))), std::move(second));
     QTRY_COMPARE(prompt->messages(), QStringList{"The datas is imported failed.\nNo such file."});
     QCOMPARE(w.treeModel()->rowCount(w.treeModel()->index(1, 0)), 2);
     QCOMPARE(v.treeModel()->rowCount(v.treeModel()->index(1, 0)), 1);

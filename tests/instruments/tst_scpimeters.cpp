@@ -7,6 +7,8 @@
 #include "metercatalogue.h"
 #include "meterspec.h"
 
+#include "scpisimulator.h"
+
 #include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -29,39 +31,6 @@ void keepLog(QtMsgType type, const QMessageLogContext &, const QString &message)
 
 constexpr double Over = 1e300; // expected: over range
 constexpr double Under = -1e300;
-
-// The simulator, started for one test and killed at its end.
-struct Simulator
-{
-    QProcess process;
-    QString where; // the pty's path, or "tcp://127.0.0.1:PORT"
-
-    bool start(const QString &model, const QString &link, const QString &script, int channel = 1)
-    {
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(QStringLiteral("python3"),
-                      {QStringLiteral(KV930_SCPISIM), QStringLiteral("--model"), model,
-                       QStringLiteral("--link"), link, QStringLiteral("--channel"),
-                       QString::number(channel), QStringLiteral("--script"), script});
-        if (!process.waitForStarted(10000))
-            return false;
-        while (!process.canReadLine())
-            if (!process.waitForReadyRead(10000))
-                return false;
-        const QStringList ready =
-            QString::fromUtf8(process.readLine()).trimmed().split(QLatin1Char(' '));
-        if (ready.size() != 2)
-            return false;
-        where = ready[0] == QLatin1String("TCP") ? QStringLiteral("tcp://127.0.0.1:") + ready[1]
-                                                 : ready[1];
-        return true;
-    }
-    ~Simulator()
-    {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-};
 
 } // namespace
 

@@ -1,5 +1,6 @@
 // The headless recorder as a user runs it: the real program, no display, the
 // virtual meter, the journal and the export files checked with real readers.
+#include "scpisimulator.h"
 #include "testsupport.h"
 
 #include "tvitemmodel.h"
@@ -174,6 +175,34 @@ private slots:
         QVERIFY(window.activeItemData()->dataCount() >= seen);
     }
 
+    // A laboratory meter (our SCPI simulator on a pseudo-terminal) and the
+    // virtual KV930 at once: each into an item and a file of its own.
+    void recordsSeveralMetersAtOnce()
+    {
+        Simulator sim;
+        QVERIFY(sim.start(QStringLiteral("pm100"), QStringLiteral("pty"), QStringLiteral("[]")));
+        HeadlessRun run;
+        QVERIFY(QFile::copy(QStringLiteral(KV930_BUILD_DIR "/Lib/pm100.so"),
+                            run.file(QStringLiteral("Lib/pm100.so"))));
+        run.start({QStringLiteral("--meter"), QStringLiteral("pm100@") + sim.where,
+                   QStringLiteral("--meter"), QStringLiteral("virtual"), QStringLiteral("--rate"),
+                   QStringLiteral("100"), QStringLiteral("--count"), QStringLiteral("20"),
+                   QStringLiteral("--export"), run.file("out.csv")});
+        QCOMPARE(run.finish(), 0);
+        const QStringList summary = QString::fromUtf8(run.process.readAllStandardOutput())
+                                        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(summary.size(), 2);
+        QVERIFY(summary[0].startsWith(QStringLiteral("20 readings")) &&
+                summary[0].contains(QStringLiteral("pm100")));
+        QVERIFY(summary[1].startsWith(QStringLiteral("20 readings")) &&
+                summary[1].contains(QStringLiteral("virtual")));
+        QCOMPARE(csvRows(run.file("out-pm100.csv")), 20);
+        QCOMPARE(csvRows(run.file("out-virtual.csv")), 20);
+        QCOMPARE(sqlite(run.journalFolder(), "SELECT group_concat(readings) FROM (SELECT "
+                                             "readings FROM items WHERE kind = 1 ORDER BY name)"),
+                 QStringLiteral("20,20"));
+    }
+
     void refusesWhatItCannotDo_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -181,6 +210,9 @@ private slots:
         QTest::newRow("unknown suffix") << QStringList{"--export", "out.txt"} << 2;
         QTest::newRow("zero count") << QStringList{"--count", "0"} << 2;
         QTest::newRow("unknown meter") << QStringList{"--meter", "nosuch", "--count", "1"} << 1;
+        QTest::newRow("absent meter") << QStringList{"--meter", "pm100@/dev/nosuch"} << 1;
+        QTest::newRow("one item name, two meters")
+            << QStringList{"--meter", "virtual", "--meter", "virtual", "--item", "a"} << 2;
     }
     void refusesWhatItCannotDo()
     {
