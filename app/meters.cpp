@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QPointer>
 #include <QSettings>
 #include <QTimer>
 
@@ -68,14 +69,26 @@ void Widget::initMeters()
     if (spec.isEmpty() || (meter() && spec == meter()->spec()))
         return;
     QString problem;
-    if (!m_recording->selectMeter(spec, options, &problem)) {
+    if (!selectPrimaryMeter(spec, options, &problem)) {
         // The KV930 driver set stays the meter; the user can choose again.
         const QString text = tr("The meter %1 cannot be used: %2").arg(spec, problem);
         qWarning("%s", qPrintable(text));
         QTimer::singleShot(0, this, [this, text] { m_prompt->warning(this, text); });
         return;
     }
+}
+
+bool Widget::selectPrimaryMeter(const QString &spec, const MeterOptions &options, QString *problem)
+{
+    // The meter chosen before may stay bound in the core (the KV930 set
+    // does): nothing it still says may reach the window's slots.
+    QPointer<MeterLink> previous = meter();
+    if (!m_recording->selectMeter(spec, options, problem))
+        return false;
+    if (previous && previous != meter())
+        previous->disconnect(this);
     bindPrimaryMeter();
+    return true;
 }
 
 bool Widget::severalMeters() const
@@ -98,12 +111,11 @@ void Widget::selectMeter()
     const QString spec = dialog.spec().toString();
     const MeterOptions options = dialog.options();
     QString problem;
-    if (!m_recording->selectMeter(spec, options, &problem)) {
+    if (!selectPrimaryMeter(spec, options, &problem)) {
         m_prompt->warning(this, tr("The meter %1 cannot be used: %2").arg(spec, problem));
         return;
     }
     m_meterOptions = options;
-    bindPrimaryMeter();
     if (m_startOptions.rememberMeter) {
         QSettings settings(QStringLiteral("kv930"), QStringLiteral("kv930"));
         settings.beginGroup(meterGroup());
