@@ -261,6 +261,10 @@ void TestInstall::installedProgramLoadsTheDriverThroughItsCommand()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("KV930_SAMPLE_DRIVER_LOG"), log);
+    // The user's folders are the test's, never the real home.
+    const QString config = m_work.filePath(QStringLiteral("home/config"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+    env.insert(QStringLiteral("XDG_DATA_HOME"), m_work.filePath(QStringLiteral("home/data")));
     // Started from another folder, through the link in bin.
     const Run program = run(path(QStringLiteral("bin/kv930")), {}, env, m_work.path(), 60000);
     QVERIFY2(program.finished, qPrintable(program.output));
@@ -278,8 +282,11 @@ void TestInstall::installedProgramLoadsTheDriverThroughItsCommand()
     QVERIFY(lines.contains(QStringLiteral("closed windows 1")));
     QVERIFY(lines.indexOf(QStringLiteral("close")) > lines.indexOf(QStringLiteral("display")));
 
-    // Closing saved the window's settings beside the (writable) program.
-    QFile file(options);
+    // Closing saved the window's settings in the user's configuration folder:
+    // an installed program writes nothing into its own folder, even where it may.
+    QVERIFY(QFileInfo(path(QStringLiteral("lib/kv930"))).isWritable());
+    QVERIFY(!QFile::exists(options));
+    QFile file(config + QStringLiteral("/kv930/options.xml"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QXmlStreamReader xml(&file);
     int elements = 0;
