@@ -1,5 +1,6 @@
 #include "commandline.h"
 #include "kv930resources.h"
+#include "kv930version.h"
 #include "prompt.h"
 #include "termination.h"
 #include "widget.h"

@@ -5,6 +5,7 @@
 #include "idmm.h"
 #include "itemchartsource.h"
 #include "journal.h"
+#include "kv930version.h"
 #include "prompt.h"
 #include "termination.h"
 #include "tvitemmodel.h"
@@ -214,7 +215,8 @@ void Widget::scrollTableToBottom()
 
 void Widget::initSelf()
 {
-    setWindowTitle(QStringLiteral("%1 v%2 ").arg(QStringLiteral("KV930"), QStringLiteral("1.0")));
+    setWindowTitle(
+        QStringLiteral("%1 v%2 ").arg(QStringLiteral("KV930"), QStringLiteral(KV930_VERSION)));
     resize(1000, 600);
     // The whole desktop, across all screens, as Qt 5's desktop widget had it.
     const QScreen *screen = QGuiApplication::primaryScreen();
