@@ -91,6 +91,7 @@ private slots:
     void packageRefusesAnotherMajorVersion();
     void outOfTreeDriverBuildsAndInstallsIntoLib();
     void installedProgramLoadsTheDriverThroughItsCommand();
+    void programTargetBuildsNoTestOrBenchmark();
 
 private:
     QString path(const QString &relative) const { return m_prefix + QLatin1Char('/') + relative; }
@@ -296,6 +297,28 @@ void TestInstall::installedProgramLoadsTheDriverThroughItsCommand()
     }
     QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
     QVERIFY(elements >= 2);
+}
+
+void TestInstall::programTargetBuildsNoTestOrBenchmark()
+{
+    // scripts/run.sh builds kv930_program: the program, its drivers, the
+    // manual and the screenshot tool, and nothing of the tests or benchmarks.
+    if (!QStringLiteral(KV930_CMAKE_GENERATOR).startsWith(QLatin1String("Ninja")))
+        QSKIP("the build graph is read through Ninja");
+    const Run commands =
+        run(QStringLiteral(KV930_MAKE_PROGRAM),
+            {QStringLiteral("-C"), QStringLiteral(KV930_BUILD_DIR), QStringLiteral("-t"),
+             QStringLiteral("commands"), QStringLiteral("kv930_program")});
+    QVERIFY2(commands.exitCode == 0, qPrintable(commands.output));
+    for (const char *output : {" -o kv930 ", " -o Lib/virtualmeter.so ", " -o tools/grabscreen ",
+                               "Software User Manual.pdf"})
+        QVERIFY2(commands.output.contains(QLatin1String(output)), output);
+    for (const QString &line : commands.output.split(QLatin1Char('\n'))) {
+        const QString target = line.section(QLatin1String(" -o "), 1, 1).section(' ', 0, 0);
+        QVERIFY2(!target.startsWith(QLatin1String("tests/")) &&
+                     !target.startsWith(QLatin1String("bench/")),
+                 qPrintable(line.left(300)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestInstall)
