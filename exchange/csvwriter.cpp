@@ -18,6 +18,7 @@
 #include <new>
 #include <sched.h>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -199,8 +200,13 @@ public:
         : m_blocks(blocks), m_format(std::move(format)), m_ring(size_t(2 * threads + 2)),
           m_ready(m_ring.size(), false)
     {
-        for (int k = 0; k < std::min(threads, blocks); ++k)
-            m_threads.emplace_back([this] { work(); });
+        for (int k = 0; k < std::min(threads, blocks); ++k) {
+            try {
+                m_threads.emplace_back([this] { work(); });
+            } catch (const std::system_error &) {
+                break; // no more threads to be had: those there are do the work
+            }
+        }
     }
     ~FormatPipeline()
     {
@@ -219,6 +225,17 @@ public:
     // formatting thread failed (out of memory).
     const std::string *next()
     {
+        if (m_threads.empty()) {
+            // Not one thread to be had: the block is formatted here, in turn.
+            std::string &text = m_ring[slot(m_written)];
+            try {
+                text.clear();
+                m_format(m_written, text);
+            } catch (const std::bad_alloc &) {
+                return nullptr;
+            }
+            return &text;
+        }
         std::unique_lock<std::mutex> lock(m_mutex);
         m_formatted.wait(lock, [this] { return m_failed || m_ready[slot(m_written)]; });
         return m_failed ? nullptr : &m_ring[slot(m_written)];
