@@ -2,6 +2,7 @@
 #include "headlessrecorder.h"
 #include "itemexport.h"
 #include "kv930resources.h"
+#include "kv930version.h"
 #include "prompt.h"
 #include "termination.h"
 #include "widget.h"

@@ -3,6 +3,7 @@
 #include "datamodel.h"
 #include "dmmchart.h"
 #include "itemchartsource.h"
+#include "kv930version.h"
 #include "meterlink.h"
 #include "prompt.h"
 #include "termination.h"
@@ -129,6 +130,11 @@ void Widget::initWidget()
     tv->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
     tv->horizontalHeader()->setSectionsClickable(false);
     tv->setSelectionBehavior(QAbstractItemView::SelectRows);
+    // Scrolled by pixels: scrolled by rows, every row added makes Qt's vertical
+    // header work out the position of every row again (tens of milliseconds
+    // at 10^7 rows) before the table follows the newest row. The table looks
+    // the same, with the newest row at the bottom edge.
+    tv->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     tv->setModel(dataModel.get());
     const int widths[] = {80, 150, 100, 80, 100};
     for (int column = 0; column < 5; ++column)
@@ -222,7 +228,8 @@ void Widget::scrollTableToBottom()
 
 void Widget::initSelf()
 {
-    setWindowTitle(QStringLiteral("%1 v%2 ").arg(QStringLiteral("KV930"), QStringLiteral("1.0")));
+    setWindowTitle(
+        QStringLiteral("%1 v%2 ").arg(QStringLiteral("KV930"), QStringLiteral(KV930_VERSION)));
     resize(1000, 600);
     // The whole desktop, across all screens, as Qt 5's desktop widget had it.
     const QScreen *screen = QGuiApplication::primaryScreen();

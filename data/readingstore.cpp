@@ -285,6 +285,15 @@ QString ReadingStore::text(int index, Unit unit) const
     return decodeText(index, unit, c.text[unit][s], v);
 }
 
+int ReadingStore::ownTextDecimals(int index) const
+{
+    const Unit unit = unitCode(index);
+    if (unit > DBm)
+        return -1;
+    const quint16 code = chunk(index).text[unit][slot(index)];
+    return code >= 1 && code < FirstInterned ? code - 1 : -1;
+}
+
 ReadingStore::Unit ReadingStore::unitCode(int index) const
 {
     const quint8 code = chunk(index).unit[slot(index)];

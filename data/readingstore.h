@@ -114,6 +114,11 @@ public:
     // What the reading table shows: the display text in the reading's own unit,
     // and its time (the meter's for stored readings).
     QString ownText(int index) const { return text(index, unitCode(index)); }
+    // The decimals of ownText when it is the value in the reading's own unit
+    // printed in fixed point (QString::number(value, 'f', decimals)); -1 when
+    // it is another text or none. Lets a writer print the text without
+    // making a QString of it.
+    int ownTextDecimals(int index) const;
     WallTime shownTime(int index) const
     {
         return stored(index) ? dmmDateTime(index) : dateTime(index);

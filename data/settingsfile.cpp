@@ -54,10 +54,14 @@ bool isXmlWhitespace(QStringView text)
 
 } // namespace
 
+const char kInstalledMarker[] = "kv930.installed";
+
 QString settingsFilePath(const QString &applicationDir)
 {
     const QFileInfo folder(applicationDir);
-    if (folder.isDir() && folder.isWritable())
+    const bool installed =
+        QFileInfo::exists(QDir(applicationDir).filePath(QLatin1String(kInstalledMarker)));
+    if (!installed && folder.isDir() && folder.isWritable())
         return QDir(applicationDir).filePath(QStringLiteral("options.xml"));
     const QString configDir = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     QDir().mkpath(configDir);

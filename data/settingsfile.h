@@ -34,9 +34,15 @@ struct StoredSettings
     bool hasSceneFileName = false;
 };
 
-// The file's place: options.xml in applicationDir where that folder is
-// writable (a portable install); otherwise, as for a system-wide install, in
-// the user's configuration folder, which is created when missing.
+// Installing the program puts a file of this name beside it; a build folder
+// or an unpacked folder has none.
+extern const char kInstalledMarker[];
+
+// The file's place: options.xml in the user's configuration folder (created
+// when missing) for an installed program, whatever its folder's permissions,
+// so that nothing is ever written into a folder the package manager owns. A
+// copy run from its build or an unpacked folder keeps it in applicationDir
+// where that folder is writable, in the configuration folder otherwise.
 QString settingsFilePath(const QString &applicationDir);
 // The same for the directory of the executable.
 QString settingsFilePath();

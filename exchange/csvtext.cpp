@@ -205,6 +205,29 @@ bool parseTime(const char *begin, const char *end, WallTime *time, TimeCache &ca
     return true;
 }
 
+int formatFixed(char *out, double value, int decimals)
+{
+    if (value == 0)
+        value = 0; // "0.00", never "-0.00"
+    // std::to_chars rounds a halfway case to even, Qt away from zero. Only a
+    // value with at most decimals + 1 binary fraction digits can lie exactly
+    // halfway; its text with one more decimal is exact and ends in 5.
+    const double scaled = std::ldexp(value, decimals + 1);
+    bool halfway = !std::isfinite(value);
+    if (!halfway && scaled == std::trunc(scaled)) {
+        const auto longer =
+            std::to_chars(out, out + 340, value, std::chars_format::fixed, decimals + 1);
+        halfway = longer.ec == std::errc() && longer.ptr[-1] == '5';
+    }
+    if (halfway) {
+        const QByteArray text = QString::number(value, 'f', decimals).toLatin1();
+        memcpy(out, text.constData(), size_t(text.size()));
+        return text.size();
+    }
+    const auto end = std::to_chars(out, out + 340, value, std::chars_format::fixed, decimals);
+    return end.ec == std::errc() ? int(end.ptr - out) : 0;
+}
+
 int formatNumber(char *out, double value)
 {
     const auto result = std::to_chars(out, out + 32, value);

@@ -45,6 +45,11 @@ bool parseTime(const char *begin, const char *end, WallTime *time, TimeCache &ca
 // Shortest text that reads back as the same double ("501.18723362727224",
 // "1e-05", "nan", "-inf"); returns its length (out: at least 32 bytes).
 int formatNumber(char *out, double value);
+// Writes value in fixed point with decimals (0..15) digits after the point,
+// byte for byte as QString::number(value, 'f', decimals) does: a halfway
+// case rounds away from zero, a zero has no sign. Returns the length (out: at
+// least 340 bytes).
+int formatFixed(char *out, double value, int decimals);
 // Reads a number as formatNumber writes it, also with a leading "+"; false
 // for an empty text or anything else.
 bool parseNumber(const char *begin, const char *end, double *value);

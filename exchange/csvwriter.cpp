@@ -4,15 +4,22 @@
 #include "datamodel.h"
 #include "readingstore.h"
 
+#include <QCoreApplication>
 #include <QSaveFile>
 #include <QThread>
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
-#include <future>
+#include <functional>
+#include <mutex>
+#include <new>
+#include <sched.h>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace csv {
@@ -148,7 +155,16 @@ void formatRows(const ReadingStore &store, const DataModel &table, int first, in
             putText(out, store.unit(i));
         }
         out.put(",", 1);
-        putText(out, store.ownText(i));
+        // The meter's text is mostly its value in fixed point: printed here
+        // without a QString, whose allocation per row the formatting threads
+        // would otherwise contend for.
+        const int decimals = store.ownTextDecimals(i);
+        if (decimals >= 0) {
+            char *q = out.room(340);
+            out.advance(q + formatFixed(q, store.value(i, unit), decimals));
+        } else {
+            putText(out, store.ownText(i));
+        }
         const Derived d = derived ? derived(i) : Derived();
         const size_t verdict = d.verdict ? std::strlen(d.verdict) : 0;
         // Wavelength, loss, verdict, stored and line end.
@@ -168,6 +184,130 @@ void formatRows(const ReadingStore &store, const DataModel &table, int first, in
         out.advance(p);
     }
 }
+
+// Processors this process may run on (its affinity mask), at least one.
+int availableCores()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        return std::max(1, CPU_COUNT(&set));
+    return std::max(1, QThread::idealThreadCount());
+}
+
+// Blocks of rows formatted by a few threads and handed to the writing thread
+// in order through a ring of buffers. A formatting thread that falls behind
+// (on a busy machine) holds back only its own block, never the others, which
+// go on up to a ring ahead; every wait is on a condition, none spins, and no
+// more than a ring of text is held at once.
+class FormatPipeline
+{
+public:
+    using Format = std::function<void(int block, std::string &text)>;
+
+    FormatPipeline(int blocks, int threads, Format format)
+        : m_blocks(blocks), m_format(std::move(format)), m_ring(size_t(2 * threads + 2)),
+          m_ready(m_ring.size(), false)
+    {
+        for (int k = 0; k < std::min(threads, blocks); ++k) {
+            try {
+                m_threads.emplace_back([this] { work(); });
+            } catch (const std::system_error &) {
+                break; // no more threads to be had: those there are do the work
+            }
+        }
+    }
+    ~FormatPipeline()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+        }
+        m_room.notify_all();
+        for (std::thread &thread : m_threads)
+            thread.join();
+    }
+    FormatPipeline(const FormatPipeline &) = delete;
+    FormatPipeline &operator=(const FormatPipeline &) = delete;
+
+    // The text of the next block in order, once formatted; null when a
+    // formatting thread failed (out of memory).
+    const std::string *next()
+    {
+        if (m_threads.empty()) {
+            // Not one thread to be had: the block is formatted here, in turn.
+            std::string &text = m_ring[slot(m_written)];
+            try {
+                text.clear();
+                m_format(m_written, text);
+            } catch (const std::bad_alloc &) {
+                return nullptr;
+            }
+            return &text;
+        }
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_formatted.wait(lock, [this] { return m_failed || m_ready[slot(m_written)]; });
+        return m_failed ? nullptr : &m_ring[slot(m_written)];
+    }
+    // The block next() gave has been written: its buffer takes a later block.
+    void written()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_ready[slot(m_written)] = false;
+            ++m_written;
+        }
+        m_room.notify_one();
+    }
+
+private:
+    size_t slot(int block) const { return size_t(block) % m_ring.size(); }
+
+    void work()
+    {
+        for (;;) {
+            int block;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_room.wait(lock, [this] {
+                    return m_stopping || m_claimed >= m_blocks ||
+                           m_claimed < m_written + int(m_ring.size());
+                });
+                if (m_stopping || m_claimed >= m_blocks)
+                    return;
+                block = m_claimed++;
+            }
+            // The buffer is this thread's alone: its previous block was written.
+            std::string &text = m_ring[slot(block)];
+            bool ok = true;
+            try {
+                text.clear();
+                m_format(block, text);
+            } catch (const std::bad_alloc &) {
+                ok = false;
+            }
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_ready[slot(block)] = ok;
+                m_failed = m_failed || !ok;
+            }
+            m_formatted.notify_one();
+        }
+    }
+
+    const int m_blocks;
+    const Format m_format;
+    std::vector<std::string> m_ring;
+    std::vector<bool> m_ready; // per buffer: holds its block's text, not yet written
+    std::mutex m_mutex;
+    std::condition_variable m_formatted; // the writer waits for the next block
+    std::condition_variable m_room;      // formatting threads wait for a free buffer
+    int m_claimed = 0;
+    int m_written = 0;
+    bool m_failed = false;
+    bool m_stopping = false;
+    std::vector<std::thread> m_threads;
+};
 } // namespace
 
 bool writeReadings(QIODevice &device, const DataModel &table, const DerivedColumns &derived,
@@ -180,44 +320,31 @@ bool writeReadings(QIODevice &device, const DataModel &table, const DerivedColum
     const ReadingStore *store = table.store();
     const int rows = store ? table.rowCount() : 0;
     const int blocks = (rows + BlockRows - 1) / BlockRows;
+    if (blocks == 0)
+        return true;
 
-    // Formatting costs several times what writing does: blocks of rows are
-    // formatted on a few threads, a round ahead, while this one writes the
-    // last round in order. Nothing else touches the store meanwhile, since
+    // Formatting costs several times what writing does: one formatting
+    // thread per processor this process may use, while this one writes the
+    // blocks in order. Nothing else touches the store meanwhile, since
     // readings are only added on this thread.
-    const int perRound = std::clamp(QThread::idealThreadCount(), 1, 8);
-    using Round = std::vector<std::string>;
-    auto startRound = [&](int round, Round &out) {
-        std::vector<std::future<void>> jobs;
-        for (int k = 0; k < perRound; ++k) {
-            const int block = round * perRound + k;
-            out[size_t(k)].clear();
-            if (block >= blocks)
-                continue;
-            // With no thread to be had the block is formatted when waited for.
-            std::string *target = &out[size_t(k)];
-            jobs.push_back(
-                std::async(std::launch::async | std::launch::deferred, [&, block, target] {
-                    formatRows(*store, table, block * BlockRows,
-                               std::min(rows, (block + 1) * BlockRows), derived, *target);
-                }));
+    FormatPipeline pipeline(blocks, std::clamp(availableCores(), 1, 8),
+                            [&](int block, std::string &text) {
+                                formatRows(*store, table, block * BlockRows,
+                                           std::min(rows, (block + 1) * BlockRows), derived, text);
+                            });
+    for (int block = 0; block < blocks; ++block) {
+        const std::string *text = pipeline.next();
+        if (!text) {
+            if (errorMessage)
+                *errorMessage = QCoreApplication::translate("csv", "Out of memory.");
+            return false;
         }
-        return jobs;
-    };
-    Round current{Round(size_t(perRound))}, following{Round(size_t(perRound))};
-    std::vector<std::future<void>> jobs = startRound(0, current);
-    for (int round = 0; round * perRound < blocks; ++round) {
-        for (std::future<void> &job : jobs)
-            job.wait();
-        jobs = startRound(round + 1, following);
-        for (std::string &block : current) {
-            if (!flush(device, block, errorMessage)) {
-                for (std::future<void> &job : jobs)
-                    job.wait();
-                return false;
-            }
+        if (device.write(text->data(), qint64(text->size())) != qint64(text->size())) {
+            if (errorMessage)
+                *errorMessage = device.errorString();
+            return false;
         }
-        std::swap(current, following);
+        pipeline.written();
     }
     return true;
 }

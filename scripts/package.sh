@@ -37,8 +37,13 @@ done
 if [ -z "$build" ]; then
     scripts/deps.sh
     build=build-package
+    # Debian's hardening flags, as a distribution builds its packages.
+    flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKV930_QT_MAJOR="$qt" \
-        -DKV930_BUILD_TESTS=OFF -DKV930_BUILD_BENCH=OFF >/dev/null
+        -DKV930_BUILD_TESTS=OFF -DKV930_BUILD_BENCH=OFF \
+        -DCMAKE_CXX_FLAGS="$(flags CPPFLAGS) $(flags CXXFLAGS)" \
+        -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" -DCMAKE_SHARED_LINKER_FLAGS="$(flags LDFLAGS)" \
+        -DCMAKE_MODULE_LINKER_FLAGS="$(flags LDFLAGS)" >/dev/null
     cmake --build "$build" -j "$(nproc)"
 fi
 build=$(cd "$build" && pwd)
@@ -50,8 +55,23 @@ cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 version=$(cache CMAKE_PROJECT_VERSION)
 [ -n "$version" ] || { echo "no version in $build/CMakeCache.txt" >&2; exit 1; }
 arch=$(dpkg --print-architecture)
-# Who answers for the package; set KV930_MAINTAINER when publishing it.
-maintainer=${KV930_MAINTAINER:-"KV930 developers <kv930@example.org>"}
+# Who answers for the package: DEBFULLNAME and DEBEMAIL as Debian's own tools
+# read them (DEBEMAIL may be "Name <address>" as well), else the project's
+# contact from CMakeLists.txt; KV930_MAINTAINER ("Name <address>") overrides both.
+contact=$(cache KV930_CONTACT)
+[ -n "$contact" ] || { echo "no contact in $build/CMakeCache.txt" >&2; exit 1; }
+name=${contact% <*}
+email=${contact##*<}
+email=${email%>}
+if [ -n "${DEBEMAIL:-}" ]; then
+    email=$DEBEMAIL
+    if [[ $DEBEMAIL =~ ^(.*[^[:space:]])[[:space:]]*\<([^<>]+)\>$ ]]; then
+        name=${BASH_REMATCH[1]}
+        email=${BASH_REMATCH[2]}
+    fi
+fi
+name=${DEBFULLNAME:-$name}
+maintainer=${KV930_MAINTAINER:-"$name <$email>"}
 # Reproducible dates: the last commit's, where there is one.
 epoch=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)}
 
@@ -79,7 +99,10 @@ left=$(find "$stage" -not -type d)
 [ -z "$left" ] || { echo "installed but in no package:"$'\n'"$left" >&2; exit 1; }
 
 gzip -9n "$program/usr/share/man/man1/kv930.1"
-strip --strip-debug --enable-deterministic-archives "$kit/usr/lib/libkv930serial.a"
+# What cmake's --strip leaves and no one needs: the compiler's notes.
+notes=(--remove-section=.comment --remove-section=.note)
+find "$program/usr/lib/kv930" -type f \( -name kv930 -o -name '*.so' \) -exec strip "${notes[@]}" {} +
+strip --strip-debug "${notes[@]}" --enable-deterministic-archives "$kit/usr/lib/libkv930serial.a"
 
 for pkg in "$program" "$kit"; do
     name=$(basename "$pkg")
@@ -129,7 +152,17 @@ control "$program" \
     " Connects to the KV930 handheld optical power meter through a driver plugin," \
     " records live readings (uW, mW, dBm, wavelength, meter clock) into measurement" \
     " items, shows them as a table and a trend chart, downloads the meter's stored" \
-    " readings, sets its clock, exports to .xls, PDF and JPG and imports .xls files." \
+    " readings and sets its clock." \
+    " ." \
+    " Items are exported to CSV, .xls, .xlsx, a paged PDF report or a JPG of the" \
+    " chart; CSV, .xls and .xlsx files are imported. The analysis shows the loss" \
+    " against a reference reading, LOW / PASS / HIGH verdicts against limits, and" \
+    " the statistics of an item or of the chart's zoom window; several meters record" \
+    " at once and their items are compared in one chart." \
+    " ." \
+    " A recording journal (SQLite) keeps every reading on disk as it arrives, so a" \
+    " crash loses nothing, and the recordings of the last 30 days can be reopened." \
+    " kv930 --headless records without a display (for test stations and servers)." \
     " ." \
     " A virtual meter driver is included, so the program works without the meter," \
     " and drivers for laboratory optical power meters (Thorlabs PM100 family over" \

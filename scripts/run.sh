@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the program with the virtual meter.
+# Installs what is missing, builds the program and its drivers (not the tests and
+# benchmarks: scripts/test.sh builds those), and starts it with the virtual meter.
 # On a machine without a display the program runs on a virtual one (Xvfb) and a
 # screenshot of the window is written after start-up.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-scripts/build.sh build
+scripts/build.sh build --target kv930_program
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
     exec build/kv930

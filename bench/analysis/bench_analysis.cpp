@@ -1,6 +1,6 @@
 // Statistics and CSV files at scale: taking readings into the figures, the
 // figures of a zoom window, and writing and reading CSV files of 10^6 and 10^7
-// readings.
+// readings, the 10^7 export also while another process keeps one core busy.
 #include "csvreader.h"
 #include "csvwriter.h"
 #include "datamodel.h"
@@ -12,13 +12,17 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <random>
+#include <sys/prctl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -158,10 +162,61 @@ bool csvFiles(const ReadingStore &store, const QString &path, const char *export
     return QFile::remove(path);
 }
 
+// Another process keeping one core busy while this object lives: the
+// program itself, started with "spin". It dies with this process, and on its
+// own after two minutes.
+class BusyProcess
+{
+public:
+    BusyProcess()
+    {
+        m_process.start(QCoreApplication::applicationFilePath(), {QStringLiteral("spin")});
+        m_started = m_process.waitForReadyRead(10000);
+    }
+    ~BusyProcess()
+    {
+        m_process.kill();
+        m_process.waitForFinished(10000);
+    }
+    bool isSpinning() const { return m_started && m_process.state() == QProcess::Running; }
+    // Processor time the process has used, from /proc/<pid>/stat.
+    double cpuSeconds() const
+    {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(m_process.processId()));
+        if (!stat.open(QIODevice::ReadOnly))
+            return -1;
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() < 13)
+            return -1;
+        return (fields.at(11).toDouble() + fields.at(12).toDouble()) / sysconf(_SC_CLK_TCK);
+    }
+
+    static int spin()
+    {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        std::puts("spinning");
+        std::fflush(stdout);
+        QElapsedTimer clock;
+        clock.start();
+        volatile unsigned long counter = 0;
+        while (clock.elapsed() < 120000)
+            for (int i = 0; i < 1000000; ++i)
+                counter = counter + 1;
+        return 0;
+    }
+
+private:
+    QProcess m_process;
+    bool m_started = false;
+};
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc > 1 && qstrcmp(argv[1], "spin") == 0)
+        return BusyProcess::spin();
     QCoreApplication app(argc, argv);
     // "small" runs the 10^6 figures only.
     const bool small = app.arguments().contains(QStringLiteral("small"));
@@ -181,6 +236,18 @@ int main(int argc, char **argv)
         statistics(store, nullptr, "stats_zoom_1e7");
         ok = csvFiles(store, dir.filePath(QStringLiteral("1e7.csv")), "csv_export_1e7", nullptr) &&
              ok;
+        // The same on a machine where another process keeps one core busy.
+        BusyProcess busy;
+        if (!busy.isSpinning()) {
+            std::fprintf(stderr, "the busy process did not start\n");
+            return 1;
+        }
+        const double busyBefore = busy.cpuSeconds();
+        ok = csvFiles(store, dir.filePath(QStringLiteral("1e7.csv")), "csv_export_1e7_busy",
+                      nullptr) &&
+             ok;
+        std::printf("  the busy process used %.1f s of processor time meanwhile\n",
+                    busy.cpuSeconds() - busyBefore);
     }
     return ok ? 0 : 1;
 }

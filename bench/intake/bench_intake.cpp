@@ -1,7 +1,14 @@
 // Readings per second through the live intake path of the real window (item,
-// table, chart and reading panel) while the item grows to ten million
-// readings, the resident memory each held reading costs, and how long making
-// such an item active again takes.
+// table, chart and reading panel) at 10^4 to 10^7 held readings, the resident
+// memory each held reading costs, what one shown update costs at 10^7 rows,
+// and how long making such an item active again takes.
+//
+// Every rate is timed over a stretch of at least a second, with the chart tab
+// shown and the table following the newest row, so that each stretch holds
+// some ten view updates (the window shows a burst every 100 ms): a stretch
+// shorter than that interval would time mostly the item and hardly any view.
+// Each size is an item of its own, filled to the size and then timed, since
+// a second of intake adds some 10^5 readings to whatever it starts from.
 #include "datamodel.h"
 #include "itemdata.h"
 #include "kv930resources.h"
@@ -14,16 +21,21 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHeaderView>
 #include <QMetaMethod>
 #include <QPluginLoader>
+#include <QScrollBar>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
-#include <QTextStream>
+#include <QThread>
 #include <QTreeView>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -45,6 +57,99 @@ void runEventLoop()
 {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     QCoreApplication::sendPostedEvents();
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// Counts the paints a widget receives.
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+// Feeds readings through the fake driver's display signal, as the meter does.
+class Feeder
+{
+public:
+    explicit Feeder(QObject *fake) : m_fake(fake)
+    {
+        const int index =
+            fake->metaObject()->indexOfMethod("emitDisplay(QString,double,int,QDateTime)");
+        m_emit = fake->metaObject()->method(index);
+    }
+    bool isValid() const { return m_emit.isValid(); }
+
+    void one()
+    {
+        // A laser near -3 dBm with a little ripple.
+        static const QString units[3] = {QStringLiteral("dBm"), QStringLiteral("uW"),
+                                         QStringLiteral("mW")};
+        static const QDateTime meterTime(QDate(2026, 3, 4), QTime(10, 0));
+        const double microwatts = 500.0 + (m_count % 97) * 0.37;
+        m_emit.invoke(m_fake, Qt::DirectConnection, Q_ARG(QString, units[m_count % 3]),
+                      Q_ARG(double, microwatts), Q_ARG(int, 1550), Q_ARG(QDateTime, meterTime));
+        ++m_count;
+    }
+    // A burst, then a turn of the event loop: the views catch up as they
+    // would between the driver's bursts.
+    void batch()
+    {
+        for (int i = 0; i < Batch; ++i)
+            one();
+        runEventLoop();
+    }
+    qint64 count() const { return m_count; }
+
+    static constexpr int Batch = 1000;
+
+private:
+    QObject *m_fake;
+    QMetaMethod m_emit;
+    qint64 m_count = 0;
+};
+
+// One reading after a quiet spell is shown at once: the time from the
+// reading to the table scrolled to its new row and the shown tab repainted.
+// The median of several.
+double viewUpdateMs(Feeder &feed, QTableView *table, QWidget *shown, int repeats)
+{
+    PaintCounter counter;
+    shown->installEventFilter(&counter);
+    QScrollBar *bar = table->verticalScrollBar();
+    std::vector<double> ms;
+    for (int k = 0; k < repeats; ++k) {
+        QElapsedTimer quiet;
+        quiet.start();
+        while (quiet.elapsed() < 150) { // longer than the 100 ms view interval
+            runEventLoop();
+            QThread::msleep(5);
+        }
+        const int paints = counter.paints;
+        const int maximum = bar->maximum();
+        QElapsedTimer clock;
+        clock.start();
+        feed.one();
+        while ((counter.paints == paints || bar->maximum() == maximum ||
+                bar->value() != bar->maximum()) &&
+               clock.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+        ms.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    shown->removeEventFilter(&counter);
+    return median(ms);
 }
 
 } // namespace
@@ -76,6 +181,11 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "fake meter missing: %s\n", qPrintable(loader.errorString()));
         return 1;
     }
+    Feeder feed(fake);
+    if (!feed.isValid()) {
+        std::fprintf(stderr, "fake meter has no emitDisplay\n");
+        return 1;
+    }
 
     auto window = std::make_unique<Widget>(folder.path(), std::make_unique<Prompt>());
     if (!window->pluginsComplete()) {
@@ -84,6 +194,10 @@ int main(int argc, char *argv[])
     }
     window->resize(1000, 600);
     window->show();
+    auto *tabs = window->findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+    auto *table = window->findChild<QTableView *>(QStringLiteral("tv"));
+    auto *chart = window->findChild<QWidget *>(QStringLiteral("chart"));
+    tabs->setCurrentWidget(window->findChild<QWidget *>(QStringLiteral("tabChart")));
     runEventLoop();
 
     auto *connectAction = window->findChild<QAction *>(QStringLiteral("actionConnect"));
@@ -91,89 +205,95 @@ int main(int argc, char *argv[])
     connectAction->trigger();
     for (int i = 0; i < 100 && !startAction->isEnabled(); ++i)
         runEventLoop();
-    startAction->trigger();
-    if (!window->isAcquiring()) {
-        std::fprintf(stderr, "acquisition did not start\n");
-        return 1;
-    }
 
-    // One cached method instead of a name lookup per reading.
-    const int methodIndex =
-        fake->metaObject()->indexOfMethod("emitDisplay(QString,double,int,QDateTime)");
-    const QMetaMethod emitDisplay = fake->metaObject()->method(methodIndex);
-    if (!emitDisplay.isValid()) {
-        std::fprintf(stderr, "fake meter has no emitDisplay\n");
-        return 1;
-    }
-    const QString units[3] = {QStringLiteral("dBm"), QStringLiteral("uW"), QStringLiteral("mW")};
-    const QDateTime meterTime(QDate(2026, 3, 4), QTime(10, 0));
-
-    const int batch = 1000;     // readings between two turns of the event loop
-    const int measured = 10000; // the rate at a mark is that of the 10^4 readings before it
-    const int marks[] = {10000, 100000, 1000000, 10000000};
+    const qint64 marks[] = {10000, 100000, 1000000, 10000000};
     const char *markNames[] = {"1e4", "1e5", "1e6", "1e7"};
     const int markCount = argc > 1 && QByteArray(argv[1]) == "--quick" ? 3 : 4;
-    const qint64 residentBefore = residentBytes();
+    PaintCounter chartPaints;
+    chart->installEventFilter(&chartPaints);
 
-    QElapsedTimer clock;
-    int held = 0;
-    int markIndex = 0;
-    qint64 stretchStartNs = -1;
-    clock.start();
-    while (markIndex < markCount) {
-        const int mark = marks[markIndex];
-        if (held == mark - measured)
-            stretchStartNs = clock.nsecsElapsed();
-        for (int i = 0; i < batch; ++i, ++held) {
-            // A laser near -3 dBm with a little ripple.
-            const double microwatts = 500.0 + (held % 97) * 0.37;
-            emitDisplay.invoke(fake, Qt::DirectConnection, Q_ARG(QString, units[held % 3]),
-                               Q_ARG(double, microwatts), Q_ARG(int, 1550),
-                               Q_ARG(QDateTime, meterTime));
+    QElapsedTimer total;
+    total.start();
+    for (int m = 0; m < markCount; ++m) {
+        // A new item for each size (the first is the window's own Measure1).
+        if (m > 0)
+            QMetaObject::invokeMethod(window.get(), "newItem",
+                                      Q_ARG(QString, QStringLiteral("Size %1").arg(markNames[m])),
+                                      Q_ARG(ItemData::DataType, ItemData::Measure));
+        startAction->trigger();
+        if (!window->isAcquiring()) {
+            std::fprintf(stderr, "acquisition did not start\n");
+            return 1;
         }
-        runEventLoop();
-        if (held == mark) {
-            const double seconds = (clock.nsecsElapsed() - stretchStartNs) / 1e9;
-            std::printf("BENCH intake_rate_%s %.0f readings/s\n", markNames[markIndex],
-                        measured / seconds);
-            if (mark >= 1000000) {
-                runEventLoop();
-                std::printf("BENCH memory_per_reading_%s %.0f bytes\n", markNames[markIndex],
-                            double(residentBytes() - residentBefore) / held);
-            }
-            std::fflush(stdout);
-            ++markIndex;
-        }
+        const qint64 residentBefore = residentBytes();
+        const qint64 start = feed.count();
+        while (feed.count() - start < marks[m])
+            feed.batch();
+        if (marks[m] >= 1000000)
+            std::printf("BENCH memory_per_reading_%s %.0f bytes\n", markNames[m],
+                        double(residentBytes() - residentBefore) / marks[m]);
+
+        const int paintsBefore = chartPaints.paints;
+        const int scrolledBefore = table->verticalScrollBar()->value();
+        QElapsedTimer stretch;
+        stretch.start();
+        const qint64 stretchStart = feed.count();
+        while (stretch.elapsed() < 1000)
+            feed.batch();
+        const double seconds = stretch.nsecsElapsed() / 1e9;
+        const qint64 fed = feed.count() - stretchStart;
+        // The table scrolls by pixels, rows of the header's section size.
+        const int rowHeight = std::max(1, table->verticalHeader()->defaultSectionSize());
+        std::printf("  %s: %lld readings in %.2f s from %lld held, %d chart repaints, the table "
+                    "followed by %d rows\n",
+                    markNames[m], static_cast<long long>(fed), seconds,
+                    static_cast<long long>(marks[m]), chartPaints.paints - paintsBefore,
+                    (table->verticalScrollBar()->value() - scrolledBefore) / rowHeight);
+        std::printf("BENCH intake_rate_%s %.0f readings/s\n", markNames[m], fed / seconds);
+        std::fflush(stdout);
     }
+
+    // One shown update of the biggest item: a reading into the table, the
+    // scroll to it and the repaint of the chart tab (and of the table tab).
+    const char *biggest = markNames[markCount - 1];
+    std::printf("BENCH view_update_%s %.2f ms\n", biggest, viewUpdateMs(feed, table, chart, 15));
+    tabs->setCurrentWidget(window->findChild<QWidget *>(QStringLiteral("tab")));
+    runEventLoop();
+    std::printf("BENCH view_update_table_%s %.2f ms\n", biggest,
+                viewUpdateMs(feed, table, table->viewport(), 15));
+    std::fflush(stdout);
 
     window->findChild<QAction *>(QStringLiteral("actionStop"))->trigger();
     runEventLoop();
     const int rows = window->readingModel()->rowCount();
     const int itemCount = window->activeItemData() ? window->activeItemData()->dataCount() : -1;
-    if (rows != held || itemCount != held) {
-        std::fprintf(stderr, "lost readings: fed %d, table %d, item %d\n", held, rows, itemCount);
-        return 1;
-    }
-    std::printf("%d readings held in %.1f s\n", held, clock.elapsed() / 1000.0);
-
-    // Another item, then the big one again: the table and the chart are
-    // refilled and drawn.
     auto *tree = window->findChild<QTreeView *>(QStringLiteral("tvItems"));
     const QModelIndex big = tree->currentIndex();
-    window->findChild<QTabWidget *>(QStringLiteral("tabWidget"))->setCurrentIndex(1);
+    if (rows != itemCount || rows < marks[markCount - 1]) {
+        std::fprintf(stderr, "lost readings: table %d, item %d\n", rows, itemCount);
+        return 1;
+    }
+    std::printf("%lld readings fed in %.1f s\n", static_cast<long long>(feed.count()),
+                total.elapsed() / 1000.0);
+
+    // Another item, then the big one again: the table and the chart are
+    // refilled and the chart drawn.
+    tabs->setCurrentWidget(window->findChild<QWidget *>(QStringLiteral("tabChart")));
     QMetaObject::invokeMethod(window.get(), "newItem", Q_ARG(QString, QStringLiteral("Other")),
                               Q_ARG(ItemData::DataType, ItemData::Measure));
     runEventLoop();
-    clock.restart();
+    QElapsedTimer clock;
+    clock.start();
     QMetaObject::invokeMethod(window.get(), "itemSetToActive", Q_ARG(QModelIndex, big));
     window->repaint();
     runEventLoop();
     const double switchMs = clock.nsecsElapsed() / 1e6;
-    if (window->readingModel()->rowCount() != held) {
+    if (window->readingModel()->rowCount() != rows) {
         std::fprintf(stderr, "the item did not come back whole\n");
         return 1;
     }
-    std::printf("BENCH switch_item_%s %.0f ms\n", markNames[markCount - 1], switchMs);
+    std::printf("BENCH switch_item_%s %.0f ms\n", biggest, switchMs);
+    chart->removeEventFilter(&chartPaints);
     window.reset();
     return 0;
 }

@@ -1,9 +1,10 @@
 // The recording journal's cost and its recovery:
 //  - live intake through the real window to a million readings, without and
-//    with the journal, in the same run (intake_rate_1e6, intake_rate_journal_1e6);
+//    with the journal, in the same run (intake_rate_nojournal_1e6, intake_rate_journal_1e6);
 //  - the journal's size per reading of that recording;
 //  - bringing an unclosed session back: the journal's load of 10^6 and 10^7
 //    readings into items, and the whole window start with a restored 10^6.
+#include "benchjournal.h"
 #include "datamodel.h"
 #include "journal.h"
 #include "kv930resources.h"
@@ -100,46 +101,6 @@ double intakeRate(QObject *fake, std::unique_ptr<Widget> &window)
     if (window->activeItemData()->dataCount() != total)
         return -1;
     return measured / seconds;
-}
-
-// Local times, in the unit given, texts printed as the meter prints them.
-ReadingStore::Fields meterFields(ReadingStore::Unit unit)
-{
-    ReadingStore::Fields f;
-    f.dateTime.kind = f.dmmDateTime.kind = WallTime::Local;
-    f.unit = unit;
-    f.decimals[0] = 1;
-    f.decimals[1] = 3;
-    f.decimals[2] = 2;
-    return f;
-}
-
-// A session of n readings in one item, written through the journal and left
-// unclosed, as a program that died leaves it.
-bool writeUnclosedSession(const QString &folder, int n)
-{
-    Journal journal(folder);
-    if (!journal.open())
-        return false;
-    journal.beginSession();
-    const int item = journal.createItem(ItemData::Measure, QStringLiteral("Measure1"));
-    ReadingStore store;
-    ReadingStore::Fields f = meterFields(ReadingStore::DBm);
-    f.waveLength = 1550;
-    const qint64 start = QDateTime(QDate(2026, 3, 4), QTime(10, 0)).toMSecsSinceEpoch();
-    for (int i = 0; i < n; ++i) {
-        f.dateTime.ms = start + i * 100LL;
-        f.dmmDateTime.ms = start + (i / 600) * 60000LL;
-        f.values[0] = 500.0 + (i % 97) * 0.37;
-        f.values[1] = f.values[0] / 1000.0;
-        f.values[2] = -3.0 + (i % 89) * 0.01;
-        store.append(f);
-        if ((i + 1) % 100000 == 0)
-            journal.appendReadings(item, store);
-    }
-    journal.appendReadings(item, store);
-    journal.setActiveItem(item);
-    return journal.flush(600000);
 }
 
 // What the window's thread pays per live reading: the copy into the writer's
@@ -274,7 +235,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "intake failed\n");
         return 1;
     }
-    std::printf("BENCH intake_rate_1e6 %.0f readings/s\n", plain);
+    std::printf("BENCH intake_rate_nojournal_1e6 %.0f readings/s\n", plain);
     std::printf("BENCH intake_rate_journal_1e6 %.0f readings/s\n", journaled);
     std::printf("with the journal: %.2f of the rate without\n", journaled / plain);
     // The file as the writer left it once its connection closed (log checkpointed).

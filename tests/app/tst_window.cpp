@@ -1,5 +1,6 @@
 // The main window as it opens, and the action states of the meter link.
 #include "kv930resources.h"
+#include "kv930version.h"
 #include "testsupport.h"
 #include "tvitemmodel.h"
 
@@ -61,7 +62,8 @@ private slots:
         WindowOnFake w;
         Widget &win = *w.window;
         QVERIFY(win.pluginsComplete());
-        QCOMPARE(win.windowTitle(), QStringLiteral("KV930 v1.0 "));
+        // The version set once in CMakeLists.txt.
+        QCOMPARE(win.windowTitle(), QStringLiteral("KV930 v" KV930_VERSION " "));
         QCOMPARE(win.size(), QSize(1000, 600));
         const QRect desk = QGuiApplication::primaryScreen()->virtualGeometry();
         QCOMPARE(win.pos(), QPoint((desk.width() - 1000) / 2, (desk.height() - 600) / 2));

@@ -18,6 +18,7 @@
 
 #include <cmath>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -98,6 +99,28 @@ csv::Derived derived(const ReadingStore &store, int i)
     }
     return d;
 }
+
+// Takes the first bytes it has room for, then fails as a full disk does.
+class FillingDevice : public QIODevice
+{
+public:
+    explicit FillingDevice(qint64 room) : m_room(room) { open(QIODevice::WriteOnly); }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *, qint64 size) override
+    {
+        if (size > m_room) {
+            setErrorString(QStringLiteral("No space left on device"));
+            return -1;
+        }
+        m_room -= size;
+        return size;
+    }
+
+private:
+    qint64 m_room;
+};
 
 } // namespace
 
@@ -213,6 +236,28 @@ private slots:
                                 "2024-07-01T24:00", "2024-07-01T12:34:56.789+2", "12:34",
                                 "2024-07-01T12:34:56.Z", "2024-07-01T12:34:56 garbage"})
             QVERIFY2(!parse(bad, &w), bad);
+    }
+
+    void fixedTextsAsQtPrintsThem()
+    {
+        // The writer prints the meter's fixed-point texts itself: byte for
+        // byte what the table shows, halfway cases and zeros included.
+        std::mt19937_64 random(930);
+        std::uniform_real_distribution<double> exponent(-12.0, 12.0);
+        std::vector<double> values = {0.0,   -0.0,  0.125, -0.125, 2.5,    -2.5, 0.5,
+                                      1.005, 2.675, -1e-9, 1e300,  5e-324, 0.1,  9.995};
+        for (int i = 0; i < 20000; ++i) {
+            values.push_back(std::pow(10.0, exponent(random)) * (i % 2 ? 1 : -1));
+            values.push_back(std::ldexp(double(random() % 100000), -int(random() % 20)));
+        }
+        char out[340];
+        for (double v : values) {
+            for (int decimals = 0; decimals <= 15; ++decimals) {
+                const QString expected = QString::number(v, 'f', decimals);
+                const QString got = QString::fromLatin1(out, csv::formatFixed(out, v, decimals));
+                QVERIFY2(got == expected, qPrintable(expected + QStringLiteral(" / ") + got));
+            }
+        }
     }
 
     void roundTripOfEveryField()
@@ -344,6 +389,24 @@ private slots:
         }
         QCOMPARE(cells.last().toArray()[0].toString(), QStringLiteral("'=cmd"));
         QCOMPARE(back.readings.unit(store.size() - 1), QStringLiteral("=cmd"));
+    }
+
+    void aFailedWriteStopsTheFormattingThreads()
+    {
+        // The disk fills while later blocks are being formatted: the writer
+        // says why and returns, its threads stopped, for every place of the
+        // failure.
+        DataModel table;
+        table.setStore(&sample);
+        const qint64 size = QFileInfo(exported(QStringLiteral("full.csv"))).size();
+        QVERIFY(size > 2 << 20); // blocks of 8192 rows, several of them
+        for (qint64 room : {qint64(0), qint64(1000), size / 2, size - 1}) {
+            FillingDevice disk(room);
+            QString error;
+            QVERIFY(!csv::writeReadings(
+                disk, table, [this](int i) { return derived(sample, i); }, &error));
+            QCOMPARE(error, QStringLiteral("No space left on device"));
+        }
     }
 
     void pythonCsvModuleReadsIt()

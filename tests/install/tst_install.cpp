@@ -91,6 +91,7 @@ private slots:
     void packageRefusesAnotherMajorVersion();
     void outOfTreeDriverBuildsAndInstallsIntoLib();
     void installedProgramLoadsTheDriverThroughItsCommand();
+    void programTargetBuildsNoTestOrBenchmark();
 
 private:
     QString path(const QString &relative) const { return m_prefix + QLatin1Char('/') + relative; }
@@ -266,6 +267,10 @@ void TestInstall::installedProgramLoadsTheDriverThroughItsCommand()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("KV930_SAMPLE_DRIVER_LOG"), log);
+    // The user's folders are the test's, never the real home.
+    const QString config = m_work.filePath(QStringLiteral("home/config"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+    env.insert(QStringLiteral("XDG_DATA_HOME"), m_work.filePath(QStringLiteral("home/data")));
     // Started from another folder, through the link in bin.
     const Run program = run(path(QStringLiteral("bin/kv930")), {}, env, m_work.path(), 60000);
     QVERIFY2(program.finished, qPrintable(program.output));
@@ -283,8 +288,11 @@ void TestInstall::installedProgramLoadsTheDriverThroughItsCommand()
     QVERIFY(lines.contains(QStringLiteral("closed windows 1")));
     QVERIFY(lines.indexOf(QStringLiteral("close")) > lines.indexOf(QStringLiteral("display")));
 
-    // Closing saved the window's settings beside the (writable) program.
-    QFile file(options);
+    // Closing saved the window's settings in the user's configuration folder:
+    // an installed program writes nothing into its own folder, even where it may.
+    QVERIFY(QFileInfo(path(QStringLiteral("lib/kv930"))).isWritable());
+    QVERIFY(!QFile::exists(options));
+    QFile file(config + QStringLiteral("/kv930/options.xml"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QXmlStreamReader xml(&file);
     int elements = 0;
@@ -294,6 +302,28 @@ void TestInstall::installedProgramLoadsTheDriverThroughItsCommand()
     }
     QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
     QVERIFY(elements >= 2);
+}
+
+void TestInstall::programTargetBuildsNoTestOrBenchmark()
+{
+    // scripts/run.sh builds kv930_program: the program, its drivers, the
+    // manual and the screenshot tool, and nothing of the tests or benchmarks.
+    if (!QStringLiteral(KV930_CMAKE_GENERATOR).startsWith(QLatin1String("Ninja")))
+        QSKIP("the build graph is read through Ninja");
+    const Run commands =
+        run(QStringLiteral(KV930_MAKE_PROGRAM),
+            {QStringLiteral("-C"), QStringLiteral(KV930_BUILD_DIR), QStringLiteral("-t"),
+             QStringLiteral("commands"), QStringLiteral("kv930_program")});
+    QVERIFY2(commands.exitCode == 0, qPrintable(commands.output));
+    for (const char *output : {" -o kv930 ", " -o Lib/virtualmeter.so ", " -o tools/grabscreen ",
+                               "Software User Manual.pdf"})
+        QVERIFY2(commands.output.contains(QLatin1String(output)), output);
+    for (const QString &line : commands.output.split(QLatin1Char('\n'))) {
+        const QString target = line.section(QLatin1String(" -o "), 1, 1).section(' ', 0, 0);
+        QVERIFY2(!target.startsWith(QLatin1String("tests/")) &&
+                     !target.startsWith(QLatin1String("bench/")),
+                 qPrintable(line.left(300)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestInstall)

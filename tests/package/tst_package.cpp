@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -60,6 +61,7 @@ private slots:
     void contentsAreSplitBetweenProgramAndKit_data();
     void contentsAreSplitBetweenProgramAndKit();
     void metadataValidates();
+    void oneVersionAndTheMaintainerEverywhere();
     void programRunsFromTheScratchRoot();
 
 private:
@@ -85,10 +87,15 @@ void TestPackage::initTestCase()
     QVERIFY(m_work.isValid());
     m_arch = run(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")}).out.trimmed();
     QVERIFY(!m_arch.isEmpty());
-    const Run package =
-        run(QStringLiteral(KV930_SOURCE_DIR "/scripts/package.sh"),
-            {QStringLiteral("--build-dir"), QStringLiteral(KV930_BUILD_DIR),
-             QStringLiteral("--out"), m_work.path(), QStringLiteral("--no-checks")});
+    // Packaged as a Debian developer would, with their name and address set.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DEBFULLNAME"), QStringLiteral("Ada Packager"));
+    env.insert(QStringLiteral("DEBEMAIL"), QStringLiteral("ada@kv930.example.org"));
+    env.remove(QStringLiteral("KV930_MAINTAINER"));
+    const Run package = run(QStringLiteral(KV930_SOURCE_DIR "/scripts/package.sh"),
+                            {QStringLiteral("--build-dir"), QStringLiteral(KV930_BUILD_DIR),
+                             QStringLiteral("--out"), m_work.path(), QStringLiteral("--no-checks")},
+                            env);
     QVERIFY2(package.status == 0, qPrintable(package.out + package.err));
     for (const QString &name : {QStringLiteral("kv930"), QStringLiteral("kv930-dev")})
         QVERIFY2(QFileInfo(deb(name)).size() > 0, qPrintable(deb(name)));
@@ -135,6 +142,7 @@ void TestPackage::contentsAreSplitBetweenProgramAndKit_data()
                                             "usr/lib/kv930/Lib/pm100.so",
                                             "usr/lib/kv930/Lib/n774x.so",
                                             "usr/lib/udev/rules.d/70-kv930-usbtmc.rules",
+                                            "usr/lib/kv930/kv930.installed",
                                             "usr/lib/kv930/Software User Manual.pdf",
                                             "usr/share/applications/kv930.desktop",
                                             "usr/share/icons/hicolor/32x32/apps/kv930.png",
@@ -199,6 +207,36 @@ void TestPackage::metadataValidates()
     QVERIFY(file.readAll().contains("\nExec=/usr/bin/kv930\n"));
 }
 
+void TestPackage::oneVersionAndTheMaintainerEverywhere()
+{
+    // The version of CMakeLists.txt in both packages, the metainfo's release
+    // and the man page; --version and the window title are checked where the
+    // program runs.
+    for (const QString &package : {QStringLiteral("kv930"), QStringLiteral("kv930-dev")}) {
+        QCOMPARE(field(package, QStringLiteral("Version")), QStringLiteral(KV930_VERSION));
+        QCOMPARE(field(package, QStringLiteral("Maintainer")),
+                 QStringLiteral("Ada Packager <ada@kv930.example.org>"));
+    }
+    QFile metainfo(root(QStringLiteral("usr/share/metainfo/com.kv930.KV930.metainfo.xml")));
+    QVERIFY(metainfo.open(QIODevice::ReadOnly));
+    const QByteArray xml = metainfo.readAll();
+    QVERIFY2(xml.contains("<release version=\"" KV930_VERSION "\""), xml.constData());
+    QVERIFY(xml.contains("<project_license>MIT</project_license>"));
+    // Every screenshot is one of the manual's pictures.
+    const QRegularExpression image(QStringLiteral("<image>[^<]*/docs/images/([^<]+)</image>"));
+    int screenshots = 0;
+    for (auto m = image.globalMatch(QString::fromUtf8(xml)); m.hasNext(); ++screenshots) {
+        const QString picture = m.next().captured(1);
+        QVERIFY2(QFile::exists(QStringLiteral(KV930_SOURCE_DIR "/docs/images/") + picture),
+                 qPrintable(picture));
+    }
+    QVERIFY(screenshots >= 3);
+    const Run man =
+        run(QStringLiteral("zcat"), {root(QStringLiteral("usr/share/man/man1/kv930.1.gz"))});
+    const QString title = man.out.section(QLatin1String("\n.TH "), 1, 1).section('\n', 0, 0);
+    QVERIFY2(title.contains(QStringLiteral("\"KV930 " KV930_VERSION "\"")), qPrintable(title));
+}
+
 void TestPackage::programRunsFromTheScratchRoot()
 {
     const QString program = root(QStringLiteral("usr/bin/kv930"));
@@ -227,9 +265,10 @@ void TestPackage::programRunsFromTheScratchRoot()
     QVERIFY2(process.exitCode() == 0, qPrintable(err));
     // All four driver interfaces were bound, from the scratch root's Lib ...
     QVERIFY2(!err.contains(QLatin1String("incomplete")), qPrintable(err));
-    // ... and the window, closed by its normal path, kept its settings beside
-    // the program it really ran as (the scratch root is writable).
-    QVERIFY(QFile::exists(root(QStringLiteral("usr/lib/kv930/options.xml"))));
+    // ... and the window, closed by its normal path, kept its settings in the
+    // user's configuration folder, not in the (here writable) program folder.
+    QVERIFY(QFile::exists(root(QStringLiteral("home/config/kv930/options.xml"))));
+    QVERIFY(!QFile::exists(root(QStringLiteral("usr/lib/kv930/options.xml"))));
     QVERIFY(QFile::exists(root(QStringLiteral("home/data/kv930/journal.sqlite"))));
 }
 

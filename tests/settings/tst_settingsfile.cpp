@@ -56,6 +56,7 @@ private slots:
     void unwritableDeviceReportsFailure();
     void fullDiskReportsFailure();
     void filePathBesideExecutable();
+    void installedProgramKeepsTheFileInTheUserConfigFolder();
 };
 
 void TestSettingsFile::exactBytes()
@@ -372,6 +373,22 @@ void TestSettingsFile::fullDiskReportsFailure()
 void TestSettingsFile::filePathBesideExecutable()
 {
     QCOMPARE(settingsFilePath(), QCoreApplication::applicationDirPath() + "/options.xml");
+}
+
+void TestSettingsFile::installedProgramKeepsTheFileInTheUserConfigFolder()
+{
+    // A writable program folder, as root has under /usr: beside the program
+    // only until the installation's marker is there.
+    QStandardPaths::setTestModeEnabled(true);
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    QTemporaryDir program;
+    QCOMPARE(settingsFilePath(program.path()), program.filePath(QStringLiteral("options.xml")));
+    QFile marker(program.filePath(QLatin1String(kInstalledMarker)));
+    QVERIFY(marker.open(QIODevice::WriteOnly));
+    marker.close();
+    QCOMPARE(settingsFilePath(program.path()), config + QStringLiteral("/options.xml"));
+    QVERIFY(QFileInfo(config).isDir());
+    QDir(config).removeRecursively();
 }
 
 QTEST_MAIN(TestSettingsFile)
