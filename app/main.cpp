@@ -26,6 +26,7 @@ int runHeadless(int argc, char *argv[], const CommandLine &commandLine)
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
     options.applicationDir = QCoreApplication::applicationDirPath();
+    options.publishing = publishOptions(commandLine);
     HeadlessRecorder recorder(options);
     return recorder.run();
 }
@@ -64,6 +65,7 @@ int main(int argc, char *argv[])
     StartOptions options = commandLine.options;
     options.journal =
         commandLine.noJournal ? JournalOptions::disabled() : JournalOptions::fromSettings();
+    options.publishing = publishOptions(commandLine);
     Widget w(QCoreApplication::applicationDirPath(), options, std::make_unique<Prompt>());
     w.show();
     return a.exec();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "journaloptions.h"
+#include "publishoptions.h"
 
 #include <QString>
 
@@ -15,4 +16,7 @@ struct StartOptions
     // The recording journal; the program takes the user's settings unless
     // --no-journal is given, windows made by tests keep none.
     JournalOptions journal = JournalOptions::disabled();
+    // Publishing to a broker: off (no URL) unless the program's settings or
+    // command line ask for it; File > Publishing... changes it.
+    PublishOptions publishing;
 };

@@ -5,6 +5,7 @@
 #include "itemchartsource.h"
 #include "meterlink.h"
 #include "prompt.h"
+#include "publisher.h"
 #include "termination.h"
 #include "tvitemmodel.h"
 #include "widgetform.h"
@@ -37,7 +38,8 @@ Widget::Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt, QW
 
 Widget::Widget(const QString &applicationDir, std::unique_ptr<Prompt> prompt,
                const JournalOptions &journal, QWidget *parent)
-    : Widget(applicationDir, StartOptions{QString(), QString(), journal}, std::move(prompt), parent)
+    : Widget(applicationDir, StartOptions{QString(), QString(), journal, PublishOptions()},
+             std::move(prompt), parent)
 {
 }
 
@@ -77,6 +79,7 @@ void Widget::construct()
     initConnec();
     initAnalysis();
     initJournal();
+    initPublishing();
 
     // A file named on the command line is imported once the window is up,
     // unless the program is about to leave for want of drivers.

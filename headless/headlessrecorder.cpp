@@ -5,6 +5,7 @@
 #include "itemexport.h"
 #include "journal.h"
 #include "meterlink.h"
+#include "publisher.h"
 #include "readingstore.h"
 #include "recording.h"
 #include "termination.h"
@@ -101,6 +102,8 @@ int HeadlessRecorder::run()
         });
     }
 
+    startPublishing();
+
     ItemTree &tree = m_recording->tree();
     const QString name =
         m_options.itemName.isEmpty() ? tree.firstFreeMeasureName() : m_options.itemName;
@@ -116,7 +119,12 @@ int HeadlessRecorder::run()
     connect(m_meter, &MeterLink::linkFailed, this, [this](const QString &message) {
         finish(tr("the meter link failed: %1").arg(message));
     });
-    onTerminationSignals([this] { finish(); });
+    onTerminationSignals([this] {
+        // A signal while waiting for the broker ends the wait.
+        if (m_drainLoop)
+            m_drainLoop->quit();
+        finish();
+    });
 
     if (!m_meter->open()) {
         fail(tr("the meter '%1' cannot be opened.").arg(m_meter->spec()));
@@ -226,10 +234,16 @@ int HeadlessRecorder::exportAndEnd()
         }
     }
     m_recording->closeNormally();
-    printLine(stdout, tr("%1 readings in %2 s into %3; %4")
+    QString summary = tr("%1 readings in %2 s into %3; %4")
                           .arg(m_item->dataCount())
                           .arg(seconds, 0, 'f', 1)
-                          .arg(m_item->name(), exported));
+                          .arg(m_item->name(), exported);
+    if (m_publisher) {
+        const qint64 left = drainPublishing();
+        summary += left < 0 ? tr("; publishing did not end in time")
+                            : tr("; %1 readings left unpublished").arg(left);
+    }
+    printLine(stdout, summary);
     return status;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "journaloptions.h"
+#include "publishoptions.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -13,6 +14,8 @@
 
 class ItemData;
 class MeterLink;
+class Publisher;
+class QEventLoop;
 class QTimer;
 class Recording;
 
@@ -27,6 +30,8 @@ struct HeadlessOptions
     qint64 count = 0;           // 0: no count limit
     QString exportFile;         // empty: no export
     JournalOptions journal;
+    PublishOptions publishing; // no URL: no publishing
+    double drainSeconds = 30;  // at the end, wait at most this long for the broker
 };
 
 // Records without a window: connects the meter, records into a new item until
@@ -58,6 +63,10 @@ private:
     void finish(const QString &failure = QString());
     int exportAndEnd();
     void fail(const QString &reason);
+    // Publishing (headlesspublishing.cpp): started with the journal, drained
+    // at the end; returns the readings left unpublished (-1: not publishing).
+    void startPublishing();
+    qint64 drainPublishing();
 
     HeadlessOptions m_options;
     std::unique_ptr<Recording> m_recording;
@@ -70,6 +79,8 @@ private:
     QString m_failure;
     int m_status = 0;
     bool m_terminal = false;
+    std::unique_ptr<Publisher> m_publisher;
+    QEventLoop *m_drainLoop = nullptr; // while waiting for the broker at the end
 };
 
 // Prints one line per meter that can be opened now: its SPEC, a tab, a
