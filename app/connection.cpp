@@ -12,7 +12,7 @@
 #include <QAction>
 #include <QItemSelectionModel>
 
-#include <memory>
+#include <algorithm>
 
 bool Widget::loadPlugins()
 {
@@ -30,23 +30,8 @@ bool Widget::pluginsComplete() const
 
 void Widget::initConnec()
 {
-    if (MeterLink *link = meter()) {
-        connect(link, &MeterLink::opened, this, &Widget::slotDmmOpened);
-        connect(link, &MeterLink::closed, this, &Widget::slotDmmClosed);
-        connect(link, &MeterLink::presenceMayHaveChanged, this, &Widget::slotUSBRefreshed);
-        connect(link, &MeterLink::storeProgress, this, &Widget::slotStoreNum);
-        // Recording can end without Stop (the link closed or failed, the item went).
-        connect(link, &MeterLink::acquisitionChanged, this, [this](bool acquiring) {
-            if (!acquiring) {
-                ui->actionStart->setEnabled(startAllowed());
-                ui->actionStop->setEnabled(false);
-            }
-        });
-        connect(link, &MeterLink::linkFailed, this, [this](const QString &message) {
-            syncViews(); // every reading received stays shown
-            m_prompt->warning(this, tr("The meter link failed: %1").arg(message));
-        });
-    }
+    if (MeterLink *link = meter())
+        bindMeterSignals(link);
 
     connect(itemModel, &TvItemModel::editDataChanged, this, &Widget::slotItemModeleditDataChanged);
     connect(ui->tvItems->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -90,13 +75,17 @@ void Widget::slotAction()
     if (!action)
         return;
     if (action == ui->actionConnect) {
-        if (!meter())
-            return;
-        if (!meter()->open())
-            m_prompt->critical(this, tr("Failed to open device."));
+        // The chosen meter is asked whatever state it says it is in (a link
+        // closing is opened again); every other one that is there and closed.
+        for (MeterLink *link : m_recording->meters()) {
+            if (link != meter() && (link->isOpen() || !link->isPresent()))
+                continue;
+            if (!link->open())
+                m_prompt->critical(this, tr("Failed to open device."));
+        }
     } else if (action == ui->actionDisconnect) {
-        if (meter())
-            meter()->close();
+        for (MeterLink *link : m_recording->meters())
+            link->close();
     } else if (action == ui->actionClose) {
         close();
     }
@@ -104,6 +93,13 @@ void Widget::slotAction()
 
 void Widget::slotDmmOpened()
 {
+    if (severalMeters()) {
+        if (m_recordingAll)
+            startMeter(meter());
+        updateMeterActions();
+        return;
+    }
+    m_selectMeterAction->setEnabled(false);
     ui->actionConnect->setEnabled(false);
     ui->actionDisconnect->setEnabled(!ui->actionConnect->isEnabled());
     // The signal itself says the link is open. A driver repeating opened()
@@ -115,13 +111,18 @@ void Widget::slotDmmOpened()
 
 void Widget::slotDmmClosed()
 {
-    ui->actionConnect->setEnabled(true);
-    ui->actionDisconnect->setEnabled(!ui->actionConnect->isEnabled());
-    ui->actionStart->setEnabled(false);
-    ui->actionStop->setEnabled(false);
-    ui->actionSyncTime->setEnabled(false);
     if (meter())
         meter()->stopAcquisition();
+    if (severalMeters()) {
+        updateMeterActions();
+    } else {
+        ui->actionConnect->setEnabled(true);
+        ui->actionDisconnect->setEnabled(!ui->actionConnect->isEnabled());
+        ui->actionStart->setEnabled(false);
+        ui->actionStop->setEnabled(false);
+        ui->actionSyncTime->setEnabled(false);
+        m_selectMeterAction->setEnabled(m_recording->catalogue() != nullptr);
+    }
     syncViews();
     // Readings that arrived stay with the Store Data item.
     if (m_downloadDialog)
@@ -130,6 +131,10 @@ void Widget::slotDmmClosed()
 
 void Widget::slotUSBRefreshed()
 {
+    if (severalMeters()) {
+        updateMeterActions();
+        return;
+    }
     // An open link is never opened again.
     ui->actionConnect->setEnabled(converterPresent() && !dmmIsOpen());
 }
@@ -146,6 +151,10 @@ void Widget::slotDmmDisplay(const DmmData *data)
 
 void Widget::on_actionStart_triggered()
 {
+    if (severalMeters()) {
+        startAllMeters();
+        return;
+    }
     if (!meter() || !meter()->startAcquisition(activeItemData()))
         return;
     ui->actionStart->setEnabled(false);
@@ -155,13 +164,27 @@ void Widget::on_actionStart_triggered()
 void Widget::on_actionStop_triggered()
 {
     syncViews(); // show every reading recorded before the stop
+    stopAllMeters();
     resetAcquisition();
 }
 
 void Widget::resetAcquisition()
 {
+    // With several meters, each records into an item of its own: looking at
+    // another item or renaming one goes on recording.
+    if (severalMeters()) {
+        updateMeterActions();
+        return;
+    }
     if (meter())
         meter()->stopAcquisition();
     ui->actionStart->setEnabled(startAllowed());
     ui->actionStop->setEnabled(false);
+}
+
+bool Widget::isAcquiring() const
+{
+    const QList<MeterLink *> &meters = m_recording->meters();
+    return std::any_of(meters.cbegin(), meters.cend(),
+                       [](const MeterLink *link) { return link->isAcquiring(); });
 }

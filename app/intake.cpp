@@ -18,8 +18,10 @@ constexpr int ViewSyncIntervalMs = 100;
 void Widget::itemReadingsAppended(ItemData *item, int count)
 {
     Q_UNUSED(count)
-    if (item != activeItemData())
+    if (item != activeItemData()) {
+        overlayReadingsAppended(item);
         return;
+    }
     // Live readings go to the panel; stored and imported ones do not.
     if (item->type() == ItemData::Measure)
         m_panelPending = true;

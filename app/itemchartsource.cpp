@@ -46,3 +46,9 @@ int ItemChartSource::rangeMark(int index) const
     const int overload = m_store->overload(index);
     return overload > 0 ? 1 : overload < 0 ? -1 : 0;
 }
+
+qint64 ItemChartSource::timeKey(int index) const
+{
+    // The store's null time is the chart's NoTime.
+    return has(index) ? m_store->shownTime(index).ms : NoTime;
+}

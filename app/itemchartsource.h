@@ -22,6 +22,8 @@ public:
     QString label(int index) const override;
     void values(int from, int n, double *out) const override;
     int rangeMark(int index) const override;
+    // The shown time in ms, straight from the store (no QDateTime per reading).
+    qint64 timeKey(int index) const override;
 
 private:
     bool has(int index) const { return m_store && index >= 0 && index < m_store->size(); }

@@ -93,6 +93,8 @@ void Widget::itemCreated(ItemData *item)
     row->setData(QVariant::fromValue(item), ItemDataRole);
     liveGroupItem->appendRow(row);
     m_rows.insert(item, row);
+    if (!m_shownInChart.isEmpty() || severalMeters())
+        updateChartCheckBoxes();
 }
 
 void Widget::itemRenamed(ItemData *item)
@@ -101,10 +103,19 @@ void Widget::itemRenamed(ItemData *item)
     const QModelIndex index = rowOf(item);
     if (index.isValid())
         emit itemModel->dataChanged(index, index, {Qt::DisplayRole});
+    if (m_showInChartAction) // the legend names the items
+        refreshOverlays();
 }
 
 void Widget::itemAboutToBeDeleted(ItemData *item)
 {
+    forgetOverlay(item);
+    for (auto it = m_meterItems.begin(); it != m_meterItems.end();) {
+        if (it.value() == item)
+            it = m_meterItems.erase(it);
+        else
+            ++it;
+    }
     if (showsItem(item)) {
         dataModel->clear();
         ui->chart->clearPoints();
@@ -125,10 +136,17 @@ void Widget::activeItemChanged(ItemData *item)
         return;
     }
     refreshViews();
+    if (m_showInChartAction) // the item left is drawn over the new one when shown
+        refreshOverlays();
 }
 
 void Widget::itemReadingsReplaced(ItemData *item)
 {
+    if (const auto found = m_overlaySources.find(item); found != m_overlaySources.end()) {
+        const int series = ui->chart->seriesOf(found->second.get());
+        if (series > 0)
+            ui->chart->sourceReset(series);
+    }
     if (item == activeItemData())
         refreshViews();
     else if (showsItem(item))
@@ -171,8 +189,8 @@ void Widget::applyChartUnitMode(const QString &unit)
 
 void Widget::on_cbbChartUnit_currentTextChanged(QString text)
 {
-    Q_UNUSED(text)
     refreshViews();
+    overlayUnitChanged(text);
 }
 
 void Widget::newItem(QString name, ItemData::DataType type)

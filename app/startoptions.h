@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imeterdriver.h"
 #include "journaloptions.h"
 #include "publishoptions.h"
 
@@ -19,4 +20,11 @@ struct StartOptions
     // Publishing to a broker: off (no URL) unless the program's settings or
     // command line ask for it; File > Publishing... changes it.
     PublishOptions publishing;
+    // The meter to record from, by its SPEC; empty: the one kept in
+    // kv930.conf when rememberMeter, else the KV930 driver set in Lib.
+    QString meter;
+    MeterOptions meterOptions;
+    // The program keeps the meter chosen in the window in kv930.conf;
+    // windows made by tests leave the user's configuration alone.
+    bool rememberMeter = false;
 };

@@ -77,6 +77,8 @@ void Widget::construct()
     initWidget();
     initSelf();
     initConnec();
+    initOverlays();
+    initMeters();
     initAnalysis();
     initJournal();
     initPublishing();
@@ -91,8 +93,8 @@ void Widget::construct()
 
 Widget::~Widget()
 {
-    if (meter())
-        meter()->close();
+    for (MeterLink *link : m_recording->meters())
+        link->close();
     // The recording outlives the form: nothing of it may reach the window any
     // more, and the views let go of its readings first.
     m_recording->disconnect(this);
@@ -102,11 +104,6 @@ Widget::~Widget()
     dataModel->clear();
     ui->chart->clearPoints();
     ui.reset();
-}
-
-bool Widget::isAcquiring() const
-{
-    return meter() && meter()->isAcquiring();
 }
 
 void Widget::setPrompt(std::unique_ptr<Prompt> prompt)
@@ -249,8 +246,8 @@ void Widget::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    if (meter())
-        meter()->close();
+    for (MeterLink *link : m_recording->meters())
+        link->close();
     saveSettings();
     QMainWindow::closeEvent(event);
     if (keepInJournal)
@@ -271,6 +268,13 @@ bool Widget::eventFilter(QObject *obj, QEvent *event)
                 menu->setObjectName(QStringLiteral("itemContextMenu"));
                 menu->setAttribute(Qt::WA_DeleteOnClose);
                 menu->addActions(actionsForRow(current));
+                ItemData *item = TvItemModel::itemDataAt(current);
+                if (m_showInChartAction && item && current.parent().isValid() &&
+                    item != activeItemData()) {
+                    menu->addSeparator();
+                    m_showInChartAction->setChecked(isShownInChart(item));
+                    menu->addAction(m_showInChartAction);
+                }
                 menu->exec(static_cast<QContextMenuEvent *>(event)->globalPos());
             }
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "itemchartsource.h"
 #include "itemdata.h"
 #include "journaloptions.h"
 #include "recording.h"
@@ -13,9 +14,11 @@
 #include <QMainWindow>
 #include <QModelIndex>
 #include <QPointer>
+#include <QSet>
 
 #include <memory>
 #include <optional>
+#include <unordered_map>
 
 class DataModel;
 class DlgDownload;
@@ -23,7 +26,9 @@ class DmmData;
 class ItemChartSource;
 class Journal;
 struct JournalSession;
+class MeterDeviceWatcher;
 class MeterLink;
+class QAction;
 class Prompt;
 class Publisher;
 class QLabel;
@@ -187,6 +192,31 @@ private:
     void exportCsv();
     void importCsv(const QString &fileName);
 
+    // Meters (meters.cpp): the chosen one, further ones, all recording together.
+    void initMeters();
+    bool severalMeters() const;
+    bool anyMeterOpen() const;
+    void selectMeter();
+    void addMeter();
+    void bindPrimaryMeter();
+    void bindMeterSignals(MeterLink *link);
+    // The item of a meter's own, made when first needed.
+    ItemData *meterItem(MeterLink *link);
+    void startMeter(MeterLink *link);
+    void startAllMeters();
+    void stopAllMeters();
+    void updateMeterActions();
+
+    // Items compared in the chart (overlays.cpp).
+    void initOverlays();
+    bool isShownInChart(const ItemData *item) const;
+    void setShownInChart(ItemData *item, bool shown);
+    void refreshOverlays();
+    void updateChartCheckBoxes();
+    void overlayReadingsAppended(const ItemData *item);
+    void overlayUnitChanged(const QString &unit);
+    void forgetOverlay(const ItemData *item);
+
     // The recording journal (journalling.cpp): the core keeps it; the window
     // says what happened to it and reopens past recordings.
     void initJournal();
@@ -239,7 +269,19 @@ private:
     QIcon measureIcon;
     QString sceneFileName;
     QHash<const ItemData *, QStandardItem *> m_rows; // the tree's row of each item
-    int m_journalWarned = 0;                         // JournalWarning bits
+
+    QAction *m_selectMeterAction = nullptr;
+    QAction *m_addMeterAction = nullptr;
+    MeterDeviceWatcher *m_deviceWatcher = nullptr;
+    MeterOptions m_meterOptions;
+    QHash<const MeterLink *, ItemData *> m_meterItems; // each meter's own item
+    bool m_recordingAll = false;                       // Start was given to several meters
+
+    QAction *m_showInChartAction = nullptr;
+    QSet<const ItemData *> m_shownInChart;
+    std::unordered_map<const ItemData *, std::unique_ptr<ItemChartSource>> m_overlaySources;
+    bool m_updatingChecks = false;
+    int m_journalWarned = 0; // JournalWarning bits
     QLabel *m_journalState = nullptr;
     QString m_journalOffReason; // why the journal could not be opened
     std::unique_ptr<Publisher> m_publisher;

@@ -3,6 +3,7 @@
 
 #include "dmmdata.h"
 #include "idmm.h"
+#include "imeterdriver.h"
 #include "imydmm.h"
 #include "itemtree.h"
 #include "serialdeviceinf.h"
@@ -19,12 +20,19 @@ bool hasSignal(const QObject *object, const char *signature)
 {
     return object->metaObject()->indexOfSignal(QMetaObject::normalizedSignature(signature)) >= 0;
 }
+
+QObject *meterObject(const MeterLink::Parts &parts)
+{
+    if (parts.meter)
+        return parts.meter->object();
+    return parts.dmm ? parts.dmm->object() : nullptr;
+}
 } // namespace
 
 MeterLink::MeterLink(Parts parts, ItemTree &tree, QObject *parent)
     : QObject(parent), m_parts(std::move(parts)), m_tree(tree)
 {
-    if (QObject *meter = m_parts.dmm ? m_parts.dmm->object() : nullptr) {
+    if (QObject *meter = meterObject(m_parts)) {
         connect(meter, SIGNAL(opened()), this, SLOT(onOpened()));
         connect(meter, SIGNAL(closed()), this, SLOT(onClosed()));
         connect(meter, SIGNAL(display(const DmmData *)), this,
@@ -50,12 +58,13 @@ MeterLink::MeterLink(Parts parts, ItemTree &tree, QObject *parent)
 MeterLink::~MeterLink()
 {
     // The plugin's objects outlive us: no signal of theirs may reach this one.
-    if (QObject *meter = m_parts.dmm ? m_parts.dmm->object() : nullptr)
+    if (QObject *meter = meterObject(m_parts))
         meter->disconnect(this);
     if (m_parts.device && m_parts.device->object())
         m_parts.device->object()->disconnect(this);
-    if (isOpen())
-        m_parts.dmm->close();
+    if (isOpen() && !m_closing)
+        close();
+    // A meter made for this link goes with it (owned), after its link closed.
 }
 
 bool MeterLink::isPresent() const
@@ -68,17 +77,29 @@ bool MeterLink::isPresent() const
 
 bool MeterLink::open()
 {
+    m_closing = false;
+    if (m_parts.meter) {
+        // Whether it worked comes later: opened() or linkLost().
+        m_parts.meter->open();
+        return true;
+    }
     return m_parts.dmm && m_parts.dmm->open(m_parts.device);
 }
 
 void MeterLink::close()
 {
-    if (m_parts.dmm)
+    if (isOpen())
+        m_closing = true;
+    if (m_parts.meter)
+        m_parts.meter->close();
+    else if (m_parts.dmm)
         m_parts.dmm->close();
 }
 
 bool MeterLink::isOpen() const
 {
+    if (m_parts.meter)
+        return m_parts.meter->isOpen();
     return m_parts.dmm && m_parts.dmm->isOpen();
 }
 
@@ -155,6 +176,7 @@ void MeterLink::onOpened()
 
 void MeterLink::onClosed()
 {
+    m_closing = false;
     stopAcquisition();
     emit closed();
 }

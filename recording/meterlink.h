@@ -6,6 +6,8 @@
 #include <QPointer>
 #include <QString>
 
+#include "imeterdriver.h"
+
 #include <functional>
 #include <memory>
 
@@ -33,13 +35,15 @@ public:
     // owned, when the link made the meter object for itself).
     struct Parts
     {
-        IDmm *dmm = nullptr;
+        IDmm *dmm = nullptr;                 // the KV930's link
+        IMeter *meter = nullptr;             // or a meter named by a SPEC
         IMyDmm *myDmm = nullptr;             // memory and clock; null when the meter has none
         SerialDeviceInf *device = nullptr;   // handed to IDmm::open
         SerialRS232VirInf *finder = nullptr; // for presence, with the ids below
-        std::unique_ptr<QObject> owned;      // a meter object made for this link
+        std::unique_ptr<IMeter> owned;       // the meter, when made for this link
         std::function<bool()> present;       // overrides the finder's check when set
         QString spec;                        // how the meter is named, e.g. "virtual"
+        QString itemName;                    // what its own item is called ("pm100 1550")
         bool hasStoredData = true;
         bool hasClock = true;
     };
@@ -49,7 +53,11 @@ public:
     ~MeterLink() override;
 
     QString spec() const { return m_parts.spec; }
-    IDmm *dmm() const { return m_parts.dmm; }
+    // The name of an item of its own, as a meter among several records into one.
+    QString itemName() const
+    {
+        return m_parts.itemName.isEmpty() ? m_parts.spec : m_parts.itemName;
+    }
     bool hasStoredData() const { return m_parts.myDmm && m_parts.hasStoredData; }
     bool hasClock() const { return m_parts.myDmm && m_parts.hasClock; }
 
@@ -99,4 +107,7 @@ private:
     Parts m_parts;
     ItemTree &m_tree;
     ItemData *m_target = nullptr;
+    // close() was asked for and closed() has not come yet: a link closes
+    // once, however often it is asked (a driver may answer each request).
+    bool m_closing = false;
 };

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "recording.h"
 
+#include "imydmm.h"
 #include "journal.h"
 #include "journalkeeper.h"
+#include "metercatalogue.h"
 #include "meterlink.h"
 #include "pluginscan.h"
 
@@ -24,7 +26,8 @@ Recording::~Recording()
 {
     // Meters first (they may still hand over a reading), then the journal's
     // listener, then the tree.
-    qDeleteAll(std::exchange(m_meters, {}));
+    m_meters.clear();
+    qDeleteAll(findChildren<MeterLink *>(QString(), Qt::FindDirectChildrenOnly));
     m_keeper.reset();
     m_journal.reset();
 }
@@ -43,16 +46,110 @@ Recording::DriverScan Recording::bindDrivers(const QString &applicationDir,
     scan.complete = binding.complete();
     scan.missing = binding.missing().join(QStringLiteral(", "));
     scan.scannedDirectory = binding.scannedDirectory;
+    m_catalogue = std::make_unique<MeterCatalogue>(binding.scannedDirectory);
+    for (const QString &problem : m_catalogue->problems())
+        qWarning("%s", qPrintable(problem));
     if (binding.dmm) {
         MeterLink::Parts parts;
         parts.dmm = binding.dmm;
         parts.myDmm = binding.myDmm;
         parts.device = binding.serialDevice;
         parts.finder = binding.rs232Vir;
+        // Named as its metadata names it ("virtual"), or after the meter.
         parts.spec = QStringLiteral("kv930");
-        m_meters.append(new MeterLink(std::move(parts), *m_tree, this));
+        for (const MeterDriverInfo &driver : m_catalogue->drivers()) {
+            if (driver.kind == MeterDriverInfo::Kv930Set)
+                parts.spec = driver.name;
+        }
+        m_kv930 = new MeterLink(std::move(parts), *m_tree, this);
+        m_meters.append(m_kv930);
     }
     return scan;
+}
+
+MeterLink *Recording::makeMeter(const QString &specText, const MeterOptions &options,
+                                QString *error)
+{
+    QString problem;
+    MeterSpec spec = MeterSpec::fromString(specText.trimmed(), &problem);
+    auto fail = [error](const QString &why) {
+        if (error)
+            *error = why;
+        return nullptr;
+    };
+    if (!spec.isValid())
+        return fail(problem);
+    if (!m_catalogue)
+        return fail(tr("no meter drivers were looked for"));
+    const MeterDriverInfo *driver = m_catalogue->driver(spec.driver);
+    if (driver && driver->kind == MeterDriverInfo::Kv930Set) {
+        if (!m_kv930)
+            return fail(tr("the driver of '%1' is incomplete").arg(spec.driver));
+        return m_kv930;
+    }
+    if (!driver && m_kv930 && spec.driver == m_kv930->spec())
+        return m_kv930;
+    if (!m_catalogue->resolve(spec, &problem))
+        return fail(problem);
+    std::unique_ptr<IMeter> meter = m_catalogue->createMeter(spec, options, &problem);
+    if (!meter)
+        return fail(problem);
+
+    MeterLink::Parts parts;
+    parts.meter = meter.get();
+    parts.myDmm = qobject_cast<IMyDmm *>(meter->object());
+    parts.hasStoredData = driver && driver->storedData;
+    parts.hasClock = driver && driver->clock;
+    parts.spec = spec.toString();
+    // "pm100 1550", "n774x #3": the driver, the channel and the wavelength set.
+    parts.itemName = spec.driver;
+    if (spec.channel > 0)
+        parts.itemName += QStringLiteral(" #%1").arg(spec.channel);
+    if (options.wavelengthNm > 0)
+        parts.itemName += QStringLiteral(" %1").arg(options.wavelengthNm);
+    const MeterCatalogue *catalogue = m_catalogue.get();
+    parts.present = [catalogue, spec] { return catalogue->isPresent(spec); };
+    parts.owned = std::move(meter);
+    return new MeterLink(std::move(parts), *m_tree, this);
+}
+
+MeterLink *Recording::addMeter(const QString &spec, const MeterOptions &options, QString *error)
+{
+    MeterLink *link = makeMeter(spec, options, error);
+    if (!link)
+        return nullptr;
+    if (m_meters.contains(link)) {
+        if (error)
+            *error = tr("the meter '%1' is recording already").arg(link->spec());
+        return nullptr;
+    }
+    m_meters.append(link);
+    return link;
+}
+
+bool Recording::selectMeter(const QString &spec, const MeterOptions &options, QString *error)
+{
+    MeterLink *link = makeMeter(spec, options, error);
+    if (!link)
+        return false;
+    if (!m_meters.isEmpty() && m_meters.first() == link)
+        return true;
+    MeterLink *previous = m_meters.isEmpty() ? nullptr : m_meters.takeFirst();
+    m_meters.removeAll(link);
+    m_meters.prepend(link);
+    if (previous && previous != m_kv930 && !m_meters.contains(previous))
+        delete previous;
+    return true;
+}
+
+void Recording::removeMeter(MeterLink *meter)
+{
+    if (!meter || !m_meters.removeAll(meter))
+        return;
+    meter->stopAcquisition();
+    meter->close();
+    if (meter != m_kv930)
+        meter->deleteLater();
 }
 
 bool Recording::journalRecording() const

@@ -15,7 +15,9 @@
 class Journal;
 class JournalKeeper;
 struct JournalSession;
+class MeterCatalogue;
 class MeterLink;
+struct MeterOptions;
 
 // The recording core: one recording's item tree, its meters and its journal,
 // without any widget. The window and the headless recorder are two faces of
@@ -43,11 +45,25 @@ public:
         QString scannedDirectory; // where they were looked for
     };
     // Binds the KV930 driver set from Lib in applicationDir (or from
-    // driverFolder when given) as the recording's first meter.
+    // driverFolder when given) as the recording's first meter, and reads what
+    // the folder's other drivers say of themselves.
     DriverScan bindDrivers(const QString &applicationDir, const QString &driverFolder = QString());
-    // The first meter; null when no driver was bound.
+    // The drivers of the scanned folder and the meters present now; null
+    // before bindDrivers.
+    const MeterCatalogue *catalogue() const { return m_catalogue.get(); }
+    // The first meter (the chosen one); null when none is bound.
     MeterLink *meter() const { return m_meters.isEmpty() ? nullptr : m_meters.first(); }
+    // Every meter of the recording, the chosen one first.
     const QList<MeterLink *> &meters() const { return m_meters; }
+    // The meter a SPEC names ("virtual", "pm100@/dev/usbtmc0", ...): the
+    // KV930 set bound by bindDrivers, or a meter its driver makes now. Not
+    // opened yet. Null with *error saying why.
+    MeterLink *addMeter(const QString &spec, const MeterOptions &options, QString *error);
+    // Makes the meter the SPEC names the first one, in place of the first
+    // (which goes unless it is the KV930 set, which stays bound for later).
+    bool selectMeter(const QString &spec, const MeterOptions &options, QString *error);
+    // Closes and forgets a meter (not the KV930 set's binding).
+    void removeMeter(MeterLink *meter);
 
     // --- Recording journal ---
     enum class JournalMode
@@ -123,8 +139,12 @@ private:
     void restoreSession(JournalSession &session);
     void forget(const ItemData *item);
 
+    MeterLink *makeMeter(const QString &spec, const MeterOptions &options, QString *error);
+
     std::unique_ptr<ItemTree> m_tree;
-    QList<MeterLink *> m_meters; // children of this object
+    std::unique_ptr<MeterCatalogue> m_catalogue;
+    MeterLink *m_kv930 = nullptr; // the KV930 set, bound once
+    QList<MeterLink *> m_meters;  // children of this object
     std::unique_ptr<Journal> m_journal;
     std::unique_ptr<JournalKeeper> m_keeper;
     QHash<const ItemData *, int> m_exported;

@@ -3,9 +3,10 @@
 # them:
 #   kv930_<version>_<arch>.deb      the program in /usr/lib/kv930 with its Lib/,
 #                                   /usr/bin/kv930, the manual, desktop entry,
-#                                   icons, AppStream metainfo and man page
+#                                   icons, AppStream metainfo, man page and the
+#                                   udev rule for USB-TMC meters
 #   kv930-dev_<version>_<arch>.deb  the driver kit: headers, dmmdata.cpp, the
-#                                   Kv930 CMake package, the serial transport
+#                                   Kv930 CMake package, the transports
 # Dependencies come from dpkg-shlibdeps; lintian must report no errors, and the
 # metainfo and desktop entry must pass appstreamcli and desktop-file-validate.
 #
@@ -67,11 +68,11 @@ move() { # move <package root> <path under the stage>
     mkdir -p "$1/$(dirname "$2")"
     mv "$stage/$2" "$1/$2"
 }
-for p in usr/bin/kv930 usr/lib/kv930 usr/share/applications usr/share/icons usr/share/metainfo \
-    usr/share/man; do
+for p in usr/bin/kv930 usr/lib/kv930 usr/lib/udev usr/share/applications usr/share/icons \
+    usr/share/metainfo usr/share/man; do
     move "$program" "$p"
 done
-for p in usr/include/kv930 usr/lib/cmake/Kv930 usr/lib/libkv930serial.a; do
+for p in usr/include/kv930 usr/lib/cmake/Kv930 usr/lib/libkv930serial.a usr/lib/libkv930scpi.a; do
     move "$kit" "$p"
 done
 left=$(find "$stage" -not -type d)
@@ -130,7 +131,9 @@ control "$program" \
     " items, shows them as a table and a trend chart, downloads the meter's stored" \
     " readings, sets its clock, exports to .xls, PDF and JPG and imports .xls files." \
     " ." \
-    " A virtual meter driver is included, so the program works without the meter."
+    " A virtual meter driver is included, so the program works without the meter," \
+    " and drivers for laboratory optical power meters (Thorlabs PM100 family over" \
+    " USB-TMC or serial, Keysight N774x and 816x over TCP)."
 control "$kit" \
     "Package: kv930-dev" "Version: $version" "Architecture: $arch" "Maintainer: $maintainer" \
     "Section: devel" "Priority: optional" \
@@ -138,9 +141,10 @@ control "$kit" \
     "Description: driver kit of the KV930 power meter program" \
     " Everything a meter maker needs to build a meter driver plugin for the KV930" \
     " program: the driver interface headers, the reading record's source, the Kv930" \
-    " CMake package (find_package(Kv930), kv930_add_meter_plugin) and the serial" \
+    " CMake package (find_package(Kv930), kv930_add_meter_plugin), the serial" \
     " transport library Kv930::Serial (a serial link over QSerialPort and a USB" \
-    " port finder with hot-plug notices)."
+    " port finder with hot-plug notices) and Kv930::Scpi (SCPI instruments over" \
+    " USB-TMC, serial ports and TCP)."
 
 debs=()
 for pkg in "$program" "$kit"; do

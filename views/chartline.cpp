@@ -78,6 +78,7 @@ void ChartLine::clear()
     m_values.clear();
     m_overRange.clear();
     m_underRange.clear();
+    m_placement.clear();
     m_pixelCount = 0;
 }
 
@@ -136,8 +137,15 @@ void ChartLine::reload()
     m_values.clear();
     m_overRange.clear();
     m_underRange.clear();
+    m_placement.clear();
     m_pixelCount = 0;
     pull();
+}
+
+int ChartLine::place(const ChartTimeAxis &axis)
+{
+    const int first = m_placement.placed();
+    return m_placement.extend(*m_source, count(), axis) > 0 ? first : -1;
 }
 
 int ChartLine::pixelX(int k) const
@@ -147,15 +155,18 @@ int ChartLine::pixelX(int k) const
 
 void ChartLine::relayout(double xScale, double yScale)
 {
+    relayout(xScale, yScale, m_chart ? m_chart->firstVisible() : 0,
+             m_chart ? m_chart->lastVisible() : -1);
+}
+
+void ChartLine::relayout(double xScale, double yScale, int first, int last)
+{
     m_xScale = xScale;
     m_yScale = yScale;
     m_minimum = 0.0;
     m_maximum = 0.0;
     m_pixelCount = 0;
-    if (!m_chart)
-        return;
-    const int first = m_chart->firstVisible();
-    const int last = std::min(m_chart->lastVisible(), count() - 1);
+    last = std::min(last, count() - 1);
     if (first < 0 || first > last)
         return;
     double lo, hi;
@@ -164,6 +175,7 @@ void ChartLine::relayout(double xScale, double yScale)
         m_maximum = std::max(0.0, hi);
     }
     m_pixelCount = last - first + 1;
+    m_visibleFirst = first;
 }
 
 bool ChartLine::rangeExtremes(int from, int to, double *min, double *max) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "charttimeaxis.h"
 #include "chartvalues.h"
 
 #include <QColor>
@@ -23,6 +24,9 @@ class DMMChart;
 // with the source and are asked for only for the points shown. The source is
 // either one the caller attaches (not owned) or the series' own list of
 // ChartPoint objects, which append() fills and the series owns.
+//
+// An overlay series also places its points on series 0's time axis
+// (placement()); series 0 itself places nothing.
 class ChartLine : public QObject
 {
     Q_OBJECT
@@ -69,7 +73,20 @@ public:
     const std::vector<int> &underRange() const { return m_underRange; }
 
     QColor colour() const { return m_colour; }
+    void setColour(const QColor &colour) { m_colour = colour; }
+    // The item's name, shown in the legend and the read-out.
+    QString name() const { return m_name; }
+    void setName(const QString &name) { m_name = name; }
     DMMChart *chart() const { return m_chart; }
+
+    // Positions of the points held on series 0's time axis, in series 0's
+    // indexes; forgotten whenever the values are read again.
+    const ChartPlacement &placement() const { return m_placement; }
+    // Places the held points not yet placed, as far as the axis reaches.
+    // Returns the index of the first point placed now, or -1 when none was.
+    int place(const ChartTimeAxis &axis);
+    // Forgets every position (the axis was built again).
+    void unplace() { m_placement.clear(); }
 
     // Extremes over the chart's visible window as of the last relayout; both always include 0.
     double minimum() const { return m_minimum; }
@@ -80,10 +97,14 @@ public:
     // Pixel positions of the visible points, relative to the plot's left edge:
     // x of the k-th visible point is int(k * xScale + 0.5).
     int pixelCount() const { return m_pixelCount; }
+    // Index of the first visible point (of pixelCount()) as of the last relayout.
+    int visibleFirst() const { return m_visibleFirst; }
     int pixelX(int k) const;
 
     // Recomputes extremes and pixel positions over the chart's visible window.
     void relayout(double xScale, double yScale);
+    // The same over the window [first, last] of this series' own indexes.
+    void relayout(double xScale, double yScale, int first, int last);
 
     // Smallest and largest finite value in [from, to]; false when there is none.
     bool rangeExtremes(int from, int to, double *min, double *max) const;
@@ -107,10 +128,13 @@ private:
     std::vector<int> m_overRange;
     std::vector<int> m_underRange;
     QColor m_colour;
+    QString m_name;
+    ChartPlacement m_placement;
     double m_minimum = 0.0;
     double m_maximum = 0.0;
     double m_xScale = 0.0;
     double m_yScale = 0.0;
     int m_pixelCount = 0;
+    int m_visibleFirst = 0;
     DMMChart *m_chart;
 };

@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <limits>
+
 // Where a chart series takes its points from, asked by index (0 = oldest).
 //
 // The chart copies each point's value once into a compact array of its own
@@ -38,4 +40,15 @@ public:
     // values in runs through this. The default asks value() for each point;
     // a source holding its values in an array may copy them instead.
     virtual void values(int from, int n, double *out) const;
+
+    // The point's time as the wall clock it shows: milliseconds since
+    // 1970-01-01 00:00 with the date and time read as if they were UTC, so
+    // that points of several sources line up by the times their labels show.
+    // NoTime for a point without a valid time. Asked once per point, and
+    // only while the chart lines up several series by time (overlays). The
+    // default derives it from dateTime(); a source of many points whose
+    // times are kept as numbers returns them instead, because building a
+    // local QDateTime costs a time-zone lookup.
+    static constexpr qint64 NoTime = std::numeric_limits<qint64>::min();
+    virtual qint64 timeKey(int index) const;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "charttimeaxis.h"
+
 #include <QColor>
 #include <QFrame>
 #include <QList>
@@ -7,6 +9,7 @@
 #include <QPixmap>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <vector>
@@ -31,20 +34,70 @@ class QTimer;
 // with a min/max pyramid while times and labels stay with the source. Either
 // way a repaint costs by pixel columns (about log16(n) per column), not by
 // points. All of it runs on the GUI thread.
+//
+// Overlays: further items compared with the active one. Series 0 is the
+// active item; overlays are series 1 .. overlayCount(), each fed by a
+// ChartSource (values in the chart's unit, like series 0's), with a name and
+// a colour of its own (a fixed palette unless given). The x axis stays series
+// 0's order of points with its date-time labels; an overlay's point is placed
+// by its time (ChartSource::timeKey) on that axis, interpolated between the
+// two points of series 0 around it (ChartTimeAxis):
+// - points before series 0's first time or after its last are not drawn; the
+//   latter are placed as soon as series 0 reaches their time (live growth);
+// - an empty series 0, or one without a valid time, draws no overlay (the
+//   legend still names them);
+// - times that step back are taken as their running maximum, in series 0 and
+//   in the overlay alike: the axis holds still where series 0's clock went
+//   back, and an overlay point whose clock went back sits on its predecessor.
+// Each overlay is drawn like series 0 (per pixel column minimum and maximum,
+// never a vertex per point), below series 0, in the zoom window of series 0.
+// Zoom, visibleRangeChanged() and the x labels keep series 0's indexes; the
+// vertical range takes in every series' visible points and the limit lines;
+// setValidRangeOnly applies to every series. While overlays are shown, a
+// legend names every series beside its colour, inside the plot in the corner
+// its lines cross least (top right first; the read-out stays above the plot,
+// so the legend never hides it), and the hover read-out names the item it
+// reads: of each series the point nearest the mouse's column is found, and
+// the series whose line passes nearest the mouse (by its points within two
+// columns) is read out. Without overlays the chart looks and behaves exactly
+// as it did without them.
+//
+// A window comparing items: setSource(0, active) and setSeriesName(0, name)
+// as before; setOverlays() with the checked items whenever the checks change
+// (or addOverlay / removeOverlay one at a time); sourceAppended(seriesOf(s))
+// when item source s gains readings, O(1) a reading like series 0's;
+// sourceReset(series) for every series when the unit changes; removeOverlay
+// before an overlaid item's source goes.
 class DMMChart : public QFrame
 {
     Q_OBJECT
 public:
+    // An item to overlay: source (not owned) must stay alive until the
+    // overlay is removed or replaced; an invalid colour takes the first
+    // palette colour no other overlay has.
+    struct Overlay
+    {
+        const ChartSource *source = nullptr;
+        QString name;
+        QColor colour;
+    };
+
     explicit DMMChart(QWidget *parent = nullptr);
     ~DMMChart() override;
 
     // Takes ownership of the point(s). A series index that does not exist deletes them.
     void addPoint(ChartPoint *point, int series);
     void addPoints(const QList<ChartPoint *> &points, int series);
-    // Deletes every series' own points and lets go of every attached source.
+    // Deletes series 0's own points and lets go of its attached source.
     // The zoom stays while its window still lies within the points added next.
+    // Overlays stay (removeOverlay and setOverlays let go of them); they are
+    // drawn again once series 0 has points with times.
     void clearPoints();
 
+    // The calls below take any series: 0, or an overlay (1 .. overlayCount()).
+    // Points handed to an overlay's series by addPoint(s) are deleted, and an
+    // overlay attached to null is removed.
+    //
     // Feeds a series from source (not owned) in place of its points, pulling
     // every value the source holds now; null detaches (the series is empty).
     // The source must stay alive until it is detached, replaced, or
@@ -59,6 +112,28 @@ public:
     void sourceReset(int series);
     // The source attached to a series; null when it takes ChartPoint objects.
     const ChartSource *source(int series) const;
+
+    // Replaces the overlays by these, in this order (series 1, 2, ...). An
+    // overlay whose source was shown already keeps its pulled values and
+    // places, so the window may hand the whole list on every change. A null
+    // source, and series 0's own, is skipped; a source given twice is taken once.
+    void setOverlays(const QList<Overlay> &overlays);
+    // Adds one overlay (or renames and recolours the one of that source) and
+    // returns its series; -1 for a null source or series 0's own.
+    int addOverlay(const ChartSource *source, const QString &name, const QColor &colour = QColor());
+    // Lets go of the overlay of that source; later overlays move down one
+    // series. False when no overlay has that source.
+    bool removeOverlay(const ChartSource *source);
+    int overlayCount() const { return m_series.size() - 1; }
+    // The series fed by source (series 0 first), or -1.
+    int seriesOf(const ChartSource *source) const;
+    // The name the legend and read-out give a series (series 0 too).
+    void setSeriesName(int series, const QString &name);
+    QString seriesName(int series) const;
+    // The overlay palette: distinct from each other, from series 0's orange,
+    // the read-out's blue and the limit lines' red; repeats after its end.
+    static QColor paletteColour(int index);
+    static int paletteSize();
 
     // Off (the default): every value takes part in the range and the line, as
     // it always has. On: readings beyond the meter's range (as the source
@@ -132,6 +207,16 @@ public:
     QColor cursorColour() const { return m_cursorColour; }
     // Where the last read-out text was drawn (widget coordinates); null when none.
     QRect readoutRect() const { return m_readoutRect; }
+    // The first read-out line drawn last; empty when none.
+    QString readoutText() const { return m_readoutText; }
+    // The series and the point (its index in that series) the read-out
+    // reads; series 0 whenever no overlay is shown.
+    int cursorSeries() const { return m_cursorSeries; }
+    int cursorPoint() const;
+    // Where the legend was drawn last and the names it showed (series 0
+    // first); null and empty without overlays.
+    QRect legendRect() const { return m_legendRect; }
+    QStringList legendTexts() const { return m_legendTexts; }
     // Vertical-axis label text for a grid value.
     QString valueLabel(double value) const;
 
@@ -157,21 +242,37 @@ private:
     void relayout();
     void drawAxes(QPainter &painter);
     void drawLines(QPainter &painter);
-    template <typename ColumnOf>
+    template <typename ColumnRun>
+    void drawSeries(QPainter &painter, const ChartLine *line, int from, int to,
+                    ColumnRun columnRun);
+    template <typename ColumnRun>
     void drawRangeTicks(QPainter &painter, const std::vector<int> &marks, int from, int to, int top,
-                        ColumnOf columnOf);
+                        ColumnRun columnRun);
+    void drawLegend(QPainter &painter);
     void drawSelection(QPainter &painter);
     void drawReadout(QPainter &painter);
     void zoomToSelection();
     QPoint toPlot(const QPoint &pos) const;
     bool hasPoints() const;
+    // Series 0 gained points, or was read again (rebuilt): the time axis and
+    // the overlays' places follow; the axis goes when no overlay is left.
+    void followAxis(bool rebuilt);
+    ChartLine *newOverlay(const ChartSource *source, const QString &name, const QColor &colour);
+    void takePaletteColours(const QList<ChartLine *> &lines);
+    void overlaysChanged();
+    // Column of an overlay position as of the last relayout.
+    int overlayColumn(double position) const;
+    // The series (and its point) whose line passes nearest the widget position.
+    void nearestSeries(const QPoint &pos, int index0, int *series, int *point) const;
+    QString displayName(int series) const;
 
     int m_leftMargin = 60;
     int m_rightMargin = 20;
     int m_topMargin = 40;
     int m_bottomMargin = 40;
     QRect m_plot;
-    QList<ChartLine *> m_series;
+    QList<ChartLine *> m_series; // [0] the active item, then the overlays
+    ChartTimeAxis m_axis;        // series 0's times, kept while overlays are shown
     QPixmap m_axesLayer;
     QPixmap m_linesLayer;
     QPixmap m_finalLayer;
@@ -208,6 +309,11 @@ private:
     QString m_xAxisTitle;
     int m_decimals = 1;
     QRect m_readoutRect;
+    QString m_readoutText;
+    int m_cursorSeries = 0;
+    int m_cursorPoint = -1; // of an overlay
+    QRect m_legendRect;
+    QStringList m_legendTexts;
     bool m_validRangeOnly = false;
     std::optional<double> m_lowerLimit;
     std::optional<double> m_upperLimit;

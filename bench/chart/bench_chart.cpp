@@ -4,7 +4,8 @@
 // hover repaint, of the repaint after a drag-zoom, of taking one more reading,
 // of re-reading the whole source, the memory the chart holds per point, the
 // same picture drawn as one polyline vertex per point, and (from 10^6 on) the
-// full repaint of wide noise.
+// full repaint of wide noise. Then four items of 10^6 readings each in one
+// chart, the active one and three overlays, as four meters recording at once.
 
 #include "chartpoint.h"
 #include "chartsource.h"
@@ -19,11 +20,13 @@
 #include <QRandomGenerator>
 
 #include <malloc.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -39,6 +42,15 @@ void report(const char *name, const char *exponent, double value, const char *un
 {
     std::printf("BENCH %s_%s %.4g %s\n", name, exponent, value, unit);
     std::fflush(stdout);
+}
+
+// Processor time of this thread in ms: on a shared machine it shows what the
+// wall-clock figure would be without other processes.
+double threadCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
 // Resident bytes of this process, after handing freed heap back to the system.
@@ -62,13 +74,25 @@ void mouse(DMMChart &chart, QEvent::Type type, const QPoint &plotPos, Qt::MouseB
 
 // Readings held elsewhere, asked for one value at a time as the window's
 // reading store will be; only the first `held` of them exist so far.
+// Readings are 200 ms apart from offsetMs on; their times are kept as numbers,
+// as the window's item store keeps them.
 class Readings : public ChartSource
 {
 public:
-    explicit Readings(const std::vector<double> &values) : m_values(values) {}
+    explicit Readings(const std::vector<double> &values, qint64 offsetMs = 0)
+        : m_values(values), m_offsetMs(offsetMs)
+    {
+    }
     int count() const override { return held; }
     double value(int index) const override { return m_values[size_t(index)]; }
-    QDateTime dateTime(int index) const override { return m_start.addMSecs(qint64(index) * 200); }
+    QDateTime dateTime(int index) const override
+    {
+        return m_start.addMSecs(m_offsetMs + qint64(index) * 200);
+    }
+    qint64 timeKey(int index) const override
+    {
+        return m_startKey + m_offsetMs + qint64(index) * 200;
+    }
     QString label(int index) const override
     {
         return QStringLiteral("%1 dBm").arg(m_values[size_t(index)], 0, 'f', 2);
@@ -77,8 +101,108 @@ public:
 
 private:
     const std::vector<double> &m_values;
+    const qint64 m_offsetMs;
     const QDateTime m_start{QDate(2024, 1, 1), QTime(8, 0)};
+    // 2024-01-01 08:00 on the wall clock: days since 1970-01-01 and 8 hours.
+    const qint64 m_startKey =
+        (QDate(2024, 1, 1).toJulianDay() - 2440588) * 86400000LL + 8 * 3600000LL;
 };
+
+struct Repaints
+{
+    std::vector<double> full, fullCpu, hover, zoom;
+};
+
+// Full relayouts and repaints, hover repaints at a different point each time
+// (moving between `heights` heights), and repaints after a drag-zoom.
+Repaints measureRepaints(DMMChart &chart, int heights)
+{
+    Repaints r;
+    QElapsedTimer timer;
+    for (int i = 0; i < 15; ++i) {
+        chart.setLeftMargin(chart.leftMargin()); // marks every layer for rebuild
+        const double cpu = threadCpuMs();
+        timer.start();
+        chart.repaint();
+        r.full.push_back(timer.nsecsElapsed() / 1e6);
+        r.fullCpu.push_back(threadCpuMs() - cpu);
+    }
+    for (int i = 0; i < 30; ++i) {
+        mouse(chart, QEvent::MouseMove, QPoint(100 + (i % 2) * 400, 10 + (i % heights) * 150),
+              Qt::NoButton);
+        timer.start();
+        chart.repaint();
+        r.hover.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    for (int i = 0; i < 10; ++i) {
+        const QPoint from(200 + i, 20), to(600 + i, 120);
+        mouse(chart, QEvent::MouseButtonPress, from, Qt::LeftButton);
+        mouse(chart, QEvent::MouseMove, to, Qt::LeftButton);
+        chart.repaint();
+        mouse(chart, QEvent::MouseButtonRelease, to, Qt::NoButton);
+        timer.start();
+        chart.repaint();
+        r.zoom.push_back(timer.nsecsElapsed() / 1e6);
+        // A click shows all points again.
+        mouse(chart, QEvent::MouseButtonPress, from, Qt::LeftButton);
+        mouse(chart, QEvent::MouseButtonRelease, from, Qt::NoButton);
+        chart.repaint();
+    }
+    return r;
+}
+
+// Four items of 10^6 readings, each at its own level and start, growing
+// together reading by reading; then repaints as for one item.
+void fourItems()
+{
+    const int n = 1000000;
+    const int items = 4;
+    QRandomGenerator rng(23);
+    std::vector<std::vector<double>> values(items);
+    std::vector<std::unique_ptr<Readings>> readings;
+    for (int s = 0; s < items; ++s) {
+        double v = -3.0 - 3.0 * s;
+        values[size_t(s)].reserve(size_t(n));
+        for (int i = 0; i < n; ++i) {
+            v += (rng.generateDouble() - 0.5) * 0.05;
+            values[size_t(s)].push_back(v);
+        }
+        readings.push_back(std::make_unique<Readings>(values[size_t(s)], 37 * s));
+    }
+    DMMChart chart;
+    chart.resize(1000, 600);
+    chart.show();
+    QApplication::processEvents();
+    chart.setSource(0, readings[0].get());
+    chart.setSeriesName(0, QStringLiteral("kv930"));
+    for (int s = 1; s < items; ++s)
+        chart.addOverlay(readings[size_t(s)].get(), QStringLiteral("meter %1").arg(s + 1));
+
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < n; ++i) {
+        for (int s = 0; s < items; ++s) {
+            ++readings[size_t(s)]->held;
+            chart.sourceAppended(s);
+        }
+    }
+    const double appendUs = timer.nsecsElapsed() / 1000.0 / (double(n) * items);
+
+    std::vector<double> attach;
+    for (int r = 0; r < 3; ++r) { // an item checked for the chart
+        timer.restart();
+        chart.removeOverlay(readings[3].get());
+        chart.addOverlay(readings[3].get(), QStringLiteral("meter 4"));
+        attach.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    const Repaints repaints = measureRepaints(chart, 3);
+    report("chart_full_repaint", "4x1e6", best(repaints.full), "ms");
+    report("chart_full_repaint_cpu", "4x1e6", best(repaints.fullCpu), "ms");
+    report("chart_hover_repaint", "4x1e6", best(repaints.hover), "ms");
+    report("chart_zoom", "4x1e6", best(repaints.zoom), "ms");
+    report("chart_source_append", "4x1e6", appendUs, "us");
+    report("chart_add_overlay", "1e6", best(attach), "ms");
+}
 
 } // namespace
 
@@ -87,6 +211,11 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // "bench_chart 4x" runs the four items alone.
+    if (argc > 1 && qstrcmp(argv[1], "4x") == 0) {
+        fourItems();
+        return 0;
+    }
 
     const struct
     {
@@ -126,39 +255,13 @@ int main(int argc, char **argv)
             const double appendUs = timer.nsecsElapsed() / 1000.0 / n;
             const double heldBytes = residentBytes() - residentBefore;
 
-            std::vector<double> reset, full, hover, zoom, naive;
+            std::vector<double> reset, naive;
             for (int r = 0; r < 5; ++r) {
                 timer.restart();
                 chart.sourceReset(0);
                 reset.push_back(timer.nsecsElapsed() / 1e6);
             }
-            for (int r = 0; r < 15; ++r) {
-                chart.setLeftMargin(chart.leftMargin()); // marks every layer for rebuild
-                timer.restart();
-                chart.repaint();
-                full.push_back(timer.nsecsElapsed() / 1e6);
-            }
-            for (int r = 0; r < 30; ++r) {
-                // a different point each time
-                mouse(chart, QEvent::MouseMove, QPoint(100 + (r % 2) * 400, 10), Qt::NoButton);
-                timer.restart();
-                chart.repaint();
-                hover.push_back(timer.nsecsElapsed() / 1e6);
-            }
-            for (int r = 0; r < 10; ++r) {
-                const QPoint from(200 + r, 20), to(600 + r, 120);
-                mouse(chart, QEvent::MouseButtonPress, from, Qt::LeftButton);
-                mouse(chart, QEvent::MouseMove, to, Qt::LeftButton);
-                chart.repaint();
-                mouse(chart, QEvent::MouseButtonRelease, to, Qt::NoButton);
-                timer.restart();
-                chart.repaint();
-                zoom.push_back(timer.nsecsElapsed() / 1e6);
-                // A click shows all points again.
-                mouse(chart, QEvent::MouseButtonPress, from, Qt::LeftButton);
-                mouse(chart, QEvent::MouseButtonRelease, from, Qt::NoButton);
-                chart.repaint();
-            }
+            const Repaints repaints = measureRepaints(chart, 1);
 
             // The same line as one vertex per point on a layer of the same size.
             QPixmap layer(chart.size());
@@ -200,15 +303,15 @@ int main(int argc, char **argv)
                 chart.setSource(0, nullptr);
             }
 
-            const double fullMs = best(full);
+            const double fullMs = best(repaints.full);
             const double naiveMs = best(naive);
             report("chart_full_repaint", size.exponent, fullMs, "ms");
             report("chart_naive_polyline", size.exponent, naiveMs, "ms");
             report("chart_naive_ratio", size.exponent, naiveMs / fullMs, "x");
             if (!noisy.empty())
                 report("chart_full_repaint_noise", size.exponent, best(noisy), "ms");
-            report("chart_hover_repaint", size.exponent, best(hover), "ms");
-            report("chart_zoom", size.exponent, best(zoom), "ms");
+            report("chart_hover_repaint", size.exponent, best(repaints.hover), "ms");
+            report("chart_zoom", size.exponent, best(repaints.zoom), "ms");
             report("chart_source_append", size.exponent, appendUs, "us");
             report("chart_source_reset", size.exponent, best(reset), "ms");
             if (n >= 100000) // smaller figures drown in page granularity
@@ -235,5 +338,6 @@ int main(int argc, char **argv)
             report("chart_add_point", size.exponent, timer.nsecsElapsed() / 1000.0 / n, "us");
         }
     }
+    fourItems();
     return 0;
 }

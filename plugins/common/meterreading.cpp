@@ -5,6 +5,7 @@
 #include <QtMath>
 
 #include <cmath>
+#include <limits>
 
 QString overRangeText()
 {
@@ -59,6 +60,27 @@ int rangeState(double uW)
     return 0;
 }
 
+// The power in all three units, and the display texts for its range state.
+static void setPower(DmmData *d, double uW, int range)
+{
+    const double mW = uW / 1000.0;
+    const double dBm = 10.0 * std::log10(mW);
+    d->setValueUW(uW);
+    d->setValueMW(mW);
+    d->setValueDBm(dBm);
+    d->setOverload(range);
+    if (range == 0) {
+        d->setTextUW(formatUW(uW));
+        d->setTextMW(formatMW(mW));
+        d->setTextDBm(formatDBm(dBm));
+    } else {
+        const QString text = range > 0 ? overRangeText() : underRangeText();
+        d->setTextUW(text);
+        d->setTextMW(text);
+        d->setTextDBm(text);
+    }
+}
+
 DmmData *makeReading(double uW, const QString &unit, quint16 waveLength, const QDateTime &dateTime,
                      const QDateTime &dmmDateTime)
 {
@@ -69,26 +91,28 @@ DmmData *makeReading(double uW, const QString &unit, quint16 waveLength, const Q
         value = kOverRangeUW;
     else if (range < 0)
         value = kUnderRangeUW;
-    const double mW = value / 1000.0;
-    const double dBm = 10.0 * std::log10(mW);
-    d->setValueUW(value);
-    d->setValueMW(mW);
-    d->setValueDBm(dBm);
-    d->setOverload(range);
-    if (range == 0) {
-        d->setTextUW(formatUW(value));
-        d->setTextMW(formatMW(mW));
-        d->setTextDBm(formatDBm(dBm));
-    } else {
-        const QString text = range > 0 ? overRangeText() : underRangeText();
-        d->setTextUW(text);
-        d->setTextMW(text);
-        d->setTextDBm(text);
-    }
+    setPower(d, value, range);
     d->setUnit(unit);
     d->setWaveLength(waveLength);
     d->setDateTime(dateTime);
     d->setDmmDateTime(dmmDateTime);
+    return d;
+}
+
+DmmData *makeWattReading(double watts, int overload, const QString &unit, quint16 waveLength,
+                         const QDateTime &dateTime)
+{
+    auto *d = new DmmData;
+    if (overload == 0 && std::isfinite(watts) && watts > 0.0) {
+        setPower(d, watts * 1e6, 0);
+    } else {
+        // A power of zero or less is below what the meter can tell.
+        const int range = overload != 0 ? (overload < 0 ? -1 : 1) : (std::isfinite(watts) ? -1 : 1);
+        setPower(d, std::numeric_limits<double>::quiet_NaN(), range);
+    }
+    d->setUnit(unit);
+    d->setWaveLength(waveLength);
+    d->setDateTime(dateTime);
     return d;
 }
 

@@ -30,5 +30,11 @@ DmmData *makeReading(double uW, const QString &unit, quint16 waveLength, const Q
 DmmData *makeStoredReading(int storeNo, double uW, const QString &unit, quint16 waveLength,
                            const QDateTime &dmmDateTime);
 
+// A reading of a laboratory meter that reports its power in watts: all three
+// values and texts, or, out of range (overload 1 over, -1 under), the range
+// texts and no values (NaN), as the meter gave no power. No meter clock.
+DmmData *makeWattReading(double watts, int overload, const QString &unit, quint16 waveLength,
+                         const QDateTime &dateTime);
+
 // A meter clock time as the meter reports it: to the minute.
 QDateTime toMeterMinute(const QDateTime &dt);

@@ -27,7 +27,7 @@ class VirtualMeter : public QObject,
                      public SerialRS232VirInf
 {
     Q_OBJECT
-    Q_PLUGIN_METADATA(IID IDmm_iid)
+    Q_PLUGIN_METADATA(IID IDmm_iid FILE "virtualmeter.json")
     Q_INTERFACES(IDmm IMyDmm SerialDeviceInf SerialRS232VirInf)
 
     Q_PROPERTY(bool plugged READ plugged)

@@ -107,7 +107,8 @@ private slots:
         QCOMPARE(menus[1]->text(), QStringLiteral("&Analysis"));
         QCOMPARE(menus[2]->text(), QStringLiteral("&Help"));
         QCOMPARE(actionNames(menus[0]->menu()->actions()),
-                 QStringList({"actionConnect", "actionDisconnect", "actionStart", "actionStop", "|",
+                 QStringList({"actionConnect", "actionDisconnect", "actionSelectMeter",
+                              "actionAddMeter", "actionStart", "actionStop", "|",
                               "actionImport", "actionExport", "actionRecentRecordings", "|",
                               "actionClose"}));
         QCOMPARE(actionNames(menus[1]->menu()->actions()),

@@ -115,6 +115,9 @@ void TestInstall::programAndDriversUnderLib_data()
     QTest::addColumn<bool>("executable");
     QTest::newRow("program") << "lib/kv930/kv930" << true;
     QTest::newRow("virtual meter") << "lib/kv930/Lib/virtualmeter.so" << false;
+    QTest::newRow("pm100 driver") << "lib/kv930/Lib/pm100.so" << false;
+    QTest::newRow("n774x driver") << "lib/kv930/Lib/n774x.so" << false;
+    QTest::newRow("usbtmc udev rule") << "lib/udev/rules.d/70-kv930-usbtmc.rules" << false;
     QTest::newRow("manual") << "lib/kv930/Software User Manual.pdf" << false;
     QTest::newRow("icon png") << "share/icons/hicolor/32x32/apps/kv930.png" << false;
     QTest::newRow("icon svg") << "share/icons/hicolor/scalable/apps/kv930.svg" << false;
@@ -169,7 +172,8 @@ void TestInstall::driverKitIsComplete()
 {
     for (const char *name :
          {"idmm.h", "imydmm.h", "serialdeviceinf.h", "serialrs232virinf.h", "dmmdata.h",
-          "dmmdata.cpp", "serialportdevice.h", "serialportfinder.h"}) {
+          "dmmdata.cpp", "serialportdevice.h", "serialportfinder.h", "imeterdriver.h",
+          "scpitransport.h", "serialscpitransport.h", "tcpscpitransport.h", "usbtmctransport.h"}) {
         const QString installed = path(QStringLiteral("include/kv930/") + QLatin1String(name));
         QVERIFY2(QFileInfo(installed).isFile(), name);
     }
@@ -183,6 +187,7 @@ void TestInstall::driverKitIsComplete()
         QCOMPARE(installed.readAll(), source.readAll());
     }
     QVERIFY(QFileInfo(path(QStringLiteral("lib/libkv930serial.a"))).size() > 0);
+    QVERIFY(QFileInfo(path(QStringLiteral("lib/libkv930scpi.a"))).size() > 0);
     for (const char *name : {"Kv930Config.cmake", "Kv930ConfigVersion.cmake", "Kv930Plugin.cmake",
                              "Kv930Targets.cmake"})
         QVERIFY2(QFileInfo(path(QStringLiteral("lib/cmake/Kv930/") + QLatin1String(name))).isFile(),
