@@ -82,8 +82,7 @@ namespace {
 class Worker
 {
 public:
-    Worker(std::shared_ptr<Publisher::Shared> shared, PublishOptions options,
-           QString journalPath)
+    Worker(std::shared_ptr<Publisher::Shared> shared, PublishOptions options, QString journalPath)
         : m_shared(std::move(shared)), m_options(std::move(options)),
           m_journalPath(std::move(journalPath))
     {
@@ -245,7 +244,8 @@ bool Worker::prepare()
             setState(Publisher::State::Starting,
                      tr("the password cannot be read from the key ring (%1)").arg(why));
     }
-    m_clientId = QStringLiteral("kv930-%1").arg(m_station).toUtf8();
+    // The station is the client: the broker keeps its session under its name.
+    m_clientId = m_station.toUtf8();
     m_target = QStringLiteral("%1/%2").arg(m_broker.displayName(), m_station);
     if (m_journalPath.isEmpty()) {
         setState(Publisher::State::Failed,
@@ -267,8 +267,8 @@ void Worker::cycle()
         m_outboxOpen = m_outbox->open();
         if (!m_outboxOpen) {
             m_nextOutboxTry = now + OutboxRetry;
-            setState(Publisher::State::Failed, tr("the recording journal cannot be read (%1)")
-                                                   .arg(m_outbox->errorString()));
+            setState(Publisher::State::Failed,
+                     tr("the recording journal cannot be read (%1)").arg(m_outbox->errorString()));
             postStatus(false);
             return;
         }
@@ -278,10 +278,10 @@ void Worker::cycle()
         // One publisher per journal, broker and station.
         const QByteArray hash =
             QCryptographicHash::hash(m_target.toUtf8(), QCryptographicHash::Md5).toHex().left(16);
-        const QString path = QFileInfo(m_journalPath)
-                                 .dir()
-                                 .filePath(QStringLiteral("publish-%1.lock")
-                                               .arg(QString::fromLatin1(hash)));
+        const QString path =
+            QFileInfo(m_journalPath)
+                .dir()
+                .filePath(QStringLiteral("publish-%1.lock").arg(QString::fromLatin1(hash)));
         auto lock = std::make_unique<QLockFile>(path);
         lock->setStaleLockTime(0);
         if (lock->tryLock(0)) {
@@ -359,10 +359,10 @@ void Worker::refresh()
         if (item.topic.isEmpty() || item.name != p.name || item.meter != p.meter) {
             item.name = p.name;
             item.meter = p.meter;
-            item.topic = QStringLiteral("kv930/%1/%2")
-                             .arg(lineprotocol::topicLevel(m_station),
-                                  lineprotocol::topicLevel(p.name))
-                             .toUtf8();
+            item.topic =
+                QStringLiteral("kv930/%1/%2")
+                    .arg(lineprotocol::topicLevel(m_station), lineprotocol::topicLevel(p.name))
+                    .toUtf8();
             item.lines = lineprotocol::ItemLines::make(m_station, p.meter, p.name, p.session);
         }
         m_order.push_back(key);
@@ -404,12 +404,12 @@ void Worker::connectClient()
     mosquitto_log_callback_set(m_mosq, &Worker::onLog);
     if (!m_user.isEmpty())
         mosquitto_username_pw_set(m_mosq, m_user.toUtf8().constData(),
-                                  m_password.isEmpty() ? nullptr
-                                                       : m_password.toUtf8().constData());
+                                  m_password.isEmpty() ? nullptr : m_password.toUtf8().constData());
     if (m_broker.tls) {
         if (!m_options.caFile.isEmpty()) {
-            const int rc = mosquitto_tls_set(m_mosq, QFile::encodeName(m_options.caFile).constData(),
-                                             nullptr, nullptr, nullptr, nullptr);
+            const int rc =
+                mosquitto_tls_set(m_mosq, QFile::encodeName(m_options.caFile).constData(), nullptr,
+                                  nullptr, nullptr, nullptr);
             if (rc != MOSQ_ERR_SUCCESS) {
                 drop(tr("the CA file %1 cannot be used (%2)")
                          .arg(m_options.caFile, QString::fromUtf8(mosquitto_strerror(rc))),
@@ -491,6 +491,11 @@ void Worker::publishMore()
                 // Where the next message begins if this one is full.
                 item.sent = index + 1;
             });
+        if (next < 0) {
+            // The journal could not be read just now: the next turn tries again.
+            m_forceRefresh = true;
+            return;
+        }
         if (lines == 0 || m_payload.size() < Publisher::MaxPayloadBytes)
             item.sent = qMax(item.sent, next);
         if (lines == 0) {
@@ -592,8 +597,7 @@ void Worker::postStatus(bool force)
 {
     const Clock::time_point now = Clock::now();
     const bool changed = m_state != m_posted.state || m_message != m_posted.message;
-    if (!force && !changed &&
-        (m_behind == m_posted.behind || now - m_lastPost < StatusInterval))
+    if (!force && !changed && (m_behind == m_posted.behind || now - m_lastPost < StatusInterval))
         return;
     {
         std::lock_guard<std::mutex> lock(m_shared->mutex);
@@ -640,8 +644,8 @@ void Worker::onConnect(mosquitto *, void *self, int rc)
         w->m_lostReason = tr("the broker refused the user name or password");
         break;
     case 2:
-        w->m_lostReason = tr("the broker refused the client id '%1'")
-                              .arg(QString::fromUtf8(w->m_clientId));
+        w->m_lostReason =
+            tr("the broker refused the client id '%1'").arg(QString::fromUtf8(w->m_clientId));
         break;
     default:
         w->m_lostReason = tr("the broker refused the connection (%1)")

@@ -95,11 +95,14 @@ bool JournalOutbox::open()
         step = add.bind(1, m_target).bind(2, now).run();
         m_targetId = sqlite3_last_insert_rowid(m_db);
         if (step == SQLITE_DONE) {
-            // What the journal held before this target existed is not its business.
-            SqliteStatement before(
-                m_db, "INSERT INTO publish_cursors(target, session, item, published)"
-                      " SELECT ?1, session, number, readings FROM items"
-                      " WHERE kind = 1 AND readings > 0");
+            // What the journal held before this target existed is not its
+            // business, except sessions still running: this program's own may
+            // have recorded before the publisher came to open the outbox.
+            SqliteStatement before(m_db,
+                                   "INSERT INTO publish_cursors(target, session, item, published)"
+                                   " SELECT ?1, i.session, i.number, i.readings FROM items i"
+                                   " JOIN sessions s ON s.id = i.session"
+                                   " WHERE i.kind = 1 AND i.readings > 0 AND s.ended IS NOT NULL");
             step = before.bind(1, m_targetId).run();
         }
     }
@@ -158,7 +161,8 @@ qint64 JournalOutbox::read(qint64 session, int item, qint64 from, qint64 to, qin
     rows.bind(1, session).bind(2, item).bind(3, from);
     qint64 next = from;
     bool any = false;
-    while (next < end && rows.step() == SQLITE_ROW) {
+    int rc = SQLITE_DONE;
+    while (next < end && (rc = rows.step()) == SQLITE_ROW) {
         const qint64 first = rows.int64(0);
         const qint64 rowCount = rows.int64(1);
         if (first + rowCount <= next)
@@ -185,6 +189,12 @@ qint64 JournalOutbox::read(qint64 session, int item, qint64 from, qint64 to, qin
         any = true;
     }
     rows.reset();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE && !any) {
+        // A busy or failing file is no proof that readings are gone: the
+        // caller tries again later from the same place.
+        m_error = sqliteMessage(m_db);
+        return -1;
+    }
     if (!any && next == from)
         return end; // nothing left to read below `to`: those readings are gone
     return next;

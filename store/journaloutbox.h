@@ -19,8 +19,8 @@ struct sqlite3;
 // copied out of the journal for this: the readings are read again from their
 // rows when they are sent.
 //
-// A target's first use counts everything already in the journal as done:
-// publishing begins with what is recorded from then on. Readings copied into
+// A target's first use counts the sessions that have ended as done:
+// publishing begins with the running ones. Readings copied into
 // an item rather than recorded (Journal::setPublishFrom) are never pending.
 // Use an outbox from one thread; several outboxes of one file may run at once.
 class JournalOutbox
@@ -63,7 +63,8 @@ public:
     // Hands readings [from, to) of an item to sink, at most count of them, in
     // order; returns the index after the last one handed over. Readings that
     // cannot be read back (a damaged row, a gap) are passed over: the index
-    // returned is then beyond them even when sink got nothing.
+    // returned is then beyond them even when sink got nothing. -1 when the
+    // journal could not be read (busy, failing) and sink got nothing.
     qint64 read(qint64 session, int item, qint64 from, qint64 to, qint64 count, const Sink &sink);
     // Records the acknowledgements in one transaction; false when the journal
     // is busy or failed (nothing recorded: try again later).
