@@ -136,8 +136,8 @@ bool Clock::toEpochMs(const WallTime &time, qint64 *ms)
     return true;
 }
 
-void appendLine(QByteArray &out, const ItemLines &item, qint64 index,
-                const ReadingStore::Fields &r, const analysis::Judge *judge, Clock &clock)
+void appendLine(QByteArray &out, const ItemLines &item, qint64 index, const ReadingStore::Fields &r,
+                const analysis::Judge *judge, Clock &clock)
 {
     out.append("optical_power");
     out.append(item.tags);
@@ -177,8 +177,12 @@ void appendLine(QByteArray &out, const ItemLines &item, qint64 index,
     qint64 ms = 0;
     if (clock.toEpochMs(r.stored ? r.dmmDateTime : r.dateTime, &ms) ||
         clock.toEpochMs(r.stored ? r.dateTime : r.dmmDateTime, &ms)) {
+        // InfluxDB keeps one point per series and instant: readings of an item
+        // within one millisecond would overwrite each other. The reading's
+        // index in the nanoseconds keeps them apart (and a duplicate sent
+        // again lands on its own first copy).
         out.append(' ');
-        appendInteger(out, ms * 1000000);
+        appendInteger(out, ms * 1000000 + index % 1000000);
     }
 }
 

@@ -17,7 +17,9 @@ class Judge;
 //
 // (one line). index is the reading's number in its item (from 1, as the
 // table's No column) and session the journal's session: together they name
-// a reading, so a consumer can drop the duplicates QoS 1 may deliver.
+// a reading, so a consumer can drop the duplicates QoS 1 may deliver. The
+// time is the reading's millisecond, its nanoseconds the index (modulo 10^6),
+// so that readings of one millisecond stay apart as points of InfluxDB.
 // A reading without a power (over or under range, a value that is not a
 // number, a unit the meter did not name) has no power fields, but keeps
 // overload, index and session. loss_db and verdict follow when the station

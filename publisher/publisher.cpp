@@ -204,6 +204,7 @@ void Worker::run()
         if (m_outboxOpen) {
             m_forceRefresh = true;
             refresh();
+            postStatus(true); // the count left, for whoever looks last
         }
         if (m_mosq && m_connected) {
             mosquitto_disconnect(m_mosq);

@@ -343,7 +343,7 @@ private slots:
         QCOMPARE(out, QByteArray("optical_power,station=Lab\\ 2,meter=pm100@usbtmc0,"
                                  "item=Fibre\\,7\\=a\\\\,wavelength=1550 dbm=-3.21,mw=0.4775,"
                                  "uw=477.5,overload=0i,index=17i,session=\"42\" "
-                                 "1700000000123000000"));
+                                 "1700000000123000016"));
         r.overload = 1;
         out.clear();
         lineprotocol::appendLine(out, tags, 0, r, nullptr, clock);
