@@ -6,6 +6,8 @@
 #include "lineprotocol.h"
 
 #include <QHostAddress>
+#include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
@@ -121,7 +123,7 @@ struct Subscriber
             if (!line.contains("optical_power"))
                 continue;
             if (line.startsWith("kv930/"))
-                topics.insert(QString::fromUtf8(line.left(line.indexOf(' '))));
+                topics.insert(QString::fromUtf8(line.left(line.indexOf(" optical_power"))));
             const auto m = reading.match(QString::fromUtf8(line));
             if (!m.hasMatch())
                 continue;
@@ -322,6 +324,49 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(subscriber.count(), 100, 20000);
     }
 
+    void theWindowPublishesWhatItRecords()
+    {
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber subscriber;
+        QVERIFY(subscriber.start(broker));
+        QTemporaryDir app;
+        QVERIFY(installVirtualMeter(app, "[meter]\nrate=200\n"));
+        // No key ring: the password goes into the settings file.
+        qputenv("XDG_CONFIG_HOME", app.filePath(QStringLiteral("config")).toUtf8());
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        qunsetenv("XDG_RUNTIME_DIR");
+        StartOptions options;
+        options.journal.enabled = true;
+        options.journal.folder = app.filePath(QStringLiteral("journal"));
+        auto prompt = std::make_unique<ScriptedPrompt>();
+        prompt->onExec = [&](QDialog &dialog) {
+            const std::pair<const char *, QString> typed[] = {
+                {"leBrokerUrl", broker.url()},
+                {"leUser", QStringLiteral("S3")},
+                {"lePassword", QStringLiteral("pw")},
+                {"leStation", QStringLiteral("Bench 3")}};
+            for (const auto &[name, text] : typed)
+                dialog.findChild<QLineEdit *>(QLatin1String(name))->setText(text);
+            return int(QDialog::Accepted);
+        };
+        Widget w(app.path(), options, std::move(prompt));
+        auto *state = w.findChild<QLabel *>(QStringLiteral("lblPublishing"));
+        QVERIFY(state && state->isHidden()); // nothing set: nothing said
+        windowAction(w, "actionPublishing")->trigger();
+        QTRY_COMPARE(state->text(), QStringLiteral("Publishing: connected"));
+        const QFile settings(app.filePath(QStringLiteral("config/kv930/kv930.conf")));
+        QCOMPARE(settings.permissions() & (QFile::ReadGroup | QFile::ReadOther),
+                 QFile::Permissions());
+
+        windowAction(w, "actionConnect")->trigger();
+        QTRY_VERIFY(windowAction(w, "actionStart")->isEnabled());
+        windowAction(w, "actionStart")->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(subscriber.count() >= 100, 20000);
+        QCOMPARE(subscriber.topics.size(), 1);
+        QVERIFY(subscriber.topics.begin()->startsWith(QLatin1String("kv930/Bench 3/")));
+    }
+
     // The line protocol where a reader would misread it: spaces, commas and
     // equals signs in tags, quotes in string fields, readings without a power.
     void linesReadAsTheyAreMeant()
@@ -354,5 +399,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestPublisher)
+QTEST_MAIN(TestPublisher)
 #include "tst_publisher.moc"
