@@ -56,7 +56,17 @@ bool DlgPublishing::read(PublishOptions *options, QString *problem) const
     typed.user = m_user->text();
     typed.password = m_password->text();
     typed.station = m_station->text().trimmed();
+    // A password in the key ring is not shown: an empty field keeps it, as
+    // long as it is for the same broker and user.
     QString error;
+    const auto host = [&error](const QString &url) {
+        const std::optional<BrokerAddress> address = BrokerAddress::parse(url, &error);
+        return address ? address->host : QString();
+    };
+    typed.passwordInKeyring = m_current.passwordInKeyring && typed.password.isEmpty() &&
+                              typed.user == m_current.user &&
+                              host(typed.url) == host(m_current.url);
+    error.clear();
     if (typed.isEnabled() && !BrokerAddress::parse(typed.url, &error)) {
         *problem = tr("The broker URL will not do: %1.").arg(error);
         return false;

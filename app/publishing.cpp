@@ -52,7 +52,8 @@ void Widget::startPublishing(const PublishOptions &options)
     m_publishing = options;
     if (options.isEnabled()) {
         const Journal *journal = m_recording->journal();
-        m_publisher = std::make_unique<Publisher>(options, journal ? journal->filePath() : QString());
+        m_publisher =
+            std::make_unique<Publisher>(options, journal ? journal->filePath() : QString());
         m_publisher->setJudge(m_recording->judge());
         connect(m_publisher.get(), &Publisher::statusChanged, this, &Widget::showPublishingState);
         connect(m_publisher.get(), &Publisher::problem, this,
@@ -133,7 +134,8 @@ void Widget::editPublishing()
                                              : PublishOptions::PasswordPlace::File);
                        });
     } else {
-        options.save(PublishOptions::PasswordPlace::File);
+        options.save(options.passwordInKeyring ? PublishOptions::PasswordPlace::Keyring
+                                               : PublishOptions::PasswordPlace::File);
     }
     startPublishing(options);
 }

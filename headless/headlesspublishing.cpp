@@ -30,15 +30,14 @@ void HeadlessRecorder::startPublishing()
     });
 }
 
-qint64 HeadlessRecorder::drainPublishing()
+QString HeadlessRecorder::drainPublishing()
 {
     if (!m_publisher)
-        return -1;
+        return QString();
     // Everything recorded must be in the journal, the outbox, first.
     if (Journal *journal = m_recording->journal())
         journal->flush();
-    if (m_options.drainSeconds > 0 &&
-        m_publisher->status().state != Publisher::State::Failed) {
+    if (m_options.drainSeconds > 0 && m_publisher->status().state != Publisher::State::Failed) {
         QEventLoop loop;
         m_drainLoop = &loop;
         connect(m_publisher.get(), &Publisher::drained, &loop, &QEventLoop::quit);
@@ -47,5 +46,16 @@ qint64 HeadlessRecorder::drainPublishing()
         loop.exec();
         m_drainLoop = nullptr;
     }
-    return m_publisher->stop();
+    const Publisher::Status status = m_publisher->status();
+    const qint64 left = m_publisher->stop();
+    if (status.state == Publisher::State::Failed)
+        return tr("; not published (%1)").arg(status.message);
+    return left < 0 ? tr("; publishing did not end in time")
+                    : tr("; %1 readings left unpublished").arg(left);
+}
+
+void HeadlessRecorder::endDrain()
+{
+    if (m_drainLoop)
+        m_drainLoop->quit();
 }

@@ -120,9 +120,7 @@ int HeadlessRecorder::run()
         finish(tr("the meter link failed: %1").arg(message));
     });
     onTerminationSignals([this] {
-        // A signal while waiting for the broker ends the wait.
-        if (m_drainLoop)
-            m_drainLoop->quit();
+        endDrain();
         finish();
     });
 
@@ -234,16 +232,11 @@ int HeadlessRecorder::exportAndEnd()
         }
     }
     m_recording->closeNormally();
-    QString summary = tr("%1 readings in %2 s into %3; %4")
-                          .arg(m_item->dataCount())
-                          .arg(seconds, 0, 'f', 1)
-                          .arg(m_item->name(), exported);
-    if (m_publisher) {
-        const qint64 left = drainPublishing();
-        summary += left < 0 ? tr("; publishing did not end in time")
-                            : tr("; %1 readings left unpublished").arg(left);
-    }
-    printLine(stdout, summary);
+    printLine(stdout, tr("%1 readings in %2 s into %3; %4")
+                              .arg(m_item->dataCount())
+                              .arg(seconds, 0, 'f', 1)
+                              .arg(m_item->name(), exported) +
+                          drainPublishing());
     return status;
 }
 

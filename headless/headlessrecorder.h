@@ -63,10 +63,12 @@ private:
     void finish(const QString &failure = QString());
     int exportAndEnd();
     void fail(const QString &reason);
-    // Publishing (headlesspublishing.cpp): started with the journal, drained
-    // at the end; returns the readings left unpublished (-1: not publishing).
+    // Publishing (headlesspublishing.cpp): started with the journal; at the
+    // end drained, returning what the summary line says of it (empty when
+    // not publishing); a termination signal ends the wait.
     void startPublishing();
-    qint64 drainPublishing();
+    QString drainPublishing();
+    void endDrain();
 
     HeadlessOptions m_options;
     std::unique_ptr<Recording> m_recording;
