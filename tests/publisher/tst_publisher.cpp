@@ -3,7 +3,9 @@
 // and what reaches a subscriber (mosquitto_sub) counted reading by reading.
 #include "testsupport.h"
 
+#include "journal.h"
 #include "lineprotocol.h"
+#include "recording.h"
 
 #include <QHostAddress>
 #include <QLabel>
@@ -322,6 +324,38 @@ private slots:
         QCOMPARE(station.unpublished(), 0);
         QVERIFY(!station.err.contains("refused"));
         QTRY_COMPARE_WITH_TIMEOUT(subscriber.count(), 100, 20000);
+    }
+
+    void pruningKeepsWhatWasNeverPublished()
+    {
+        Broker broker; // never started
+        Station station;
+        station.start(broker.url(), {QStringLiteral("--count"), QStringLiteral("20"),
+                                     QStringLiteral("--mqtt-drain"), QStringLiteral("0")});
+        QCOMPARE(station.finish(), 0);
+        QCOMPARE(station.unpublished(), 20);
+        // The recording ended 40 days ago, the station published last today.
+        const QString folder = station.dir.filePath(QStringLiteral("data/kv930"));
+        QProcess sqlite;
+        sqlite.start(QStringLiteral("sqlite3"),
+                     {QDir(folder).filePath(QStringLiteral("journal.sqlite")),
+                      QStringLiteral("UPDATE sessions SET started = started - 3456000000, "
+                                     "ended = ended - 3456000000")});
+        QVERIFY(sqlite.waitForFinished());
+        QCOMPARE(sqlite.exitCode(), 0);
+
+        JournalOptions options;
+        options.folder = folder;
+        Recording recording(QStringLiteral("Store Data"), QStringLiteral("Live Data"));
+        recording.startJournal(options, Recording::JournalMode::RestoreUnfinished);
+        QVERIFY(recording.journal());
+        QCOMPARE(recording.journal()->keptUnpublished(), qint64(20));
+        QVERIFY(recording.journal()->flush());
+        sqlite.start(QStringLiteral("sqlite3"),
+                     {QDir(folder).filePath(QStringLiteral("journal.sqlite")),
+                      QStringLiteral("SELECT sum(readings) FROM items")});
+        QVERIFY(sqlite.waitForFinished());
+        QCOMPARE(sqlite.readAllStandardOutput().trimmed(), QByteArray("20"));
     }
 
     void theWindowPublishesWhatItRecords()
