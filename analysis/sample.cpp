@@ -4,17 +4,17 @@
 
 namespace analysis {
 
-Sample sampleAt(const ReadingStore &store, int index)
+namespace {
+Sample makeSample(double dBm, double mW, quint16 waveLength, int overload,
+                  ReadingStore::Unit unit, const WallTime &t)
 {
     Sample s;
-    s.dBm = store.valueDBm(index);
-    s.mW = store.valueMW(index);
-    s.waveLength = store.waveLength(index);
-    const int overload = store.overload(index);
+    s.dBm = dBm;
+    s.mW = mW;
+    s.waveLength = waveLength;
     s.range = overload > 0 ? 1 : overload < 0 ? -1 : 0;
-    s.usable = overload == 0 && store.unitCode(index) <= ReadingStore::DBm &&
-               std::isfinite(s.dBm) && std::isfinite(s.mW) && s.mW > 0.0;
-    const WallTime t = store.shownTime(index);
+    s.usable = overload == 0 && unit <= ReadingStore::DBm && std::isfinite(s.dBm) &&
+               std::isfinite(s.mW) && s.mW > 0.0;
     switch (t.kind) {
     case WallTime::Null:
         break;
@@ -32,6 +32,19 @@ Sample sampleAt(const ReadingStore &store, int index)
         break;
     }
     return s;
+}
+} // namespace
+
+Sample sampleAt(const ReadingStore &store, int index)
+{
+    return makeSample(store.valueDBm(index), store.valueMW(index), store.waveLength(index),
+                      store.overload(index), store.unitCode(index), store.shownTime(index));
+}
+
+Sample sampleOf(const ReadingStore::Fields &r)
+{
+    return makeSample(r.values[ReadingStore::DBm], r.values[ReadingStore::MW], r.waveLength,
+                      r.overload, r.unit, r.stored ? r.dmmDateTime : r.dateTime);
 }
 
 RangeState rangeState(const ReadingStore &store, int index, ReadingStore::Unit chartUnit)

@@ -29,6 +29,8 @@ struct Sample
 // The reading at index (in [0, store.size())). The time is the one the table
 // and the chart show: the meter's for stored readings.
 Sample sampleAt(const ReadingStore &store, int index);
+// The same for a reading read out of a store.
+Sample sampleOf(const ReadingStore::Fields &reading);
 
 // Where a reading belongs on a vertical axis that keeps to valid readings, for
 // the value in a chart unit: Over for over range or +inf, Under for under

@@ -186,6 +186,7 @@ void Widget::editLimits()
 void Widget::judgeChanged()
 {
     m_recording->saveAnalysisSettings();
+    publishJudge();
     showPanelJudgement();
     dataModel->valueForegroundChanged();
     updateStatistics();

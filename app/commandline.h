@@ -7,9 +7,10 @@
 #include <QStringList>
 
 // The program's command line: --help, --version, --drivers DIR, --import FILE,
-// --no-journal, --meter SPEC, --rate N, --wavelength NM; the headless
-// recorder's --headless, --item NAME, --duration SECONDS, --count N,
-// --export FILE; --list-meters.
+// --no-journal, --meter SPEC, --rate N, --wavelength NM, --mqtt URL,
+// --station NAME; the headless recorder's --headless, --item NAME,
+// --duration SECONDS, --count N, --export FILE, --mqtt-drain SECONDS;
+// --list-meters.
 // Qt's own options (-platform, -style, -display ...) pass through to
 // QApplication.
 struct CommandLine
@@ -29,6 +30,9 @@ struct CommandLine
     StartOptions options;
     // Run without the recording journal, whatever the settings say.
     bool noJournal = false;
+    // Publishing: the broker and the station instead of those set (empty: as set).
+    QString mqttUrl;
+    QString station;
     // For Headless (applicationDir, driverFolder and journal are filled in
     // when the run starts).
     HeadlessOptions headless;
@@ -41,6 +45,10 @@ QStringList commandLineArguments(int argc, char *argv[]);
 // Reads the arguments (program name first). Needs no application object, so
 // that help, version and usage errors never need a display.
 CommandLine parseCommandLine(const QStringList &arguments);
+
+// The publishing options of this run: kv930.conf's, with the broker and the
+// station the command line gives instead.
+PublishOptions publishOptions(const CommandLine &commandLine);
 
 // Prints what an outcome other than Run shows (help and version on standard
 // output, an error and the usage on standard error) and returns the exit

@@ -27,6 +27,7 @@ int runHeadless(int argc, char *argv[], const CommandLine &commandLine)
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
     options.applicationDir = QCoreApplication::applicationDirPath();
+    options.publishing = publishOptions(commandLine);
     HeadlessRecorder recorder(options);
     return recorder.run();
 }
@@ -66,6 +67,7 @@ int main(int argc, char *argv[])
     options.rememberMeter = true;
     options.journal =
         commandLine.noJournal ? JournalOptions::disabled() : JournalOptions::fromSettings();
+    options.publishing = publishOptions(commandLine);
     Widget w(QCoreApplication::applicationDirPath(), options, std::make_unique<Prompt>());
     w.show();
     return a.exec();

@@ -2,6 +2,7 @@
 
 #include "imeterdriver.h"
 #include "journaloptions.h"
+#include "publishoptions.h"
 
 #include <QString>
 
@@ -16,6 +17,9 @@ struct StartOptions
     // The recording journal; the program takes the user's settings unless
     // --no-journal is given, windows made by tests keep none.
     JournalOptions journal = JournalOptions::disabled();
+    // Publishing to a broker: off (no URL) unless the program's settings or
+    // command line ask for it; File > Publishing... changes it.
+    PublishOptions publishing;
     // The meter to record from, by its SPEC; empty: the one kept in
     // kv930.conf when rememberMeter, else the KV930 driver set in Lib.
     QString meter;

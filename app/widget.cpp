@@ -6,6 +6,7 @@
 #include "kv930version.h"
 #include "meterlink.h"
 #include "prompt.h"
+#include "publisher.h"
 #include "termination.h"
 #include "tvitemmodel.h"
 #include "widgetform.h"
@@ -89,6 +90,7 @@ void Widget::construct()
     initMeters();
     initAnalysis();
     initJournal();
+    initPublishing();
 
     // A file named on the command line is imported once the window is up,
     // unless the program is about to leave for want of drivers.

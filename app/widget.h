@@ -30,6 +30,7 @@ class MeterDeviceWatcher;
 class MeterLink;
 class QAction;
 class Prompt;
+class Publisher;
 class QLabel;
 class QStandardItem;
 class ReadingStore;
@@ -235,6 +236,15 @@ private:
     void reopenJournalSession(JournalSession &session);
     QString readingsInItems(qint64 readings, int items) const;
 
+    // Publishing to a broker (publishing.cpp): File > Publishing..., the
+    // status bar's lblPublishing, the publisher started with the options.
+    void initPublishing();
+    void startPublishing(const PublishOptions &options);
+    void editPublishing();
+    void showPublishingState();
+    // The publisher judges readings as the window does.
+    void publishJudge();
+
     // The recording this window shows and drives; it outlives the form.
     std::unique_ptr<Recording> m_recording;
     std::unique_ptr<Ui::Widget> ui;
@@ -276,6 +286,9 @@ private:
     int m_journalWarned = 0; // JournalWarning bits
     QLabel *m_journalState = nullptr;
     QString m_journalOffReason; // why the journal could not be opened
+    std::unique_ptr<Publisher> m_publisher;
+    PublishOptions m_publishing; // as last set
+    QLabel *m_publishingState = nullptr;
 
     // Loss, statistics and limits (analysis.cpp). Declared last so that it is
     // destroyed first, with its connections to the items above.

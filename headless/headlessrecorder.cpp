@@ -6,6 +6,7 @@
 #include "journal.h"
 #include "metercatalogue.h"
 #include "meterlink.h"
+#include "publisher.h"
 #include "readingstore.h"
 #include "recording.h"
 #include "termination.h"
@@ -115,6 +116,8 @@ int HeadlessRecorder::run()
         });
     }
 
+    startPublishing();
+
     // One meter records into the item asked for (MeasureN by default); each
     // of several into one named after it.
     ItemTree &tree = m_recording->tree();
@@ -146,7 +149,10 @@ int HeadlessRecorder::run()
                             tr("the link of the meter '%1' failed: %2").arg(link->spec(), message));
         });
     }
-    onTerminationSignals([this] { finish(); });
+    onTerminationSignals([this] {
+        endDrain();
+        finish();
+    });
 
     for (Channel &channel : m_channels) {
         if (!channel.meter->open()) {
@@ -295,6 +301,7 @@ int HeadlessRecorder::exportAndEnd()
     m_status = status;
     for (Channel &channel : m_channels)
         channel.meter->close();
+    QStringList summary;
     for (const Channel &channel : m_channels) {
         QString exported = tr("not exported");
         if (!m_options.exportFile.isEmpty()) {
@@ -314,12 +321,16 @@ int HeadlessRecorder::exportAndEnd()
                 exported = tr("export failed");
             }
         }
-        printLine(stdout, tr("%1 readings in %2 s into %3; %4")
-                              .arg(channel.item->dataCount())
-                              .arg(seconds, 0, 'f', 1)
-                              .arg(channel.item->name(), exported));
+        summary << tr("%1 readings in %2 s into %3; %4")
+                       .arg(channel.item->dataCount())
+                       .arg(seconds, 0, 'f', 1)
+                       .arg(channel.item->name(), exported);
     }
     m_recording->closeNormally();
+    // What the broker has not acknowledged by now waits in the journal.
+    summary.last() += drainPublishing();
+    for (const QString &line : qAsConst(summary))
+        printLine(stdout, line);
     return status;
 }
 

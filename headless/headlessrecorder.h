@@ -3,6 +3,7 @@
 
 #include "imeterdriver.h"
 #include "journaloptions.h"
+#include "publishoptions.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -15,6 +16,8 @@
 
 class ItemData;
 class MeterLink;
+class Publisher;
+class QEventLoop;
 class QTimer;
 class Recording;
 
@@ -30,6 +33,8 @@ struct HeadlessOptions
     qint64 count = 0;           // 0: no count limit (per meter)
     QString exportFile;         // empty: no export; several meters: one file per item
     JournalOptions journal;
+    PublishOptions publishing; // no URL: no publishing
+    double drainSeconds = 30;  // at the end, wait at most this long for the broker
 };
 
 // Records without a window: connects the meters, records each into a new item
@@ -79,6 +84,12 @@ private:
     void finish(const QString &failure = QString());
     int exportAndEnd();
     void fail(const QString &reason);
+    // Publishing (headlesspublishing.cpp): started with the journal; at the
+    // end drained, returning what the summary line says of it (empty when
+    // not publishing); a termination signal ends the wait.
+    void startPublishing();
+    QString drainPublishing();
+    void endDrain();
 
     HeadlessOptions m_options;
     std::unique_ptr<Recording> m_recording;
@@ -90,6 +101,8 @@ private:
     QStringList m_failures;
     int m_status = 0;
     bool m_terminal = false;
+    std::unique_ptr<Publisher> m_publisher;
+    QEventLoop *m_drainLoop = nullptr; // while waiting for the broker at the end
 };
 
 // Prints one line per meter that can be opened now: its SPEC, a tab, a

@@ -22,6 +22,12 @@ JournalKeeper::JournalKeeper(Journal &journal, ItemTree &tree, QObject *parent)
         if (const int number = numberOf(item))
             m_journal.renameItem(number, item->name());
     });
+    connect(&tree, &ItemTree::itemMeterChanged, this, [this](ItemData *item) {
+        if (const int number = m_numbers.value(item))
+            m_journal.setItemMeter(number, item->meter());
+        else
+            numberOf(item);
+    });
     connect(&tree, &ItemTree::itemAboutToBeDeleted, this, [this](ItemData *item) {
         if (m_pending == item)
             m_pending = nullptr;
@@ -39,6 +45,8 @@ JournalKeeper::JournalKeeper(Journal &journal, ItemTree &tree, QObject *parent)
         if (const int number = numberOf(item)) {
             m_journal.clearItem(number);
             m_journal.appendReadings(number, item->readings());
+            // Read back from somewhere (a recording reopened), not recorded now.
+            m_journal.setPublishFrom(number, item->readings().size());
         }
     });
 }
@@ -61,7 +69,13 @@ int JournalKeeper::numberOf(const ItemData *item)
     if (number == 0)
         return 0;
     m_numbers.insert(item, number);
+    if (!item->meter().isEmpty())
+        m_journal.setItemMeter(number, item->meter());
     m_journal.appendReadings(number, item->readings());
+    // Readings an item holds before it is journaled were recorded elsewhere
+    // (a restored tree going on in a new session): they are not new.
+    if (item->dataCount() > 0)
+        m_journal.setPublishFrom(number, item->dataCount());
     return number;
 }
 

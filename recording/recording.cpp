@@ -226,6 +226,7 @@ void Recording::restoreSession(JournalSession &session)
         if (!into)
             continue;
         m_tree->replaceReadings(into, std::move(item.readings));
+        m_tree->setItemMeter(into, item.meter);
         m_exported.insert(into, item.exported);
         restored.emplace_back(into, &item);
         if (item.number == session.activeItem)
@@ -260,6 +261,7 @@ Recording::Reopened Recording::reopenSession(JournalSession &session, const QStr
         if (!item)
             continue;
         const int count = reopened.readings.size();
+        m_tree->setItemMeter(item, reopened.meter);
         m_tree->replaceReadings(item, std::move(reopened.readings));
         // They are kept under their own session as well: not at risk.
         noteExported(item, count);

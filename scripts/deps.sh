@@ -11,6 +11,7 @@ packages=(
     fonts-dejavu-core
     xvfb xauth
     python3 python3-xlrd python3-openpyxl poppler-utils sqlite3
+    libmosquitto-dev mosquitto mosquitto-clients
     dpkg-dev lintian appstream desktop-file-utils
 )
 

@@ -41,6 +41,8 @@ const char *const Schema =
     " name TEXT NOT NULL,"
     " readings INTEGER NOT NULL DEFAULT 0,"
     " exported INTEGER NOT NULL DEFAULT 0,"
+    " meter TEXT,"                              // the SPEC of the meter recording into it
+    " publish_from INTEGER NOT NULL DEFAULT 0," // readings before it were copied, not recorded
     " PRIMARY KEY(session, number)) WITHOUT ROWID;"
     "CREATE TABLE IF NOT EXISTS batches("
     " id INTEGER PRIMARY KEY,"
@@ -52,6 +54,21 @@ const char *const Schema =
     "CREATE INDEX IF NOT EXISTS batches_by_item ON batches(session, item, first);"
     "INSERT OR IGNORE INTO meta(key, value) VALUES('format', 1);"
     "COMMIT;";
+
+// Where publishers keep what a broker acknowledged (see journaloutbox.h).
+// Journals made before them get them, and the items' later columns, at open.
+const char *const PublishTables =
+    "CREATE TABLE IF NOT EXISTS publish_targets("
+    " id INTEGER PRIMARY KEY,"
+    " name TEXT NOT NULL UNIQUE," // host:port/station
+    " created INTEGER NOT NULL,"  // ms since 1970 UTC
+    " used INTEGER NOT NULL);"    // last start or acknowledgement
+    "CREATE TABLE IF NOT EXISTS publish_cursors("
+    " target INTEGER NOT NULL,"
+    " session INTEGER NOT NULL,"
+    " item INTEGER NOT NULL,"
+    " published INTEGER NOT NULL," // the item's readings the broker acknowledged
+    " PRIMARY KEY(target, session, item)) WITHOUT ROWID;";
 
 bool isDamage(int rc)
 {
@@ -197,7 +214,54 @@ Journal::OpenResult Journal::openFile()
     }
     if (rc != SQLITE_ROW && rc != SQLITE_INTERRUPT)
         return failed(rc);
+    rc = addLaterLayout();
+    if (rc != SQLITE_OK)
+        return failed(rc);
     return OpenResult::Ok;
+}
+
+// Columns and tables added to the first layout. They change no meaning of
+// what was there, so the format stays 1 and earlier versions of the program
+// still open the file; a journal made by one gets them here, once.
+int Journal::addLaterLayout()
+{
+    bool hasMeter = false;
+    bool hasPublishFrom = false;
+    {
+        SqliteStatement columns(m_db, "SELECT name FROM pragma_table_info('items')");
+        int rc;
+        while ((rc = columns.step()) == SQLITE_ROW) {
+            const QString name = columns.text(0);
+            hasMeter = hasMeter || name == QLatin1String("meter");
+            hasPublishFrom = hasPublishFrom || name == QLatin1String("publish_from");
+        }
+        if (rc != SQLITE_DONE)
+            return rc;
+    }
+    qint64 tables = 0;
+    {
+        SqliteStatement publishing(m_db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' "
+                                         "AND name IN ('publish_targets', 'publish_cursors')");
+        const int rc = publishing.step();
+        if (rc != SQLITE_ROW)
+            return rc;
+        tables = publishing.int64(0);
+    }
+    if (hasMeter && hasPublishFrom && tables == 2)
+        return SQLITE_OK;
+    int rc = sqliteExec(m_db, "BEGIN IMMEDIATE");
+    if (rc == SQLITE_OK && !hasMeter)
+        rc = sqliteExec(m_db, "ALTER TABLE items ADD COLUMN meter TEXT");
+    if (rc == SQLITE_OK && !hasPublishFrom)
+        rc = sqliteExec(m_db,
+                        "ALTER TABLE items ADD COLUMN publish_from INTEGER NOT NULL DEFAULT 0");
+    if (rc == SQLITE_OK)
+        rc = sqliteExec(m_db, PublishTables);
+    if (rc == SQLITE_OK)
+        rc = sqliteExec(m_db, "COMMIT");
+    if (rc != SQLITE_OK)
+        sqliteExec(m_db, "ROLLBACK");
+    return rc;
 }
 
 // Whether a living program holds a session lock in the folder: it has the
@@ -340,10 +404,25 @@ int Journal::pruneOlderThan(int days)
     // A session's last activity is its end. One that was never finished is
     // left to takeOverUnfinished, which restores or closes it (its end then
     // being that moment), so nothing is dropped that was never brought back.
+    //
+    // Recorded readings that a publish target in use has not had acknowledged
+    // keep their session: the journal is the publisher's outbox. A target
+    // unused for as long as a session is kept (another broker or station was
+    // set) keeps nothing.
     const qint64 cutoff = QDateTime::currentMSecsSinceEpoch() - qint64(days) * 86400 * 1000;
-    SqliteStatement old(m_db, "SELECT id FROM sessions s WHERE id != ?1 AND ended IS NOT NULL AND "
-                              "(ended < ?2 OR NOT EXISTS "
-                              "(SELECT 1 FROM items i WHERE i.session = s.id AND i.readings > 0))");
+    JournalOp stale;
+    stale.kind = JournalOp::DropStaleTargets;
+    stale.value = cutoff;
+    m_writer->post(std::move(stale));
+    SqliteStatement old(
+        m_db, "SELECT id FROM sessions s WHERE id != ?1 AND ended IS NOT NULL AND "
+              "(ended < ?2 OR NOT EXISTS "
+              "(SELECT 1 FROM items i WHERE i.session = s.id AND i.readings > 0)) AND "
+              "NOT EXISTS (SELECT 1 FROM items i, publish_targets t"
+              " LEFT JOIN publish_cursors c"
+              " ON c.target = t.id AND c.session = i.session AND c.item = i.number"
+              " WHERE i.session = s.id AND i.kind = 1 AND t.used >= ?2 AND"
+              " i.readings > max(i.publish_from, coalesce(c.published, 0)))");
     old.bind(1, m_session).bind(2, cutoff);
     int dropped = 0;
     while (old.step() == SQLITE_ROW) {
@@ -353,6 +432,17 @@ int Journal::pruneOlderThan(int days)
         m_writer->post(std::move(op));
         ++dropped;
     }
+    SqliteStatement kept(
+        m_db, "SELECT coalesce(sum(u), 0) FROM (SELECT"
+              " max(i.readings - max(i.publish_from, coalesce(c.published, 0))) AS u"
+              " FROM sessions s JOIN items i ON i.session = s.id, publish_targets t"
+              " LEFT JOIN publish_cursors c"
+              " ON c.target = t.id AND c.session = i.session AND c.item = i.number"
+              " WHERE s.id != ?1 AND s.ended IS NOT NULL AND s.ended < ?2 AND i.kind = 1 AND"
+              " t.used >= ?2 GROUP BY i.session, i.number HAVING u > 0)");
+    m_keptUnpublished = kept.bind(1, m_session).bind(2, cutoff).step() == SQLITE_ROW
+                            ? kept.int64(0)
+                            : 0;
     // A closed marker has served once its session's end is in the file.
     SqliteStatement unfinished(m_db, "SELECT 1 FROM sessions WHERE id = ?1 AND ended IS NULL");
     const QDir folder(m_folder);
@@ -475,6 +565,20 @@ void Journal::renameItem(int item, const QString &name)
     postSessionOp(*m_writer, m_session, JournalOp::RenameItem, item, 0, name);
 }
 
+void Journal::setItemMeter(int item, const QString &meter)
+{
+    if (!isRecording() || !m_given.contains(item))
+        return;
+    postSessionOp(*m_writer, m_session, JournalOp::SetMeter, item, 0, meter);
+}
+
+void Journal::setPublishFrom(int item, int count)
+{
+    if (!isRecording() || !m_given.contains(item))
+        return;
+    postSessionOp(*m_writer, m_session, JournalOp::PublishFrom, item, count);
+}
+
 void Journal::deleteItem(int item)
 {
     if (!isRecording() || !m_given.remove(item))
@@ -588,7 +692,8 @@ std::optional<JournalSession> Journal::loadSession(qint64 id) const
 
     QHash<int, size_t> byNumber;
     SqliteStatement items(
-        m_db, "SELECT number, kind, name, exported FROM items WHERE session = ?1 ORDER BY number");
+        m_db, "SELECT number, kind, name, exported, coalesce(meter, '') FROM items "
+              "WHERE session = ?1 ORDER BY number");
     items.bind(1, id);
     int rc;
     while ((rc = items.step()) == SQLITE_ROW) {
@@ -597,6 +702,7 @@ std::optional<JournalSession> Journal::loadSession(qint64 id) const
         item.kind = kindFrom(items.int64(1));
         item.name = items.text(2);
         item.exported = int(items.int64(3));
+        item.meter = items.text(4);
         byNumber.insert(item.number, session.items.size());
         session.items.push_back(std::move(item));
     }

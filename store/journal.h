@@ -23,6 +23,7 @@ struct JournalItem
     int number = 0; // the item's number within its session
     ItemData::DataType kind = ItemData::Measure;
     QString name;
+    QString meter;    // the SPEC of the meter that recorded into it; empty for none
     int exported = 0; // readings covered by the item's last export
     ReadingStore readings;
 };
@@ -100,8 +101,13 @@ public:
 
     // Start-up, after takeOverUnfinished: drops finished sessions that ended
     // more than days ago, and finished ones without readings. A session that
-    // was never finished is never dropped here. Returns how many go.
+    // was never finished is never dropped here, nor one holding recorded
+    // readings a publisher (journaloutbox.h) has not had acknowledged yet;
+    // publish targets unused for as long go first. Returns how many go.
     int pruneOlderThan(int days);
+    // Readings that the last pruneOlderThan kept only because they were never
+    // published.
+    qint64 keptUnpublished() const { return m_keptUnpublished; }
     // Start-up: the newest session whose program ended without closing it
     // and that holds readings, loaded. Unless it was damaged (resumed false),
     // this run carries on recording into it; other such sessions are closed
@@ -119,6 +125,12 @@ public:
     // Changes of the item tree; items are named by the numbers createItem gives.
     int createItem(ItemData::DataType kind, const QString &name);
     void renameItem(int item, const QString &name);
+    // The SPEC of the meter recording into the item.
+    void setItemMeter(int item, const QString &meter);
+    // The item's first count readings were copied into it (a recording
+    // reopened, a tree restored into a new session), not recorded: they are
+    // not published again.
+    void setPublishFrom(int item, int count);
     void deleteItem(int item);
     void clearItem(int item);
     void setActiveItem(int item); // -1 for none
@@ -164,6 +176,7 @@ private:
         Failed
     };
     OpenResult openFile();
+    int addLaterLayout();
     void closeFile();
     bool moveAside();
     bool anotherCopyRunning() const;
@@ -191,4 +204,5 @@ private:
     std::vector<std::unique_ptr<QLockFile>> m_heldLocks;
     QHash<int, int> m_given; // item number -> readings handed to the writer
     int m_nextItem = 1;
+    qint64 m_keptUnpublished = 0;
 };

@@ -326,6 +326,16 @@ void appendSegmentHeader(QByteArray &out, quint32 count)
 
 bool decodeRow(const char *data, qint64 size, ReadingStore &store)
 {
+    return detail::decodeRow(
+        data, size,
+        [](void *context, const ReadingStore::Fields &f) {
+            static_cast<ReadingStore *>(context)->append(f);
+        },
+        &store);
+}
+
+bool detail::decodeRow(const char *data, qint64 size, FieldsSink sink, void *context)
+{
     Reader in(data, size);
     quint8 version;
     if (!in.byte(&version) || version != FormatVersion || in.atEnd())
@@ -340,7 +350,7 @@ bool decodeRow(const char *data, qint64 size, ReadingStore &store)
         for (quint32 i = 0; i < count; ++i) {
             if (!readRecord(in, &previousTime, &previousMeterTime, &f))
                 return false;
-            store.append(f);
+            sink(context, f);
         }
     }
     return true;

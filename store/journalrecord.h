@@ -4,6 +4,8 @@
 
 #include <QByteArray>
 
+#include <type_traits>
+
 // The journal's binary form of readings. It lives on disk for weeks and is
 // read by later versions of the program, so it is versioned and never changes
 // meaning; a new layout gets a new version byte.
@@ -50,5 +52,25 @@ void appendSegmentHeader(QByteArray &out, quint32 count);
 // Decodes a whole row into store. Returns false when the row is not a valid
 // row of a known version; the readings decoded before the fault stay.
 bool decodeRow(const char *data, qint64 size, ReadingStore &store);
+
+// The same, handing each reading to sink (a callable taking const
+// ReadingStore::Fields &) instead of keeping it.
+template <typename Sink> bool decodeRow(const char *data, qint64 size, Sink &&sink);
+
+namespace detail {
+using FieldsSink = void (*)(void *context, const ReadingStore::Fields &fields);
+bool decodeRow(const char *data, qint64 size, FieldsSink sink, void *context);
+} // namespace detail
+
+template <typename Sink> bool decodeRow(const char *data, qint64 size, Sink &&sink)
+{
+    using Callable = std::remove_reference_t<Sink>;
+    return detail::decodeRow(
+        data, size,
+        [](void *context, const ReadingStore::Fields &fields) {
+            (*static_cast<Callable *>(context))(fields);
+        },
+        const_cast<void *>(static_cast<const void *>(&sink)));
+}
 
 } // namespace journalrecord

@@ -27,35 +27,46 @@ struct JournalWriter::Statements
           dropBatches(db, "DELETE FROM batches WHERE session = ?1"),
           dropItems(db, "DELETE FROM items WHERE session = ?1"),
           dropSession(db, "DELETE FROM sessions WHERE id = ?1"),
+          dropCursors(db, "DELETE FROM publish_cursors WHERE session = ?1"),
           createItem(db, "INSERT OR REPLACE INTO items(session, number, kind, name) "
                          "VALUES(?1, ?2, ?3, ?4)"),
           renameItem(db, "UPDATE items SET name = ?1 WHERE session = ?2 AND number = ?3"),
           deleteBatches(db, "DELETE FROM batches WHERE session = ?1 AND item = ?2"),
           deleteItem(db, "DELETE FROM items WHERE session = ?1 AND number = ?2"),
-          clearItem(db, "UPDATE items SET readings = 0, exported = 0 "
+          deleteItemCursors(db,
+                            "DELETE FROM publish_cursors WHERE session = ?1 AND item = ?2"),
+          clearItem(db, "UPDATE items SET readings = 0, exported = 0, publish_from = 0 "
                         "WHERE session = ?1 AND number = ?2"),
           setActive(db, "UPDATE sessions SET active_item = ?1 WHERE id = ?2"),
           setExported(db, "UPDATE items SET exported = ?1 WHERE session = ?2 AND number = ?3"),
           setCount(db, "UPDATE items SET readings = ?1 WHERE session = ?2 AND number = ?3"),
           insertRow(db, "INSERT INTO batches(session, item, first, count, data) "
                         "VALUES(?1, ?2, ?3, ?4, ?5)"),
-          updateRow(db, "UPDATE batches SET count = ?1, data = ?2 WHERE id = ?3")
+          updateRow(db, "UPDATE batches SET count = ?1, data = ?2 WHERE id = ?3"),
+          setMeter(db, "UPDATE items SET meter = ?1 WHERE session = ?2 AND number = ?3"),
+          setPublishFrom(db,
+                         "UPDATE items SET publish_from = ?1 WHERE session = ?2 AND number = ?3"),
+          dropStaleCursors(db, "DELETE FROM publish_cursors WHERE target IN "
+                               "(SELECT id FROM publish_targets WHERE used < ?1)"),
+          dropStaleTargets(db, "DELETE FROM publish_targets WHERE used < ?1")
     {
     }
     bool isValid() const
     {
         for (const SqliteStatement *s :
-             {&beginSession, &endSession, &dropBatches, &dropItems, &dropSession, &createItem,
-              &renameItem, &deleteBatches, &deleteItem, &clearItem, &setActive, &setExported,
-              &setCount, &insertRow, &updateRow})
+             {&beginSession, &endSession, &dropBatches, &dropItems, &dropSession, &dropCursors,
+              &createItem, &renameItem, &deleteBatches, &deleteItem, &deleteItemCursors,
+              &clearItem, &setActive, &setExported, &setCount, &insertRow, &updateRow, &setMeter,
+              &setPublishFrom, &dropStaleCursors, &dropStaleTargets})
             if (!s->isValid())
                 return false;
         return true;
     }
 
-    SqliteStatement beginSession, endSession, dropBatches, dropItems, dropSession, createItem,
-        renameItem, deleteBatches, deleteItem, clearItem, setActive, setExported, setCount,
-        insertRow, updateRow;
+    SqliteStatement beginSession, endSession, dropBatches, dropItems, dropSession, dropCursors,
+        createItem, renameItem, deleteBatches, deleteItem, deleteItemCursors, clearItem, setActive,
+        setExported, setCount, insertRow, updateRow, setMeter, setPublishFrom, dropStaleCursors,
+        dropStaleTargets;
 };
 
 JournalWriter::JournalWriter(const QString &path, Listener listener)
@@ -374,6 +385,8 @@ int JournalWriter::apply(const JournalOp &op)
             rc = done(sql.dropItems.bind(1, op.session).run());
         if (rc == 0)
             rc = done(sql.dropSession.bind(1, op.session).run());
+        if (rc == 0)
+            rc = done(sql.dropCursors.bind(1, op.session).run());
         return rc;
     }
     case JournalOp::CreateItem:
@@ -388,7 +401,10 @@ int JournalWriter::apply(const JournalOp &op)
     case JournalOp::ClearItem: {
         m_tails.remove(key);
         m_counts.remove(key);
-        const int rc = done(sql.deleteBatches.bind(1, op.session).bind(2, op.item).run());
+        int rc = done(sql.deleteBatches.bind(1, op.session).bind(2, op.item).run());
+        // What a broker acknowledged of the readings that go no longer counts.
+        if (rc == 0)
+            rc = done(sql.deleteItemCursors.bind(1, op.session).bind(2, op.item).run());
         if (rc != 0)
             return rc;
         SqliteStatement &item = op.kind == JournalOp::DeleteItem ? sql.deleteItem : sql.clearItem;
@@ -398,6 +414,15 @@ int JournalWriter::apply(const JournalOp &op)
         return done(sql.setActive.bind(1, op.item).bind(2, op.session).run());
     case JournalOp::Exported:
         return done(sql.setExported.bind(1, op.value).bind(2, op.session).bind(3, op.item).run());
+    case JournalOp::SetMeter:
+        return done(sql.setMeter.bind(1, op.text).bind(2, op.session).bind(3, op.item).run());
+    case JournalOp::PublishFrom:
+        return done(
+            sql.setPublishFrom.bind(1, op.value).bind(2, op.session).bind(3, op.item).run());
+    case JournalOp::DropStaleTargets: {
+        const int rc = done(sql.dropStaleCursors.bind(1, op.value).run());
+        return rc != 0 ? rc : done(sql.dropStaleTargets.bind(1, op.value).run());
+    }
     case JournalOp::Append: {
         auto it = m_tails.find(key);
         if (it != m_tails.end() && it->first + it->count == op.value &&

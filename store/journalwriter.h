@@ -33,7 +33,10 @@ struct JournalOp
         ClearItem,
         SetActive, // item: the active item's number, -1 for none
         Append,    // value: index of the first reading; bytes: count records
-        Exported   // value: readings covered by the last export
+        Exported,  // value: readings covered by the last export
+        SetMeter,  // text: the SPEC of the meter recording into the item
+        PublishFrom, // value: readings at the item's start that were copied, not recorded
+        DropStaleTargets // value: publish targets unused since then (ms) go
     };
     Kind kind = BeginSession;
     qint64 session = 0;

@@ -108,11 +108,11 @@ private slots:
         QCOMPARE(menus[0]->text(), QStringLiteral("&File"));
         QCOMPARE(menus[1]->text(), QStringLiteral("&Analysis"));
         QCOMPARE(menus[2]->text(), QStringLiteral("&Help"));
-        QCOMPARE(actionNames(menus[0]->menu()->actions()),
-                 QStringList({"actionConnect", "actionDisconnect", "actionSelectMeter",
-                              "actionAddMeter", "actionStart", "actionStop", "|",
-                              "actionImport", "actionExport", "actionRecentRecordings", "|",
-                              "actionClose"}));
+        QCOMPARE(
+            actionNames(menus[0]->menu()->actions()),
+            QStringList({"actionConnect", "actionDisconnect", "actionSelectMeter", "actionAddMeter",
+                         "actionStart", "actionStop", "|", "actionImport", "actionExport",
+                         "actionRecentRecordings", "actionPublishing", "|", "actionClose"}));
         QCOMPARE(actionNames(menus[1]->menu()->actions()),
                  QStringList({"actionSetReference", "actionClearReference", "|", "actionLimits"}));
         QCOMPARE(actionNames(menus[2]->menu()->actions()), QStringList({"actionManual"}));
