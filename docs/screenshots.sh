@@ -58,4 +58,8 @@ xvfb-run -a -s "-screen 0 1000x600x24" bash -c '
     sleep 1
     kill $pid
 ' _ "$work/kv930" "$build/tools/grabscreen" "$out"
+# Two meters compared in the chart: the window test that records the virtual
+# KV930 and a laboratory meter (our SCPI simulator) at once saves its window.
+QT_QPA_PLATFORM=offscreen KV930_SCREENSHOT="$out/meters.png" \
+    "$build/tests/tst_app_meters" twoMetersRecordAtOnce >/dev/null
 ls -l "$out"
