@@ -169,9 +169,13 @@ void Widget::bindMeterSignals(MeterLink *link)
             ui->actionStop->setEnabled(false);
         }
     });
-    connect(link, &MeterLink::linkFailed, this, [this](const QString &message) {
+    connect(link, &MeterLink::linkFailed, this, [this, link](const QString &message) {
         syncViews(); // every reading received stays shown
-        m_prompt->warning(this, tr("The meter link failed: %1").arg(message));
+        // With several meters the message names the one that went.
+        m_prompt->warning(this,
+                          severalMeters()
+                              ? tr("The link of the meter %1 failed: %2").arg(link->spec(), message)
+                              : tr("The meter link failed: %1").arg(message));
     });
 }
 

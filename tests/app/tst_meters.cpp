@@ -107,11 +107,12 @@ private slots:
         QTRY_VERIFY(!w.recording().meters().at(1)->isOpen());
         QTRY_VERIFY(prompt->messages()
                         .join(QLatin1Char('\n'))
-                        .contains(QStringLiteral("The meter link failed")));
+                        .contains(QStringLiteral("The link of the meter pm100@")));
         const int kept = lab->dataCount();
         const int before = own->dataCount();
         QTRY_VERIFY(own->dataCount() >= before + 20);
         QCOMPARE(lab->dataCount(), kept);
+        QCOMPARE(prompt->messages().size(), 1); // one message for the drop
         QVERIFY(w.isAcquiring());
         windowAction(w, "actionStop")->trigger();
         QVERIFY(!w.isAcquiring());
