@@ -37,15 +37,44 @@ class MetersWindowTest : public QObject
 
 private:
     QTemporaryDir appDir;
+    QTemporaryDir configDir; // the user's kv930.conf
 
 private slots:
     void initTestCase()
     {
         kv930InitResources();
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(configDir.path()));
         QVERIFY(installVirtualMeter(
             appDir, "[meter]\nrate=100\nunit=dBm\npower=-20\nrangeEventChance=0\n"));
         QVERIFY(QFile::copy(QStringLiteral(KV930_BUILD_DIR "/Lib/pm100.so"),
                             appDir.filePath(QStringLiteral("Lib/pm100.so"))));
+    }
+
+    // First: the virtual meter is one plugin instance for the whole process,
+    // still closing after a window that used it goes.
+    void chosenMeterIsKeptForTheNextStart()
+    {
+        Simulator sim;
+        QVERIFY(sim.start(QStringLiteral("pm100"), QStringLiteral("pty"), QStringLiteral("[]")));
+        const QString spec = QStringLiteral("pm100@") + sim.where;
+        StartOptions options;
+        options.rememberMeter = true;
+        {
+            auto scripted = std::make_unique<ScriptedPrompt>();
+            scripted->onExec = [&spec](QDialog &dialog) {
+                MeterOptions chosen;
+                chosen.wavelengthNm = 1310;
+                qobject_cast<DlgSelectMeter *>(&dialog)->setSelection(MeterSpec::fromString(spec),
+                                                                      chosen);
+                return int(QDialog::Accepted);
+            };
+            Widget w(appDir.path(), options, std::move(scripted));
+            windowAction(w, "actionSelectMeter")->trigger();
+            QCOMPARE(w.recording().meter()->spec(), spec);
+        }
+        Widget again(appDir.path(), options, std::make_unique<ScriptedPrompt>());
+        QCOMPARE(again.recording().meter()->spec(), spec);
+        QCOMPARE(again.recording().meter()->itemName(), QStringLiteral("pm100 1310"));
     }
 
     void twoMetersRecordAtOnce()
