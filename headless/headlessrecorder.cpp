@@ -199,7 +199,7 @@ void HeadlessRecorder::channelDone(Channel &channel, const QString &failure)
     channel.meter->stopAcquisition();
     if (!failure.isEmpty()) {
         m_failures << failure;
-        // The others record on; the reason is said now and again at the end.
+        // The others record on: the reason is said now (one meter: at the end).
         if (m_channels.size() > 1)
             printLine(stderr,
                       QStringLiteral("%1: %2").arg(QCoreApplication::applicationName(), failure));
