@@ -165,6 +165,7 @@ private:
     bool m_refused = false;
     QString m_lostReason;
     QString m_logError;
+    bool m_hostMismatch = false; // the broker's certificate names another host
     Clock::time_point m_connectStarted{};
     Clock::time_point m_nextAttempt{};
     milliseconds m_retry = FirstRetry;
@@ -408,6 +409,10 @@ void Worker::connectClient()
                                   m_password.isEmpty() ? nullptr : m_password.toUtf8().constData());
     if (m_broker.tls) {
         if (!m_options.caFile.isEmpty()) {
+            if (!QFileInfo(m_options.caFile).isReadable()) {
+                drop(tr("the CA file %1 cannot be read").arg(m_options.caFile), RefusedRetry);
+                return;
+            }
             const int rc =
                 mosquitto_tls_set(m_mosq, QFile::encodeName(m_options.caFile).constData(), nullptr,
                                   nullptr, nullptr, nullptr);
@@ -421,7 +426,7 @@ void Worker::connectClient()
         // The system's certificate authorities, as a browser trusts them.
         mosquitto_int_option(m_mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
     }
-    m_connected = m_lost = m_refused = false;
+    m_connected = m_lost = m_refused = m_hostMismatch = false;
     m_logError.clear();
     m_connectStarted = Clock::now();
     const int rc = mosquitto_connect_async(m_mosq, m_broker.host.toUtf8().constData(),
@@ -617,6 +622,19 @@ QString Worker::reasonOf(int rc) const
     case MOSQ_ERR_ERRNO:
         return QString::fromLocal8Bit(strerror(errno));
     case MOSQ_ERR_TLS:
+        // OpenSSL's own words ("certificate verify failed") do not say what
+        // to do about it; an untrusted broker is never published to anyway.
+        if (m_hostMismatch)
+            return tr("the broker's certificate is not made out to %1").arg(m_broker.host);
+        if (m_logError.contains(QLatin1String("certificate verify failed"))) {
+            return m_options.caFile.isEmpty()
+                       ? tr("the broker's certificate is not trusted: none of the system's "
+                            "certificate authorities signed it (a CA of the lab's own goes into "
+                            "ca_file under [publishing] in kv930.conf)")
+                       : tr("the broker's certificate is not trusted: neither the CA in %1 nor "
+                            "one of the system's signed it, or it has expired")
+                             .arg(m_options.caFile);
+        }
         return m_logError.isEmpty() ? tr("the TLS handshake failed")
                                     : tr("the TLS handshake failed (%1)").arg(m_logError);
     case MOSQ_ERR_CONN_LOST:
@@ -669,8 +687,13 @@ void Worker::onPublish(mosquitto *, void *self, int mid)
 
 void Worker::onLog(mosquitto *, void *self, int level, const char *text)
 {
-    if (level & MOSQ_LOG_ERR)
-        static_cast<Worker *>(self)->m_logError = QString::fromUtf8(text);
+    if (!(level & MOSQ_LOG_ERR))
+        return;
+    auto *w = static_cast<Worker *>(self);
+    w->m_logError = QString::fromUtf8(text);
+    // libmosquitto checks the name itself and says so before OpenSSL's error.
+    if (w->m_logError.contains(QLatin1String("host name verification failed")))
+        w->m_hostMismatch = true;
 }
 
 } // namespace

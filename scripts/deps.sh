@@ -12,6 +12,7 @@ packages=(
     xvfb xauth
     python3 python3-xlrd python3-openpyxl poppler-utils sqlite3
     libmosquitto-dev mosquitto mosquitto-clients
+    openssl
     dpkg-dev lintian appstream desktop-file-utils
 )
 

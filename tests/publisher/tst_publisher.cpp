@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -192,6 +193,50 @@ struct Station
     }
 };
 
+// Runs a tool to its end; true when it succeeded.
+bool runTool(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    const bool done = process.waitForFinished(60000) &&
+                      process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    if (!done)
+        qWarning("%s: %s", qPrintable(program), process.readAll().constData());
+    return done;
+}
+
+// A CA of the test's own and a server certificate it signed for 127.0.0.1
+// (as an address, not a name: subjectAltName IP), made with openssl into dir.
+bool makeCertificates(const QTemporaryDir &dir)
+{
+    const auto path = [&](const char *name) { return dir.filePath(QLatin1String(name)); };
+    const QStringList newKey{
+        QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+        QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
+    QFile extensions(path("server.ext"));
+    return runTool(QStringLiteral("openssl"),
+                   QStringList{QStringLiteral("req"), QStringLiteral("-x509"),
+                               QStringLiteral("-days"), QStringLiteral("2"),
+                               QStringLiteral("-subj"), QStringLiteral("/CN=kv930 test CA"),
+                               QStringLiteral("-keyout"), path("ca.key"), QStringLiteral("-out"),
+                               path("ca.crt")} +
+                       newKey) &&
+           runTool(QStringLiteral("openssl"),
+                   QStringList{QStringLiteral("req"), QStringLiteral("-subj"),
+                               QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-keyout"),
+                               path("server.key"), QStringLiteral("-out"), path("server.csr")} +
+                       newKey) &&
+           extensions.open(QIODevice::WriteOnly) &&
+           extensions.write("subjectAltName=IP:127.0.0.1\n") > 0 && extensions.flush() &&
+           runTool(QStringLiteral("openssl"),
+                   {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-days"),
+                    QStringLiteral("2"), QStringLiteral("-in"), path("server.csr"),
+                    QStringLiteral("-CA"), path("ca.crt"), QStringLiteral("-CAkey"), path("ca.key"),
+                    QStringLiteral("-CAcreateserial"), QStringLiteral("-extfile"),
+                    extensions.fileName(), QStringLiteral("-out"), path("server.crt")});
+}
+
 // Every index from 1 to count of one session, whatever the session is.
 bool holdsRun(const QSet<QString> &readings, int count, QString *session)
 {
@@ -324,6 +369,49 @@ private slots:
         QCOMPARE(station.unpublished(), 0);
         QVERIFY(!station.err.contains("refused"));
         QTRY_COMPARE_WITH_TIMEOUT(subscriber.count(), 100, 20000);
+    }
+
+    // mqtts:// to a broker whose certificate a CA of the lab's own signed:
+    // refused, and said so once, until that CA is the station's ca_file.
+    void tlsPublishesOnlyToATrustedBroker()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty())
+            QSKIP("openssl is not installed (scripts/deps.sh installs it)");
+        Broker broker;
+        QVERIFY(makeCertificates(broker.dir));
+        const QString ca = broker.dir.filePath(QStringLiteral("ca.crt"));
+        broker.extra = QStringLiteral("allow_anonymous true\ncafile %1\ncertfile %2\nkeyfile %3\n")
+                           .arg(ca, broker.dir.filePath(QStringLiteral("server.crt")),
+                                broker.dir.filePath(QStringLiteral("server.key")))
+                           .toUtf8();
+        QVERIFY(broker.start());
+        Subscriber subscriber;
+        QVERIFY(subscriber.start(broker, {QStringLiteral("--cafile"), ca}));
+        const QString url = QStringLiteral("mqtts://127.0.0.1:%1").arg(broker.port);
+
+        Station station;
+        station.start(url, {QStringLiteral("--count"), QStringLiteral("50"),
+                            QStringLiteral("--mqtt-drain"), QStringLiteral("3")});
+        QCOMPARE(station.finish(), 0);
+        QCOMPARE(station.unpublished(), 50);
+        const QList<QByteArray> said = station.err.trimmed().split('\n');
+        QCOMPARE(said.size(), 1);
+        QVERIFY2(said.first().contains("certificate is not trusted"), said.first().constData());
+        QCOMPARE(subscriber.count(), 0);
+
+        // As a user sets it: kv930.conf under the station's configuration folder.
+        QSettings settings(station.dir.filePath(QStringLiteral("config/kv930/kv930.conf")),
+                           QSettings::IniFormat);
+        settings.setValue(QStringLiteral("publishing/ca_file"), ca);
+        settings.sync();
+        station.start(url, {QStringLiteral("--count"), QStringLiteral("50")});
+        QCOMPARE(station.finish(), 0);
+        QCOMPARE(station.unpublished(), 0);
+        QVERIFY2(station.err.isEmpty(), station.err.constData());
+        QTRY_COMPARE_WITH_TIMEOUT(subscriber.count(), 100, 20000);
+        QString first;
+        QVERIFY(holdsRun(subscriber.readings, 50, &first));
+        QVERIFY(holdsRun(subscriber.readings, 50, &first)); // the other session
     }
 
     void pruningKeepsWhatWasNeverPublished()
