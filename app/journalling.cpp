@@ -174,14 +174,6 @@ bool Widget::confirmCloseWithUnexportedReadings()
         text += QLatin1Char(' ') + tr("Journal off (%1): they are kept in memory only and are "
                                       "lost when the program closes.")
                                        .arg(reason);
-    else if (state == Journal::State::Waiting)
-        text += QLatin1Char(' ') + tr("The recording journal is waiting for its file (%1): "
-                                      "what it has not written yet may be lost.")
-                                       .arg(reason);
-    else if (m_startOptions.journal.enabled)
-        text += QLatin1Char(' ') + tr("Journal off (%1): they are kept in memory only and are "
-                                      "lost when the program closes.")
-                                       .arg(reason);
     text += QStringLiteral("\n\n") + tr("Close the program anyway?");
     return m_prompt->question(this, QString(), text, QMessageBox::Yes | QMessageBox::No,
                               QMessageBox::No) == QMessageBox::Yes;
