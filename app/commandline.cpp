@@ -62,7 +62,7 @@ struct Parser
                                     "The meter to record from (default: the one chosen last, "
                                     "or virtual). --list-meters lists them. With --headless, "
                                     "once for each meter to record from at the same time."),
-        QCoreApplication::translate("CommandLine", "spec")};
+        QCoreApplication::translate("CommandLine", "id")};
     QCommandLineOption rate{
         QStringLiteral("rate"),
         QCoreApplication::translate("CommandLine",
@@ -99,7 +99,7 @@ struct Parser
     QCommandLineOption listMeters{
         QStringLiteral("list-meters"),
         QCoreApplication::translate("CommandLine",
-                                    "List the meters that can be opened (SPEC, a tab, a "
+                                    "List the meters that can be opened (ID, a tab, a "
                                     "description) and leave.")};
     QCommandLineOption mqtt{QStringLiteral("mqtt"),
                             QCoreApplication::translate(
@@ -170,8 +170,8 @@ QString tr(const char *text)
 QString readMeterOptions(const Parser &p, QStringList *meters, MeterOptions *options)
 {
     *meters = p.parser.values(p.meter);
-    for (const QString &spec : qAsConst(*meters)) {
-        if (spec.trimmed().isEmpty())
+    for (const QString &meterId : qAsConst(*meters)) {
+        if (meterId.trimmed().isEmpty())
             return tr("The meter must not be empty.");
     }
     if (p.parser.isSet(p.rate)) {

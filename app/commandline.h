@@ -7,7 +7,7 @@
 #include <QStringList>
 
 // The program's command line: --help, --version, --drivers DIR, --import FILE,
-// --no-journal, --meter SPEC, --rate N, --wavelength NM, --mqtt URL,
+// --no-journal, --meter ID, --rate N, --wavelength NM, --mqtt URL,
 // --station NAME; the headless recorder's --headless, --item NAME,
 // --duration SECONDS, --count N, --export FILE, --mqtt-drain SECONDS;
 // --list-meters.

@@ -55,35 +55,36 @@ void Widget::initMeters()
     m_deviceWatcher = new MeterDeviceWatcher(QStringLiteral("/dev"), this);
     connect(m_deviceWatcher, &MeterDeviceWatcher::devicesChanged, this, &Widget::slotUSBRefreshed);
 
-    QString spec = m_startOptions.meter;
+    QString meterId = m_startOptions.meter;
     MeterOptions options = m_startOptions.meterOptions;
-    if (spec.isEmpty() && m_startOptions.rememberMeter) {
+    if (meterId.isEmpty() && m_startOptions.rememberMeter) {
         QSettings settings(QStringLiteral("kv930"), QStringLiteral("kv930"));
         settings.beginGroup(meterGroup());
-        spec = settings.value(QStringLiteral("spec")).toString();
+        meterId = settings.value(QStringLiteral("id")).toString();
         options.readingsPerSecond =
             settings.value(QStringLiteral("rate"), options.readingsPerSecond).toDouble();
         options.wavelengthNm = settings.value(QStringLiteral("wavelength"), 0).toInt();
     }
     m_meterOptions = options;
-    if (spec.isEmpty() || (meter() && spec == meter()->spec()))
+    if (meterId.isEmpty() || (meter() && meterId == meter()->meterId()))
         return;
     QString problem;
-    if (!selectPrimaryMeter(spec, options, &problem)) {
+    if (!selectPrimaryMeter(meterId, options, &problem)) {
         // The KV930 driver set stays the meter; the user can choose again.
-        const QString text = tr("The meter %1 cannot be used: %2").arg(spec, problem);
+        const QString text = tr("The meter %1 cannot be used: %2").arg(meterId, problem);
         qWarning("%s", qPrintable(text));
         QTimer::singleShot(0, this, [this, text] { m_prompt->warning(this, text); });
         return;
     }
 }
 
-bool Widget::selectPrimaryMeter(const QString &spec, const MeterOptions &options, QString *problem)
+bool Widget::selectPrimaryMeter(const QString &meterId, const MeterOptions &options,
+                                QString *problem)
 {
     // The meter chosen before may stay bound in the core (the KV930 set
     // does): nothing it still says may reach the window's slots.
     QPointer<MeterLink> previous = meter();
-    if (!m_recording->selectMeter(spec, options, problem))
+    if (!m_recording->selectMeter(meterId, options, problem))
         return false;
     if (previous && previous != meter())
         previous->disconnect(this);
@@ -105,21 +106,21 @@ void Widget::selectMeter()
     DlgSelectMeter dialog(*m_recording->catalogue(), this);
     dialog.setWindowTitle(tr("Select Meter"));
     if (MeterLink *link = meter())
-        dialog.setSelection(MeterSpec::fromString(link->spec()), m_meterOptions);
+        dialog.setSelection(MeterId::fromString(link->meterId()), m_meterOptions);
     if (m_prompt->exec(dialog) != QDialog::Accepted)
         return;
-    const QString spec = dialog.spec().toString();
+    const QString meterId = dialog.meterId().toString();
     const MeterOptions options = dialog.options();
     QString problem;
-    if (!selectPrimaryMeter(spec, options, &problem)) {
-        m_prompt->warning(this, tr("The meter %1 cannot be used: %2").arg(spec, problem));
+    if (!selectPrimaryMeter(meterId, options, &problem)) {
+        m_prompt->warning(this, tr("The meter %1 cannot be used: %2").arg(meterId, problem));
         return;
     }
     m_meterOptions = options;
     if (m_startOptions.rememberMeter) {
         QSettings settings(QStringLiteral("kv930"), QStringLiteral("kv930"));
         settings.beginGroup(meterGroup());
-        settings.setValue(QStringLiteral("spec"), spec);
+        settings.setValue(QStringLiteral("id"), meterId);
         settings.setValue(QStringLiteral("rate"), options.readingsPerSecond);
         settings.setValue(QStringLiteral("wavelength"), options.wavelengthNm);
     }
@@ -172,10 +173,10 @@ void Widget::bindMeterSignals(MeterLink *link)
     connect(link, &MeterLink::linkFailed, this, [this, link](const QString &message) {
         syncViews(); // every reading received stays shown
         // With several meters the message names the one that went.
-        m_prompt->warning(this,
-                          severalMeters()
-                              ? tr("The link of the meter %1 failed: %2").arg(link->spec(), message)
-                              : tr("The meter link failed: %1").arg(message));
+        m_prompt->warning(
+            this, severalMeters()
+                      ? tr("The link of the meter %1 failed: %2").arg(link->meterId(), message)
+                      : tr("The meter link failed: %1").arg(message));
     });
 }
 
@@ -185,11 +186,11 @@ void Widget::addMeter()
     dialog.setWindowTitle(tr("Add Meter"));
     if (m_prompt->exec(dialog) != QDialog::Accepted)
         return;
-    const QString spec = dialog.spec().toString();
+    const QString meterId = dialog.meterId().toString();
     QString problem;
-    MeterLink *link = m_recording->addMeter(spec, dialog.options(), &problem);
+    MeterLink *link = m_recording->addMeter(meterId, dialog.options(), &problem);
     if (!link) {
-        m_prompt->warning(this, tr("The meter %1 cannot be added: %2").arg(spec, problem));
+        m_prompt->warning(this, tr("The meter %1 cannot be added: %2").arg(meterId, problem));
         return;
     }
     bindMeterSignals(link);
@@ -209,7 +210,7 @@ ItemData *Widget::meterItem(MeterLink *link)
         return item;
     // Named after the meter, and never like another item.
     item = tree.createItem(tree.freeName(link->itemName()), ItemData::Measure);
-    tree.setItemMeter(item, link->spec());
+    tree.setItemMeter(item, link->meterId());
     m_meterItems.insert(link, item);
     return item;
 }

@@ -20,7 +20,7 @@ struct StartOptions
     // Publishing to a broker: off (no URL) unless the program's settings or
     // command line ask for it; File > Publishing... changes it.
     PublishOptions publishing;
-    // The meter to record from, by its SPEC; empty: the one kept in
+    // The meter to record from, by its ID; empty: the one kept in
     // kv930.conf when rememberMeter, else the KV930 driver set in Lib.
     QString meter;
     MeterOptions meterOptions;

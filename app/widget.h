@@ -198,8 +198,8 @@ private:
     bool anyMeterOpen() const;
     void selectMeter();
     void addMeter();
-    // Makes the meter spec names the chosen one and binds the window to it.
-    bool selectPrimaryMeter(const QString &spec, const MeterOptions &options, QString *problem);
+    // Makes the meter meterId names the chosen one and binds the window to it.
+    bool selectPrimaryMeter(const QString &meterId, const MeterOptions &options, QString *problem);
     void bindPrimaryMeter();
     void bindMeterSignals(MeterLink *link);
     // The item of a meter's own, made when first needed.

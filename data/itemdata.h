@@ -32,7 +32,7 @@ public:
     QString name() const { return m_name; }
     void setName(const QString &name) { m_name = name; }
     ItemData::DataType type() const { return m_type; }
-    // The meter whose readings the item records, as its SPEC names it
+    // The meter whose readings the item records, as its ID names it
     // ("virtual", "n774x@tcp://lab3:5025#3"); empty for none (yet).
     QString meter() const { return m_meter; }
     void setMeter(const QString &meter) { m_meter = meter; }

@@ -51,14 +51,14 @@ bool HeadlessRecorder::bindMeters()
 {
     const Recording::DriverScan scan =
         m_recording->bindDrivers(m_options.applicationDir, m_options.driverFolder);
-    for (const QString &spec : qAsConst(m_options.meters)) {
+    for (const QString &meterId : qAsConst(m_options.meters)) {
         QString error;
         MeterLink *link = nullptr;
         if (m_channels.empty()) {
-            if (m_recording->selectMeter(spec, m_options.meterOptions, &error))
+            if (m_recording->selectMeter(meterId, m_options.meterOptions, &error))
                 link = m_recording->meter();
         } else {
-            link = m_recording->addMeter(spec, m_options.meterOptions, &error);
+            link = m_recording->addMeter(meterId, m_options.meterOptions, &error);
         }
         if (!link) {
             // The KV930 set is bound from Lib as a whole: say what it lacks.
@@ -66,11 +66,11 @@ bool HeadlessRecorder::bindMeters()
                 error += tr(" (the KV930 driver set is incomplete: %1 not found in %2)")
                              .arg(scan.missing, scan.scannedDirectory);
             fail(tr("the meter '%1' cannot be used: %2 (kv930 --list-meters lists the meters).")
-                     .arg(spec, error));
+                     .arg(meterId, error));
             return false;
         }
         if (!link->isPresent()) {
-            fail(tr("the meter '%1' is not attached.").arg(spec));
+            fail(tr("the meter '%1' is not attached.").arg(meterId));
             return false;
         }
         Channel channel;
@@ -128,7 +128,7 @@ int HeadlessRecorder::run()
         else if (name.isEmpty())
             name = tree.firstFreeMeasureName();
         channel.item = tree.createItem(name, ItemData::Measure);
-        tree.setItemMeter(channel.item, channel.meter->spec());
+        tree.setItemMeter(channel.item, channel.meter->meterId());
     }
     tree.setActive(m_channels.front().item);
     connect(&tree, &ItemTree::readingsAppended, this, &HeadlessRecorder::readingAppended);
@@ -141,12 +141,12 @@ int HeadlessRecorder::run()
         });
         connect(link, &MeterLink::closed, this, [this, link] {
             if (Channel *c = channelOf(link); c && !m_finished && !c->done)
-                channelDone(*c, tr("the meter '%1' closed its link.").arg(link->spec()));
+                channelDone(*c, tr("the meter '%1' closed its link.").arg(link->meterId()));
         });
         connect(link, &MeterLink::linkFailed, this, [this, link](const QString &message) {
             if (Channel *c = channelOf(link); c && !c->done)
-                channelDone(*c,
-                            tr("the link of the meter '%1' failed: %2").arg(link->spec(), message));
+                channelDone(
+                    *c, tr("the link of the meter '%1' failed: %2").arg(link->meterId(), message));
         });
     }
     onTerminationSignals([this] {
@@ -156,7 +156,7 @@ int HeadlessRecorder::run()
 
     for (Channel &channel : m_channels) {
         if (!channel.meter->open()) {
-            fail(tr("the meter '%1' cannot be opened.").arg(channel.meter->spec()));
+            fail(tr("the meter '%1' cannot be opened.").arg(channel.meter->meterId()));
             for (Channel &other : m_channels)
                 other.meter->close();
             m_recording->closeNormally();
@@ -167,7 +167,7 @@ int HeadlessRecorder::run()
         for (Channel &channel : m_channels) {
             if (!channel.started && !channel.done && !m_finished)
                 channelDone(channel, tr("the meter '%1' did not open its link within %2 s.")
-                                         .arg(channel.meter->spec())
+                                         .arg(channel.meter->meterId())
                                          .arg(OpenTimeoutMs / 1000));
         }
     });

@@ -26,7 +26,7 @@ struct HeadlessOptions
 {
     QString applicationDir;     // Lib is looked for beside it
     QString driverFolder;       // instead of Lib, when set
-    QStringList meters;         // SPECs; empty: the default meter
+    QStringList meters;         // meter IDs; empty: the default meter
     MeterOptions meterOptions;  // rate and wavelength of every meter
     QString itemName;           // one meter: empty is MeasureN as the window names items
     double durationSeconds = 0; // 0: no time limit
@@ -105,6 +105,6 @@ private:
     QEventLoop *m_drainLoop = nullptr; // while waiting for the broker at the end
 };
 
-// Prints one line per meter that can be opened now: its SPEC, a tab, a
+// Prints one line per meter that can be opened now: its ID, a tab, a
 // description. Returns the exit status.
 int listMeters(const QString &applicationDir, const QString &driverFolder);

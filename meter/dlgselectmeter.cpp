@@ -35,11 +35,11 @@ void Ui::DlgSelectMeter::setupUi(QDialog *dialog)
     listMeters = make<QListWidget>(dialog, "listMeters");
     gridLayout->addWidget(listMeters, 1, 0, 1, 3);
 
-    labelSpec = make<QLabel>(dialog, "labelSpec");
-    gridLayout->addWidget(labelSpec, 2, 0, 1, 1);
+    labelMeterId = make<QLabel>(dialog, "labelMeterId");
+    gridLayout->addWidget(labelMeterId, 2, 0, 1, 1);
 
-    editSpec = make<QLineEdit>(dialog, "editSpec");
-    gridLayout->addWidget(editSpec, 2, 1, 1, 2);
+    editMeterId = make<QLineEdit>(dialog, "editMeterId");
+    gridLayout->addWidget(editMeterId, 2, 1, 1, 2);
 
     labelProblem = make<QLabel>(dialog, "labelProblem");
     labelProblem->setWordWrap(true);
@@ -69,7 +69,7 @@ void Ui::DlgSelectMeter::setupUi(QDialog *dialog)
     gridLayout->addWidget(buttonBox, 6, 1, 1, 2);
 
     gridLayout->setColumnStretch(2, 1);
-    labelSpec->setBuddy(editSpec);
+    labelMeterId->setBuddy(editMeterId);
     labelRate->setBuddy(spinRate);
     labelWavelength->setBuddy(spinWavelength);
 
@@ -84,8 +84,8 @@ void Ui::DlgSelectMeter::retranslateUi(QDialog *dialog)
     auto tr = [](const char *text) { return QCoreApplication::translate("DlgSelectMeter", text); };
     dialog->setWindowTitle(tr("Select Meter"));
     labelMeters->setText(tr("Drivers and meters found now:"));
-    labelSpec->setText(tr("&Meter:"));
-    editSpec->setPlaceholderText(tr("DRIVER[@ADDRESS][#CHANNEL], e.g. n774x@tcp://host:5025#1"));
+    labelMeterId->setText(tr("&Meter:"));
+    editMeterId->setPlaceholderText(tr("DRIVER[@ADDRESS][#CHANNEL], e.g. n774x@tcp://host:5025#1"));
     labelRate->setText(tr("&Readings per second:"));
     labelWavelength->setText(tr("&Wavelength:"));
     spinWavelength->setSuffix(tr(" nm"));
@@ -98,7 +98,7 @@ DlgSelectMeter::DlgSelectMeter(const MeterCatalogue &catalogue, QWidget *parent)
 {
     ui->setupUi(this);
     fillList();
-    on_editSpec_textChanged(ui->editSpec->text());
+    on_editMeterId_textChanged(ui->editMeterId->text());
 }
 
 DlgSelectMeter::~DlgSelectMeter() = default;
@@ -106,11 +106,12 @@ DlgSelectMeter::~DlgSelectMeter() = default;
 void DlgSelectMeter::fillList()
 {
     ui->listMeters->clear();
-    auto add = [this](const QString &spec, const QString &description) {
+    auto add = [this](const QString &meterId, const QString &description) {
         auto *item = new QListWidgetItem(
-            description.isEmpty() ? spec : QStringLiteral("%1  \u2014  %2").arg(spec, description),
+            description.isEmpty() ? meterId
+                                  : QStringLiteral("%1  \u2014  %2").arg(meterId, description),
             ui->listMeters);
-        item->setData(Qt::UserRole, spec);
+        item->setData(Qt::UserRole, meterId);
     };
     for (const MeterDriverInfo &d : m_catalogue.drivers()) {
         add(d.name, d.needsAddress() ? tr("%1 (the first one found, or an address: %2)")
@@ -118,20 +119,20 @@ void DlgSelectMeter::fillList()
                                      : d.description);
     }
     for (const DetectedMeter &m : m_catalogue.detect(true))
-        add(m.spec.toString(), m.description);
+        add(m.meterId.toString(), m.description);
 }
 
-void DlgSelectMeter::setSelection(const MeterSpec &spec, const MeterOptions &options)
+void DlgSelectMeter::setSelection(const MeterId &meterId, const MeterOptions &options)
 {
     m_options = options;
     ui->spinRate->setValue(options.readingsPerSecond);
     ui->spinWavelength->setValue(options.wavelengthNm);
-    ui->editSpec->setText(spec.toString());
+    ui->editMeterId->setText(meterId.toString());
 }
 
-MeterSpec DlgSelectMeter::spec() const
+MeterId DlgSelectMeter::meterId() const
 {
-    return MeterSpec::fromString(ui->editSpec->text());
+    return MeterId::fromString(ui->editMeterId->text());
 }
 
 MeterOptions DlgSelectMeter::options() const
@@ -145,25 +146,25 @@ MeterOptions DlgSelectMeter::options() const
 void DlgSelectMeter::on_btnRefresh_clicked()
 {
     fillList();
-    on_editSpec_textChanged(ui->editSpec->text());
+    on_editMeterId_textChanged(ui->editMeterId->text());
 }
 
 void DlgSelectMeter::on_listMeters_currentItemChanged(QListWidgetItem *current, QListWidgetItem *)
 {
     if (current)
-        ui->editSpec->setText(current->data(Qt::UserRole).toString());
+        ui->editMeterId->setText(current->data(Qt::UserRole).toString());
 }
 
-void DlgSelectMeter::on_editSpec_textChanged(const QString &text)
+void DlgSelectMeter::on_editMeterId_textChanged(const QString &text)
 {
     QString problem;
-    MeterSpec spec = MeterSpec::fromString(text, &problem);
-    const bool valid = spec.isValid() && m_catalogue.validate(spec, &problem);
-    const MeterDriverInfo *driver = valid ? m_catalogue.driver(spec.driver) : nullptr;
-    if (valid && !m_catalogue.isPresent(spec))
-        problem = spec.address.kind == MeterAddress::None
-                      ? tr("No %1 is connected now.").arg(spec.driver)
-                      : tr("%1 is not there now.").arg(spec.address.text);
+    MeterId meterId = MeterId::fromString(text, &problem);
+    const bool valid = meterId.isValid() && m_catalogue.validate(meterId, &problem);
+    const MeterDriverInfo *driver = valid ? m_catalogue.driver(meterId.driver) : nullptr;
+    if (valid && !m_catalogue.isPresent(meterId))
+        problem = meterId.address.kind == MeterAddress::None
+                      ? tr("No %1 is connected now.").arg(meterId.driver)
+                      : tr("%1 is not there now.").arg(meterId.address.text);
     ui->labelProblem->setText(text.trimmed().isEmpty() ? QString() : problem);
     ui->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(valid);
     ui->spinRate->setEnabled(driver && driver->takesRate);

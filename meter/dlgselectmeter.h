@@ -1,7 +1,7 @@
 #pragma once
 
 #include "imeterdriver.h"
-#include "meterspec.h"
+#include "meterid.h"
 
 #include <QDialog>
 
@@ -26,9 +26,9 @@ class DlgSelectMeter;
 }
 
 // Chooses the meter: the drivers of the catalogue's folder and the meters
-// detected now (Refresh looks again), or any SPEC typed, with the poll rate
+// detected now (Refresh looks again), or any ID typed, with the poll rate
 // and the wavelength for drivers that take them. OK is offered only for a
-// SPEC the catalogue accepts; the label under it says what is wrong, or that
+// ID the catalogue accepts; the label under it says what is wrong, or that
 // the meter is not there now.
 class DlgSelectMeter : public QDialog
 {
@@ -38,15 +38,15 @@ public:
     explicit DlgSelectMeter(const MeterCatalogue &catalogue, QWidget *parent = nullptr);
     ~DlgSelectMeter() override;
 
-    void setSelection(const MeterSpec &spec, const MeterOptions &options);
-    // The SPEC as chosen (not resolved: a bare "pm100" stays the first one
+    void setSelection(const MeterId &meterId, const MeterOptions &options);
+    // The ID as chosen (not resolved: a bare "pm100" stays the first one
     // found at connect time) and the options set.
-    MeterSpec spec() const;
+    MeterId meterId() const;
     MeterOptions options() const;
 
 public slots:
     void on_btnRefresh_clicked();
-    void on_editSpec_textChanged(const QString &text);
+    void on_editMeterId_textChanged(const QString &text);
     void on_listMeters_currentItemChanged(QListWidgetItem *current, QListWidgetItem *previous);
 
 private:
@@ -65,8 +65,8 @@ public:
     QGridLayout *gridLayout = nullptr;
     QLabel *labelMeters = nullptr;
     QListWidget *listMeters = nullptr;
-    QLabel *labelSpec = nullptr;
-    QLineEdit *editSpec = nullptr;
+    QLabel *labelMeterId = nullptr;
+    QLineEdit *editMeterId = nullptr;
     QLabel *labelProblem = nullptr;
     QLabel *labelRate = nullptr;
     QDoubleSpinBox *spinRate = nullptr;

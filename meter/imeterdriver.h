@@ -4,7 +4,7 @@
 #include <QString>
 #include <QtPlugin>
 
-// Drivers for meters named by a SPEC, "DRIVER[@ADDRESS][#CHANNEL]". Beside the
+// Drivers for meters named by an ID, "DRIVER[@ADDRESS][#CHANNEL]". Beside the
 // KV930's four interfaces (idmm.h ...), a driver plugin may offer one factory,
 // IMeterDriver, that makes any number of meters: one per address and channel,
 // so that several meters of one driver record at the same time.
@@ -12,7 +12,7 @@
 // Each driver declares itself in its plugin metadata (Q_PLUGIN_METADATA FILE),
 // read by the program without loading the library:
 //   {
-//     "driver": "pm100",                       name used in SPECs
+//     "driver": "pm100",                       name used in meter IDs
 //     "description": "Thorlabs PM100 ...",
 //     "transports": ["usbtmc", "serial"],      what ADDRESS may be; [] for none
 //     "usb": ["1313:8078", ...],               vendor:product ids it accepts
@@ -21,7 +21,7 @@
 //     "settings": ["rate", "wavelength"]       which MeterOptions it honours
 //   }
 
-// Where a meter is reached: the ADDRESS of a SPEC, already taken apart.
+// Where a meter is reached: the ADDRESS of an ID, already taken apart.
 struct MeterAddress
 {
     enum Kind

@@ -229,10 +229,10 @@ QList<DetectedMeter> MeterCatalogue::detect(bool allSerialPorts) const
     auto add = [&found](const MeterDriverInfo &d, MeterAddress::Kind kind, const QString &path,
                         const QString &where) {
         DetectedMeter m;
-        m.spec.driver = d.name;
-        m.spec.address.kind = kind;
-        m.spec.address.device = path;
-        m.spec.address.text = MeterSpec::addressToString(m.spec.address);
+        m.meterId.driver = d.name;
+        m.meterId.address.kind = kind;
+        m.meterId.address.device = path;
+        m.meterId.address.text = MeterId::addressToString(m.meterId.address);
         m.description =
             d.description.isEmpty() ? where : QStringLiteral("%1 (%2)").arg(d.description, where);
         found << m;
@@ -290,60 +290,61 @@ QStringList MeterCatalogue::listLines() const
         lines << d.name + QLatin1Char('\t') + description;
     }
     for (const DetectedMeter &m : detect())
-        lines << m.spec.toString() + QLatin1Char('\t') + m.description;
+        lines << m.meterId.toString() + QLatin1Char('\t') + m.description;
     return lines;
 }
 
-bool MeterCatalogue::resolve(MeterSpec &spec, QString *errorMessage) const
+bool MeterCatalogue::resolve(MeterId &meterId, QString *errorMessage) const
 {
-    return check(spec, true, errorMessage);
+    return check(meterId, true, errorMessage);
 }
 
-bool MeterCatalogue::validate(const MeterSpec &spec, QString *errorMessage) const
+bool MeterCatalogue::validate(const MeterId &meterId, QString *errorMessage) const
 {
-    MeterSpec copy = spec;
+    MeterId copy = meterId;
     return check(copy, false, errorMessage);
 }
 
-bool MeterCatalogue::check(MeterSpec &spec, bool findDevice, QString *errorMessage) const
+bool MeterCatalogue::check(MeterId &meterId, bool findDevice, QString *errorMessage) const
 {
     auto fail = [errorMessage](const QString &message) {
         if (errorMessage)
             *errorMessage = message;
         return false;
     };
-    if (!spec.isValid())
+    if (!meterId.isValid())
         return fail(tr("No meter given."));
-    const MeterDriverInfo *d = driver(spec.driver);
+    const MeterDriverInfo *d = driver(meterId.driver);
     if (!d) {
         QStringList names;
         for (const MeterDriverInfo &known : m_drivers)
             names << known.name;
         return fail(names.isEmpty()
                         ? tr("No meter driver \"%1\": %2 holds no meter drivers.")
-                              .arg(spec.driver, m_folder)
+                              .arg(meterId.driver, m_folder)
                         : tr("No meter driver \"%1\" in %2 (there are: %3).")
-                              .arg(spec.driver, m_folder, names.join(QStringLiteral(", "))));
+                              .arg(meterId.driver, m_folder, names.join(QStringLiteral(", "))));
     }
-    spec.driver = d->name;
-    if (findDevice && spec.address.kind == MeterAddress::None && d->needsAddress()) {
+    meterId.driver = d->name;
+    if (findDevice && meterId.address.kind == MeterAddress::None && d->needsAddress()) {
         for (const DetectedMeter &m : detect()) {
-            if (m.spec.driver == d->name) {
-                spec.address = m.spec.address;
+            if (m.meterId.driver == d->name) {
+                meterId.address = m.meterId.address;
                 break;
             }
         }
-        if (spec.address.kind == MeterAddress::None)
+        if (meterId.address.kind == MeterAddress::None)
             return fail(tr("No %1 meter found; give its address (%2), as in %1@ADDRESS.")
                             .arg(d->name, d->transportText()));
     }
-    if (spec.address.kind != MeterAddress::None && !d->accepts(spec.address.kind)) {
+    if (meterId.address.kind != MeterAddress::None && !d->accepts(meterId.address.kind)) {
         if (!d->needsAddress())
             return fail(tr("%1 takes no address.").arg(d->name));
-        return fail(tr("%1 does not talk over %2 (it takes %3).")
-                        .arg(d->name, meterTransportName(spec.address.kind), d->transportText()));
+        return fail(
+            tr("%1 does not talk over %2 (it takes %3).")
+                .arg(d->name, meterTransportName(meterId.address.kind), d->transportText()));
     }
-    if (spec.channel > d->channels) {
+    if (meterId.channel > d->channels) {
         return fail(d->channels == 1
                         ? tr("%1 has one channel only.").arg(d->name)
                         : tr("%1 has the channels 1 to %2.").arg(d->name).arg(d->channels));
@@ -351,9 +352,9 @@ bool MeterCatalogue::check(MeterSpec &spec, bool findDevice, QString *errorMessa
     return true;
 }
 
-bool MeterCatalogue::isPresent(const MeterSpec &spec) const
+bool MeterCatalogue::isPresent(const MeterId &meterId) const
 {
-    MeterSpec resolved = spec;
+    MeterId resolved = meterId;
     if (!resolve(resolved))
         return false;
     switch (resolved.address.kind) {
@@ -367,11 +368,11 @@ bool MeterCatalogue::isPresent(const MeterSpec &spec) const
     return true;
 }
 
-std::unique_ptr<IMeter> MeterCatalogue::createMeter(const MeterSpec &spec,
+std::unique_ptr<IMeter> MeterCatalogue::createMeter(const MeterId &meterId,
                                                     const MeterOptions &options,
                                                     QString *errorMessage) const
 {
-    MeterSpec resolved = spec;
+    MeterId resolved = meterId;
     if (!resolve(resolved, errorMessage))
         return nullptr;
     const MeterDriverInfo *d = driver(resolved.driver);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "imeterdriver.h"
-#include "meterspec.h"
+#include "meterid.h"
 
 #include <QList>
 #include <QObject>
@@ -42,10 +42,10 @@ struct MeterDriverInfo
     QString transportText() const;
 };
 
-// A meter found on this machine now, named by its SPEC.
+// A meter found on this machine now, named by its ID.
 struct DetectedMeter
 {
-    MeterSpec spec;
+    MeterId meterId;
     QString description; // the driver's, with where the device is
 };
 
@@ -70,7 +70,7 @@ struct DeviceSources
 
 // The meter drivers of a folder, read from their metadata without loading
 // them, and the meters that can be named now: drivers in the folder, devices
-// detected on this machine, and what a SPEC refers to. No widgets.
+// detected on this machine, and what an ID refers to. No widgets.
 class MeterCatalogue
 {
 public:
@@ -87,32 +87,32 @@ public:
     // serial ports carrying one of them. With allSerialPorts, also every other
     // serial port for each driver that talks over serial.
     QList<DetectedMeter> detect(bool allSerialPorts = false) const;
-    // The lines of --list-meters: "SPEC<TAB>description", each driver by its
+    // The lines of --list-meters: "ID<TAB>description", each driver by its
     // name first, then every meter detected now.
     QStringList listLines() const;
 
-    // Checks spec against the drivers (known driver, transport it takes,
+    // Checks meterId against the drivers (known driver, transport it takes,
     // channel in range) and fills in a missing address with the first meter of
     // that driver detected now. False with *errorMessage otherwise.
-    bool resolve(MeterSpec &spec, QString *errorMessage = nullptr) const;
+    bool resolve(MeterId &meterId, QString *errorMessage = nullptr) const;
     // The same checks without looking for a device: a driver that needs an
     // address may be named without one.
-    bool validate(const MeterSpec &spec, QString *errorMessage = nullptr) const;
+    bool validate(const MeterId &meterId, QString *errorMessage = nullptr) const;
     // Whether the meter can be connected now (Connect's enabled state): its
     // device node or port exists. A TCP meter counts as present (whether it
     // answers shows when connecting); a KV930-set driver too, as its converter
     // is checked through the set's own port finder.
-    bool isPresent(const MeterSpec &spec) const;
+    bool isPresent(const MeterId &meterId) const;
 
     // Loads the driver's library (it stays loaded) and makes the meter. Null
-    // with *errorMessage when the spec does not resolve, the driver is a KV930
+    // with *errorMessage when the meterId does not resolve, the driver is a KV930
     // set, or the plugin refuses. The caller owns the meter.
-    std::unique_ptr<IMeter> createMeter(const MeterSpec &spec, const MeterOptions &options,
+    std::unique_ptr<IMeter> createMeter(const MeterId &meterId, const MeterOptions &options,
                                         QString *errorMessage = nullptr) const;
 
 private:
     void readFolder();
-    bool check(MeterSpec &spec, bool findDevice, QString *errorMessage) const;
+    bool check(MeterId &meterId, bool findDevice, QString *errorMessage) const;
     QList<SerialPortEntry> serialPorts() const;
     QList<QPair<QString, QPair<int, int>>> usbTmcNodes() const; // path, ids (-1: unknown)
 

@@ -1,4 +1,4 @@
-#include "meterspec.h"
+#include "meterid.h"
 
 #include <QCoreApplication>
 #include <QRegularExpression>
@@ -7,7 +7,7 @@ namespace {
 
 QString tr(const char *text)
 {
-    return QCoreApplication::translate("MeterSpec", text);
+    return QCoreApplication::translate("MeterId", text);
 }
 
 bool fail(QString *errorMessage, const QString &message)
@@ -59,7 +59,7 @@ bool parseTcp(const QString &rest, MeterAddress *address, QString *errorMessage)
         if (!name.match(host).hasMatch())
             return fail(errorMessage, tr("\"%1\" is not a host name.").arg(host));
     }
-    quint16 port = MeterSpec::DefaultTcpPort;
+    quint16 port = MeterId::DefaultTcpPort;
     if (!portText.isEmpty()) {
         bool ok = false;
         const uint value = portText.toUInt(&ok);
@@ -114,7 +114,7 @@ QString meterTransportName(MeterAddress::Kind kind)
     return QString();
 }
 
-MeterAddress MeterSpec::addressFromString(const QString &text, QString *errorMessage)
+MeterAddress MeterId::addressFromString(const QString &text, QString *errorMessage)
 {
     MeterAddress address;
     bool ok = false;
@@ -141,14 +141,14 @@ MeterAddress MeterSpec::addressFromString(const QString &text, QString *errorMes
     return address;
 }
 
-MeterSpec MeterSpec::fromString(const QString &input, QString *errorMessage)
+MeterId MeterId::fromString(const QString &input, QString *errorMessage)
 {
     const QString text = input.trimmed();
     if (text.isEmpty()) {
         fail(errorMessage, tr("No meter given."));
-        return MeterSpec();
+        return MeterId();
     }
-    MeterSpec spec;
+    MeterId meterId;
     QString rest = text;
     const int at = rest.indexOf(QLatin1Char('@'));
     const int hash = rest.lastIndexOf(QLatin1Char('#'));
@@ -164,32 +164,32 @@ MeterSpec MeterSpec::fromString(const QString &input, QString *errorMessage)
     if (driver.isEmpty()) {
         fail(errorMessage,
              tr("The driver name before \"%1\" is missing.").arg(text.mid(driver.size(), 1)));
-        return MeterSpec();
+        return MeterId();
     }
     if (!driverName.match(driver).hasMatch()) {
         fail(errorMessage,
              tr("\"%1\" is not a driver name (letters, digits, \"_\", \"-\", \".\").").arg(driver));
-        return MeterSpec();
+        return MeterId();
     }
     if (at >= 0) {
-        spec.address = addressFromString(rest.mid(at + 1), errorMessage);
-        if (spec.address.kind == MeterAddress::None)
-            return MeterSpec();
+        meterId.address = addressFromString(rest.mid(at + 1), errorMessage);
+        if (meterId.address.kind == MeterAddress::None)
+            return MeterId();
     }
     if (hasChannel) {
         static const QRegularExpression digits(QStringLiteral("^[0-9]{1,4}$"));
         const int channel = channelText.toInt();
         if (!digits.match(channelText).hasMatch() || channel < 1) {
             fail(errorMessage, tr("\"#%1\" is not a channel (a number from 1).").arg(channelText));
-            return MeterSpec();
+            return MeterId();
         }
-        spec.channel = channel;
+        meterId.channel = channel;
     }
-    spec.driver = driver;
-    return spec;
+    meterId.driver = driver;
+    return meterId;
 }
 
-QString MeterSpec::addressToString(const MeterAddress &address)
+QString MeterId::addressToString(const MeterAddress &address)
 {
     switch (address.kind) {
     case MeterAddress::None:
@@ -210,7 +210,7 @@ QString MeterSpec::addressToString(const MeterAddress &address)
     return QString();
 }
 
-QString MeterSpec::toString() const
+QString MeterId::toString() const
 {
     if (!isValid())
         return QString();

@@ -16,7 +16,7 @@
 //                                   out; IPv6 hosts in brackets) and channel 3
 //
 // Parsing looks at the text only, never at the file system or the network.
-class MeterSpec
+class MeterId
 {
 public:
     QString driver;
@@ -25,20 +25,20 @@ public:
 
     static constexpr quint16 DefaultTcpPort = 5025;
 
-    // The spec written in text, or an invalid one with *errorMessage saying
+    // The meterId written in text, or an invalid one with *errorMessage saying
     // what is wrong (one sentence naming the offending part).
-    static MeterSpec fromString(const QString &text, QString *errorMessage = nullptr);
+    static MeterId fromString(const QString &text, QString *errorMessage = nullptr);
     // The address part alone ("tcp://host", "/dev/ttyACM0" ...).
     static MeterAddress addressFromString(const QString &text, QString *errorMessage = nullptr);
 
     bool isValid() const { return !driver.isEmpty(); }
-    // Canonical text: fromString(toString()) gives the same spec, and a TCP
+    // Canonical text: fromString(toString()) gives the same meterId, and a TCP
     // address always shows its port.
     QString toString() const;
     static QString addressToString(const MeterAddress &address);
 
-    bool operator==(const MeterSpec &other) const { return toString() == other.toString(); }
-    bool operator!=(const MeterSpec &other) const { return !(*this == other); }
+    bool operator==(const MeterId &other) const { return toString() == other.toString(); }
+    bool operator!=(const MeterId &other) const { return !(*this == other); }
 };
 
 // Transport names as metadata and messages use them: "usbtmc", "serial", "tcp".

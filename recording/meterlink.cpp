@@ -109,7 +109,7 @@ bool MeterLink::startAcquisition(ItemData *target)
         return false;
     const bool was = isAcquiring();
     m_target = target;
-    m_tree.setItemMeter(target, m_parts.spec);
+    m_tree.setItemMeter(target, m_parts.meterId);
     if (!was)
         emit acquisitionChanged(true);
     return true;
@@ -141,7 +141,7 @@ void MeterLink::takeLiveReading(const DmmData *data)
 {
     if (!data) {
         qWarning("Meter driver fault (%s): display() carried no reading; ignored.",
-                 qPrintable(m_parts.spec));
+                 qPrintable(m_parts.meterId));
         return;
     }
     // From here on the reading is ours: stored or deleted, never leaked.
@@ -157,7 +157,7 @@ void MeterLink::takeStoredReading(const DmmData *data)
 {
     if (!data) {
         qWarning("Meter driver fault (%s): displayStore() carried no reading; ignored.",
-                 qPrintable(m_parts.spec));
+                 qPrintable(m_parts.meterId));
         return;
     }
     auto *reading = const_cast<DmmData *>(data);

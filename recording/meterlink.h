@@ -36,13 +36,13 @@ public:
     struct Parts
     {
         IDmm *dmm = nullptr;                 // the KV930's link
-        IMeter *meter = nullptr;             // or a meter named by a SPEC
+        IMeter *meter = nullptr;             // or a meter named by an ID
         IMyDmm *myDmm = nullptr;             // memory and clock; null when the meter has none
         SerialDeviceInf *device = nullptr;   // handed to IDmm::open
         SerialRS232VirInf *finder = nullptr; // for presence, with the ids below
         std::unique_ptr<IMeter> owned;       // the meter, when made for this link
         std::function<bool()> present;       // overrides the finder's check when set
-        QString spec;                        // how the meter is named, e.g. "virtual"
+        QString meterId;                     // how the meter is named, e.g. "virtual"
         QString itemName;                    // what its own item is called ("pm100 1550")
         bool hasStoredData = true;
         bool hasClock = true;
@@ -52,11 +52,11 @@ public:
     // Closes a link that is still open.
     ~MeterLink() override;
 
-    QString spec() const { return m_parts.spec; }
+    QString meterId() const { return m_parts.meterId; }
     // The name of an item of its own, as a meter among several records into one.
     QString itemName() const
     {
-        return m_parts.itemName.isEmpty() ? m_parts.spec : m_parts.itemName;
+        return m_parts.itemName.isEmpty() ? m_parts.meterId : m_parts.itemName;
     }
     bool hasStoredData() const { return m_parts.myDmm && m_parts.hasStoredData; }
     bool hasClock() const { return m_parts.myDmm && m_parts.hasClock; }

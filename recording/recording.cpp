@@ -56,10 +56,10 @@ Recording::DriverScan Recording::bindDrivers(const QString &applicationDir,
         parts.device = binding.serialDevice;
         parts.finder = binding.rs232Vir;
         // Named as its metadata names it ("virtual"), or after the meter.
-        parts.spec = QStringLiteral("kv930");
+        parts.meterId = QStringLiteral("kv930");
         for (const MeterDriverInfo &driver : m_catalogue->drivers()) {
             if (driver.kind == MeterDriverInfo::Kv930Set)
-                parts.spec = driver.name;
+                parts.meterId = driver.name;
         }
         m_kv930 = new MeterLink(std::move(parts), *m_tree, this);
         m_meters.append(m_kv930);
@@ -67,31 +67,30 @@ Recording::DriverScan Recording::bindDrivers(const QString &applicationDir,
     return scan;
 }
 
-MeterLink *Recording::makeMeter(const QString &specText, const MeterOptions &options,
-                                QString *error)
+MeterLink *Recording::makeMeter(const QString &idText, const MeterOptions &options, QString *error)
 {
     QString problem;
-    MeterSpec spec = MeterSpec::fromString(specText.trimmed(), &problem);
+    MeterId meterId = MeterId::fromString(idText.trimmed(), &problem);
     auto fail = [error](const QString &why) {
         if (error)
             *error = why;
         return nullptr;
     };
-    if (!spec.isValid())
+    if (!meterId.isValid())
         return fail(problem);
     if (!m_catalogue)
         return fail(tr("no meter drivers were looked for"));
-    const MeterDriverInfo *driver = m_catalogue->driver(spec.driver);
+    const MeterDriverInfo *driver = m_catalogue->driver(meterId.driver);
     if (driver && driver->kind == MeterDriverInfo::Kv930Set) {
         if (!m_kv930)
-            return fail(tr("the driver of '%1' is incomplete").arg(spec.driver));
+            return fail(tr("the driver of '%1' is incomplete").arg(meterId.driver));
         return m_kv930;
     }
-    if (!driver && m_kv930 && spec.driver == m_kv930->spec())
+    if (!driver && m_kv930 && meterId.driver == m_kv930->meterId())
         return m_kv930;
-    if (!m_catalogue->resolve(spec, &problem))
+    if (!m_catalogue->resolve(meterId, &problem))
         return fail(problem);
-    std::unique_ptr<IMeter> meter = m_catalogue->createMeter(spec, options, &problem);
+    std::unique_ptr<IMeter> meter = m_catalogue->createMeter(meterId, options, &problem);
     if (!meter)
         return fail(problem);
 
@@ -100,36 +99,36 @@ MeterLink *Recording::makeMeter(const QString &specText, const MeterOptions &opt
     parts.myDmm = qobject_cast<IMyDmm *>(meter->object());
     parts.hasStoredData = driver && driver->storedData;
     parts.hasClock = driver && driver->clock;
-    parts.spec = spec.toString();
+    parts.meterId = meterId.toString();
     // "pm100 1550", "n774x #3": the driver, the channel and the wavelength set.
-    parts.itemName = spec.driver;
-    if (spec.channel > 0)
-        parts.itemName += QStringLiteral(" #%1").arg(spec.channel);
+    parts.itemName = meterId.driver;
+    if (meterId.channel > 0)
+        parts.itemName += QStringLiteral(" #%1").arg(meterId.channel);
     if (options.wavelengthNm > 0)
         parts.itemName += QStringLiteral(" %1").arg(options.wavelengthNm);
     const MeterCatalogue *catalogue = m_catalogue.get();
-    parts.present = [catalogue, spec] { return catalogue->isPresent(spec); };
+    parts.present = [catalogue, meterId] { return catalogue->isPresent(meterId); };
     parts.owned = std::move(meter);
     return new MeterLink(std::move(parts), *m_tree, this);
 }
 
-MeterLink *Recording::addMeter(const QString &spec, const MeterOptions &options, QString *error)
+MeterLink *Recording::addMeter(const QString &meterId, const MeterOptions &options, QString *error)
 {
-    MeterLink *link = makeMeter(spec, options, error);
+    MeterLink *link = makeMeter(meterId, options, error);
     if (!link)
         return nullptr;
     if (m_meters.contains(link)) {
         if (error)
-            *error = tr("the meter '%1' is recording already").arg(link->spec());
+            *error = tr("the meter '%1' is recording already").arg(link->meterId());
         return nullptr;
     }
     m_meters.append(link);
     return link;
 }
 
-bool Recording::selectMeter(const QString &spec, const MeterOptions &options, QString *error)
+bool Recording::selectMeter(const QString &meterId, const MeterOptions &options, QString *error)
 {
-    MeterLink *link = makeMeter(spec, options, error);
+    MeterLink *link = makeMeter(meterId, options, error);
     if (!link)
         return false;
     if (!m_meters.isEmpty() && m_meters.first() == link)

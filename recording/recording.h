@@ -55,13 +55,13 @@ public:
     MeterLink *meter() const { return m_meters.isEmpty() ? nullptr : m_meters.first(); }
     // Every meter of the recording, the chosen one first.
     const QList<MeterLink *> &meters() const { return m_meters; }
-    // The meter a SPEC names ("virtual", "pm100@/dev/usbtmc0", ...): the
+    // The meter an ID names ("virtual", "pm100@/dev/usbtmc0", ...): the
     // KV930 set bound by bindDrivers, or a meter its driver makes now. Not
     // opened yet. Null with *error saying why.
-    MeterLink *addMeter(const QString &spec, const MeterOptions &options, QString *error);
-    // Makes the meter the SPEC names the first one, in place of the first
+    MeterLink *addMeter(const QString &meterId, const MeterOptions &options, QString *error);
+    // Makes the meter the ID names the first one, in place of the first
     // (which goes unless it is the KV930 set, which stays bound for later).
-    bool selectMeter(const QString &spec, const MeterOptions &options, QString *error);
+    bool selectMeter(const QString &meterId, const MeterOptions &options, QString *error);
     // Closes and forgets a meter (not the KV930 set's binding).
     void removeMeter(MeterLink *meter);
 
@@ -139,7 +139,7 @@ private:
     void restoreSession(JournalSession &session);
     void forget(const ItemData *item);
 
-    MeterLink *makeMeter(const QString &spec, const MeterOptions &options, QString *error);
+    MeterLink *makeMeter(const QString &meterId, const MeterOptions &options, QString *error);
 
     std::unique_ptr<ItemTree> m_tree;
     std::unique_ptr<MeterCatalogue> m_catalogue;

@@ -41,7 +41,7 @@ const char *const Schema =
     " name TEXT NOT NULL,"
     " readings INTEGER NOT NULL DEFAULT 0,"
     " exported INTEGER NOT NULL DEFAULT 0,"
-    " meter TEXT,"                              // the SPEC of the meter recording into it
+    " meter TEXT,"                              // the ID of the meter recording into it
     " publish_from INTEGER NOT NULL DEFAULT 0," // readings before it were copied, not recorded
     " PRIMARY KEY(session, number)) WITHOUT ROWID;"
     "CREATE TABLE IF NOT EXISTS batches("
@@ -414,15 +414,15 @@ int Journal::pruneOlderThan(int days)
     stale.kind = JournalOp::DropStaleTargets;
     stale.value = cutoff;
     m_writer->post(std::move(stale));
-    SqliteStatement old(
-        m_db, "SELECT id FROM sessions s WHERE id != ?1 AND ended IS NOT NULL AND "
-              "(ended < ?2 OR NOT EXISTS "
-              "(SELECT 1 FROM items i WHERE i.session = s.id AND i.readings > 0)) AND "
-              "NOT EXISTS (SELECT 1 FROM items i, publish_targets t"
-              " LEFT JOIN publish_cursors c"
-              " ON c.target = t.id AND c.session = i.session AND c.item = i.number"
-              " WHERE i.session = s.id AND i.kind = 1 AND t.used >= ?2 AND"
-              " i.readings > max(i.publish_from, coalesce(c.published, 0)))");
+    SqliteStatement old(m_db,
+                        "SELECT id FROM sessions s WHERE id != ?1 AND ended IS NOT NULL AND "
+                        "(ended < ?2 OR NOT EXISTS "
+                        "(SELECT 1 FROM items i WHERE i.session = s.id AND i.readings > 0)) AND "
+                        "NOT EXISTS (SELECT 1 FROM items i, publish_targets t"
+                        " LEFT JOIN publish_cursors c"
+                        " ON c.target = t.id AND c.session = i.session AND c.item = i.number"
+                        " WHERE i.session = s.id AND i.kind = 1 AND t.used >= ?2 AND"
+                        " i.readings > max(i.publish_from, coalesce(c.published, 0)))");
     old.bind(1, m_session).bind(2, cutoff);
     int dropped = 0;
     while (old.step() == SQLITE_ROW) {
@@ -440,9 +440,8 @@ int Journal::pruneOlderThan(int days)
               " ON c.target = t.id AND c.session = i.session AND c.item = i.number"
               " WHERE s.id != ?1 AND s.ended IS NOT NULL AND s.ended < ?2 AND i.kind = 1 AND"
               " t.used >= ?2 GROUP BY i.session, i.number HAVING u > 0)");
-    m_keptUnpublished = kept.bind(1, m_session).bind(2, cutoff).step() == SQLITE_ROW
-                            ? kept.int64(0)
-                            : 0;
+    m_keptUnpublished =
+        kept.bind(1, m_session).bind(2, cutoff).step() == SQLITE_ROW ? kept.int64(0) : 0;
     // A closed marker has served once its session's end is in the file.
     SqliteStatement unfinished(m_db, "SELECT 1 FROM sessions WHERE id = ?1 AND ended IS NULL");
     const QDir folder(m_folder);
@@ -691,9 +690,9 @@ std::optional<JournalSession> Journal::loadSession(qint64 id) const
     session.activeItem = int(head.int64(2));
 
     QHash<int, size_t> byNumber;
-    SqliteStatement items(
-        m_db, "SELECT number, kind, name, exported, coalesce(meter, '') FROM items "
-              "WHERE session = ?1 ORDER BY number");
+    SqliteStatement items(m_db,
+                          "SELECT number, kind, name, exported, coalesce(meter, '') FROM items "
+                          "WHERE session = ?1 ORDER BY number");
     items.bind(1, id);
     int rc;
     while ((rc = items.step()) == SQLITE_ROW) {

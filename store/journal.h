@@ -23,7 +23,7 @@ struct JournalItem
     int number = 0; // the item's number within its session
     ItemData::DataType kind = ItemData::Measure;
     QString name;
-    QString meter;    // the SPEC of the meter that recorded into it; empty for none
+    QString meter;    // the ID of the meter that recorded into it; empty for none
     int exported = 0; // readings covered by the item's last export
     ReadingStore readings;
 };
@@ -125,7 +125,7 @@ public:
     // Changes of the item tree; items are named by the numbers createItem gives.
     int createItem(ItemData::DataType kind, const QString &name);
     void renameItem(int item, const QString &name);
-    // The SPEC of the meter recording into the item.
+    // The ID of the meter recording into the item.
     void setItemMeter(int item, const QString &meter);
     // The item's first count readings were copied into it (a recording
     // reopened, a tree restored into a new session), not recorded: they are

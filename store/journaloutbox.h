@@ -32,7 +32,7 @@ public:
         qint64 session = 0;
         int number = 0;
         QString name;
-        QString meter;        // SPEC of the meter recording into it; may be empty
+        QString meter;        // ID of the meter recording into it; may be empty
         qint64 readings = 0;  // committed
         qint64 published = 0; // acknowledged (or copied): publishing goes on from here
     };

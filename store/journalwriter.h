@@ -31,11 +31,11 @@ struct JournalOp
         RenameItem,   // text: name
         DeleteItem,
         ClearItem,
-        SetActive, // item: the active item's number, -1 for none
-        Append,    // value: index of the first reading; bytes: count records
-        Exported,  // value: readings covered by the last export
-        SetMeter,  // text: the SPEC of the meter recording into the item
-        PublishFrom, // value: readings at the item's start that were copied, not recorded
+        SetActive,       // item: the active item's number, -1 for none
+        Append,          // value: index of the first reading; bytes: count records
+        Exported,        // value: readings covered by the last export
+        SetMeter,        // text: the ID of the meter recording into the item
+        PublishFrom,     // value: readings at the item's start that were copied, not recorded
         DropStaleTargets // value: publish targets unused since then (ms) go
     };
     Kind kind = BeginSession;

@@ -56,24 +56,24 @@ private slots:
     {
         Simulator sim;
         QVERIFY(sim.start(QStringLiteral("pm100"), QStringLiteral("pty"), QStringLiteral("[]")));
-        const QString spec = QStringLiteral("pm100@") + sim.where;
+        const QString meterId = QStringLiteral("pm100@") + sim.where;
         StartOptions options;
         options.rememberMeter = true;
         {
             auto scripted = std::make_unique<ScriptedPrompt>();
-            scripted->onExec = [&spec](QDialog &dialog) {
+            scripted->onExec = [&meterId](QDialog &dialog) {
                 MeterOptions chosen;
                 chosen.wavelengthNm = 1310;
-                qobject_cast<DlgSelectMeter *>(&dialog)->setSelection(MeterSpec::fromString(spec),
+                qobject_cast<DlgSelectMeter *>(&dialog)->setSelection(MeterId::fromString(meterId),
                                                                       chosen);
                 return int(QDialog::Accepted);
             };
             Widget w(appDir.path(), options, std::move(scripted));
             windowAction(w, "actionSelectMeter")->trigger();
-            QCOMPARE(w.recording().meter()->spec(), spec);
+            QCOMPARE(w.recording().meter()->meterId(), meterId);
         }
         Widget again(appDir.path(), options, std::make_unique<ScriptedPrompt>());
-        QCOMPARE(again.recording().meter()->spec(), spec);
+        QCOMPARE(again.recording().meter()->meterId(), meterId);
         QCOMPARE(again.recording().meter()->itemName(), QStringLiteral("pm100 1310"));
     }
 
@@ -94,7 +94,7 @@ private slots:
                 return int(QDialog::Rejected);
             MeterOptions options;
             options.readingsPerSecond = 100;
-            select->setSelection(MeterSpec::fromString(QStringLiteral("pm100@") + sim.where),
+            select->setSelection(MeterId::fromString(QStringLiteral("pm100@") + sim.where),
                                  options);
             return int(QDialog::Accepted);
         };
@@ -155,7 +155,7 @@ private slots:
         options.meter = QStringLiteral("pm100@") + sim.where;
         options.meterOptions.readingsPerSecond = 100;
         Widget w(appDir.path(), options, std::make_unique<ScriptedPrompt>());
-        QCOMPARE(w.recording().meter()->spec(), options.meter);
+        QCOMPARE(w.recording().meter()->meterId(), options.meter);
         windowAction(w, "actionConnect")->trigger();
         QTRY_VERIFY(windowAction(w, "actionStart")->isEnabled());
         QVERIFY(!windowAction(w, "actionSyncTime")->isEnabled());

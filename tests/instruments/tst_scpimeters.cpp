@@ -5,7 +5,7 @@
 // of the meter (garbage, slow or missing answers) and links that drop.
 #include "dmmdata.h"
 #include "metercatalogue.h"
-#include "meterspec.h"
+#include "meterid.h"
 
 #include "scpisimulator.h"
 
@@ -83,7 +83,7 @@ private slots:
     void meterOpensAgainFromTheLossSlot();
 
 private:
-    std::unique_ptr<IMeter> create(const QString &spec,
+    std::unique_ptr<IMeter> create(const QString &meterId,
                                    const MeterOptions &options = MeterOptions());
     static void checkReadings(const Recorder &recorder, const QList<double> &expectedDBm,
                               int waveLength);
@@ -103,9 +103,9 @@ void TestScpiMeters::initTestCase()
 std::unique_ptr<IMeter> TestScpiMeters::create(const QString &text, const MeterOptions &options)
 {
     QString error;
-    const MeterSpec spec = MeterSpec::fromString(text, &error);
+    const MeterId meterId = MeterId::fromString(text, &error);
     std::unique_ptr<IMeter> meter =
-        spec.isValid() ? m_catalogue->createMeter(spec, options, &error) : nullptr;
+        meterId.isValid() ? m_catalogue->createMeter(meterId, options, &error) : nullptr;
     if (!meter)
         qWarning("cannot create %s: %s", qPrintable(text), qPrintable(error));
     return meter;
@@ -189,8 +189,8 @@ void TestScpiMeters::pm100SurvivesBadAnswers()
     MeterOptions options;
     options.readingsPerSecond = 10;
     options.answerTimeoutMs = 300;
-    const QString spec = QStringLiteral("pm100@") + address.arg(sim.where);
-    auto meter = create(spec, options);
+    const QString meterId = QStringLiteral("pm100@") + address.arg(sim.where);
+    auto meter = create(meterId, options);
     QVERIFY(meter);
     Recorder recorder(meter.get());
     meter->open();
@@ -204,7 +204,7 @@ void TestScpiMeters::pm100SurvivesBadAnswers()
     // The slow one, the silent one, and (by how long the meter stays busy)
     // those that waited for it.
     QVERIFY(g_log.filter(QStringLiteral(": no answer to FETC? within 300 ms")).size() >= 2);
-    QVERIFY2(log.contains(MeterSpec::fromString(spec).toString() + QLatin1Char(':')),
+    QVERIFY2(log.contains(MeterId::fromString(meterId).toString() + QLatin1Char(':')),
              qPrintable(log));
 }
 
@@ -263,19 +263,20 @@ void TestScpiMeters::droppedLinkKeepsEveryReading()
     QFETCH(QString, says);
     Simulator sim;
     QVERIFY(sim.start(model, link, QStringLiteral("[0.001, 0.002, 0.003, %1]").arg(end)));
-    const QString spec = model + QLatin1Char('@') + address.arg(sim.where);
+    const QString meterId = model + QLatin1Char('@') + address.arg(sim.where);
     MeterOptions options;
     options.readingsPerSecond = 20;
     options.answerTimeoutMs = 200;
-    auto meter = create(spec, options);
+    auto meter = create(meterId, options);
     QVERIFY(meter);
     Recorder recorder(meter.get());
     meter->open();
     QTRY_COMPARE_WITH_TIMEOUT(recorder.lost.size(), 1, 10000);
     QTRY_COMPARE(recorder.closed, 1);
     QVERIFY(!meter->isOpen());
-    QVERIFY2(recorder.lost[0].startsWith(MeterSpec::fromString(spec).toString() + QLatin1Char(':')),
-             qPrintable(recorder.lost[0]));
+    QVERIFY2(
+        recorder.lost[0].startsWith(MeterId::fromString(meterId).toString() + QLatin1Char(':')),
+        qPrintable(recorder.lost[0]));
     QVERIFY2(recorder.lost[0].contains(says), qPrintable(recorder.lost[0]));
     QCOMPARE(int(recorder.readings.size()), 3);
     checkReadings(recorder, {0.0, 3.0103, 4.7712}, 1550);
@@ -293,7 +294,7 @@ void TestScpiMeters::meterThatCannotBeOpenedSaysWhy_data()
     QVERIFY(closed.listen(QHostAddress::LocalHost));
     const quint16 port = closed.serverPort();
     closed.close();
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("meterId");
     QTest::addColumn<QString>("says");
     QTest::newRow("closed port") << QStringLiteral("n774x@tcp://127.0.0.1:%1").arg(port)
                                  << "Cannot connect to 127.0.0.1:";
@@ -303,9 +304,9 @@ void TestScpiMeters::meterThatCannotBeOpenedSaysWhy_data()
 
 void TestScpiMeters::meterThatCannotBeOpenedSaysWhy()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, meterId);
     QFETCH(QString, says);
-    auto meter = create(spec);
+    auto meter = create(meterId);
     QVERIFY(meter);
     Recorder recorder(meter.get());
     // The program may let go of the meter right in the slot.
@@ -313,7 +314,7 @@ void TestScpiMeters::meterThatCannotBeOpenedSaysWhy()
     meter->open();
     QTRY_COMPARE_WITH_TIMEOUT(recorder.lost.size(), 1, 10000);
     QVERIFY(!meter);
-    QVERIFY2(recorder.lost[0].startsWith(spec + QLatin1Char(':')), qPrintable(recorder.lost[0]));
+    QVERIFY2(recorder.lost[0].startsWith(meterId + QLatin1Char(':')), qPrintable(recorder.lost[0]));
     QVERIFY2(recorder.lost[0].contains(says), qPrintable(recorder.lost[0]));
     QTest::qWait(100);
     QCOMPARE(recorder.opened + recorder.closed, 0);
@@ -324,9 +325,9 @@ void TestScpiMeters::meterOpensAgainFromTheLossSlot()
 {
     QTcpServer closed;
     QVERIFY(closed.listen(QHostAddress::LocalHost));
-    const QString spec = QStringLiteral("n774x@tcp://127.0.0.1:%1").arg(closed.serverPort());
+    const QString meterId = QStringLiteral("n774x@tcp://127.0.0.1:%1").arg(closed.serverPort());
     closed.close();
-    auto meter = create(spec);
+    auto meter = create(meterId);
     QVERIFY(meter);
     Recorder recorder(meter.get());
     // A program that tries again at once, while the failed link still reports.

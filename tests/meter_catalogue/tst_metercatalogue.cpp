@@ -1,8 +1,8 @@
-// Meter names and the catalogue of drivers: SPECs as users write them, and a
+// Meter names and the catalogue of drivers: meter IDs as users write them, and a
 // folder of driver plugins (the build's own, a partly broken one, junk) read
 // from their metadata, with devices found in a made-up /dev and /sys.
 #include "metercatalogue.h"
-#include "meterspec.h"
+#include "meterid.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,10 +23,10 @@ class TestMeterCatalogue : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void specsRoundTrip_data();
-    void specsRoundTrip();
-    void badSpecsSayWhy_data();
-    void badSpecsSayWhy();
+    void idsRoundTrip_data();
+    void idsRoundTrip();
+    void badIdsSayWhy_data();
+    void badIdsSayWhy();
     void driversComeFromMetadata();
     void listsDriversAndDetectedMeters();
     void resolvesAndRefuses_data();
@@ -79,7 +79,7 @@ void TestMeterCatalogue::initTestCase()
         QStringLiteral(KV930_FIXTURES_DIR "/catalogue/Lib"), sources);
 }
 
-void TestMeterCatalogue::specsRoundTrip_data()
+void TestMeterCatalogue::idsRoundTrip_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("canonical");
@@ -116,7 +116,7 @@ void TestMeterCatalogue::specsRoundTrip_data()
                                   << "n774x#8" << int(MeterAddress::None) << "" << 8;
 }
 
-void TestMeterCatalogue::specsRoundTrip()
+void TestMeterCatalogue::idsRoundTrip()
 {
     QFETCH(QString, text);
     QFETCH(QString, canonical);
@@ -124,19 +124,19 @@ void TestMeterCatalogue::specsRoundTrip()
     QFETCH(QString, where);
     QFETCH(int, channel);
     QString error;
-    const MeterSpec spec = MeterSpec::fromString(text, &error);
-    QVERIFY2(spec.isValid(), qPrintable(error));
-    QCOMPARE(spec.toString(), canonical);
-    QCOMPARE(int(spec.address.kind), kind);
-    QCOMPARE(spec.address.kind == MeterAddress::Tcp
-                 ? QStringLiteral("%1:%2").arg(spec.address.host).arg(spec.address.port)
-                 : spec.address.device,
+    const MeterId meterId = MeterId::fromString(text, &error);
+    QVERIFY2(meterId.isValid(), qPrintable(error));
+    QCOMPARE(meterId.toString(), canonical);
+    QCOMPARE(int(meterId.address.kind), kind);
+    QCOMPARE(meterId.address.kind == MeterAddress::Tcp
+                 ? QStringLiteral("%1:%2").arg(meterId.address.host).arg(meterId.address.port)
+                 : meterId.address.device,
              where);
-    QCOMPARE(spec.channel, channel);
-    QCOMPARE(MeterSpec::fromString(canonical), spec);
+    QCOMPARE(meterId.channel, channel);
+    QCOMPARE(MeterId::fromString(canonical), meterId);
 }
 
-void TestMeterCatalogue::badSpecsSayWhy_data()
+void TestMeterCatalogue::badIdsSayWhy_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("says");
@@ -176,12 +176,12 @@ void TestMeterCatalogue::badSpecsSayWhy_data()
                                   << "not a port";
 }
 
-void TestMeterCatalogue::badSpecsSayWhy()
+void TestMeterCatalogue::badIdsSayWhy()
 {
     QFETCH(QString, text);
     QFETCH(QString, says);
     QString error;
-    QVERIFY(!MeterSpec::fromString(text, &error).isValid());
+    QVERIFY(!MeterId::fromString(text, &error).isValid());
     QVERIFY2(error.contains(says), qPrintable(error));
 }
 
@@ -223,13 +223,14 @@ void TestMeterCatalogue::driversComeFromMetadata()
 void TestMeterCatalogue::listsDriversAndDetectedMeters()
 {
     const QStringList lines = m_catalogue->listLines();
-    QStringList specs;
+    QStringList meterIds;
     for (const QString &line : lines) {
         QCOMPARE(line.count(QLatin1Char('\t')), 1);
-        specs << line.section(QLatin1Char('\t'), 0, 0);
+        meterIds << line.section(QLatin1Char('\t'), 0, 0);
     }
-    QCOMPARE(specs, (QStringList{"n774x", "odd", "pm100", "virtual", "pm100@" + m_dev + "/usbtmc0",
-                                 "pm100@" + m_dev + "/usbtmc3", "pm100@/dev/ttyACM0"}));
+    QCOMPARE(meterIds,
+             (QStringList{"n774x", "odd", "pm100", "virtual", "pm100@" + m_dev + "/usbtmc0",
+                          "pm100@" + m_dev + "/usbtmc3", "pm100@/dev/ttyACM0"}));
     QVERIFY(lines[2].contains(QLatin1String("Thorlabs")) &&
             lines[2].contains(QLatin1String("usbtmc or serial")));
     QVERIFY(lines[4].contains(QLatin1String("USB 1313:8078")));
@@ -238,7 +239,7 @@ void TestMeterCatalogue::listsDriversAndDetectedMeters()
     // The dialog also offers the serial ports without a matching id.
     QStringList all;
     for (const DetectedMeter &m : m_catalogue->detect(true))
-        all << m.spec.toString();
+        all << m.meterId.toString();
     QVERIFY(all.contains(QStringLiteral("pm100@/dev/ttyS0")));
     QVERIFY(all.contains(QStringLiteral("pm100@/dev/ttyUSB0")));
 }
@@ -273,23 +274,23 @@ void TestMeterCatalogue::resolvesAndRefuses()
 {
     QFETCH(QString, text);
     QFETCH(QString, resolved);
-    MeterSpec spec = MeterSpec::fromString(text);
-    QVERIFY(spec.isValid());
+    MeterId meterId = MeterId::fromString(text);
+    QVERIFY(meterId.isValid());
     QString error;
-    const bool ok = m_catalogue->resolve(spec, &error);
+    const bool ok = m_catalogue->resolve(meterId, &error);
     if (resolved.startsWith(QLatin1Char('!'))) {
         QVERIFY(!ok);
         QVERIFY2(error.contains(resolved.mid(1)), qPrintable(error));
     } else {
         QVERIFY2(ok, qPrintable(error));
-        QCOMPARE(spec.toString(), resolved);
+        QCOMPARE(meterId.toString(), resolved);
     }
 }
 
 void TestMeterCatalogue::presenceFollowsTheDevice()
 {
     auto present = [this](const QString &text) {
-        return m_catalogue->isPresent(MeterSpec::fromString(text));
+        return m_catalogue->isPresent(MeterId::fromString(text));
     };
     const QString node = m_dev + QStringLiteral("/usbtmc0");
     QVERIFY(present(QStringLiteral("pm100@") + node));
@@ -321,19 +322,19 @@ void TestMeterCatalogue::createsMetersThroughThePlugin()
 {
     QString error;
     const MeterOptions options;
-    QVERIFY(!m_catalogue->createMeter(MeterSpec::fromString(QStringLiteral("virtual")), options,
-                                      &error));
+    QVERIFY(
+        !m_catalogue->createMeter(MeterId::fromString(QStringLiteral("virtual")), options, &error));
     QVERIFY2(error.contains(QLatin1String("KV930 driver set")), qPrintable(error));
-    QVERIFY(!m_catalogue->createMeter(MeterSpec::fromString(QStringLiteral("odd@tcp://h")), options,
+    QVERIFY(!m_catalogue->createMeter(MeterId::fromString(QStringLiteral("odd@tcp://h")), options,
                                       &error));
     QCOMPARE(error, QStringLiteral("odd makes no meters"));
 
     // Two meters of one driver at once, each its own object with the signals
     // the program connects by signature.
     auto first = m_catalogue->createMeter(
-        MeterSpec::fromString(QStringLiteral("n774x@tcp://127.0.0.1#1")), options, &error);
+        MeterId::fromString(QStringLiteral("n774x@tcp://127.0.0.1#1")), options, &error);
     auto second = m_catalogue->createMeter(
-        MeterSpec::fromString(QStringLiteral("n774x@tcp://127.0.0.1#3")), options, &error);
+        MeterId::fromString(QStringLiteral("n774x@tcp://127.0.0.1#3")), options, &error);
     QVERIFY2(first && second, qPrintable(error));
     QVERIFY(first->object() != second->object());
     QVERIFY(!first->isOpen() && first->identity().isEmpty());

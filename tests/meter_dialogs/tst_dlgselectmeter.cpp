@@ -1,5 +1,5 @@
 // The meter dialog over the catalogue's fixture folder: what it offers, what
-// it refuses, and the SPEC and options it returns.
+// it refuses, and the ID and options it returns.
 #include "dlgselectmeter.h"
 #include "metercatalogue.h"
 
@@ -34,7 +34,7 @@ void TestDlgSelectMeter::choosesTypesAndReturnsAMeter()
     DlgSelectMeter dialog(catalogue);
     QCOMPARE(dialog.objectName(), QStringLiteral("DlgSelectMeter"));
     auto *list = dialog.findChild<QListWidget *>(QStringLiteral("listMeters"));
-    auto *edit = dialog.findChild<QLineEdit *>(QStringLiteral("editSpec"));
+    auto *edit = dialog.findChild<QLineEdit *>(QStringLiteral("editMeterId"));
     auto *problem = dialog.findChild<QLabel *>(QStringLiteral("labelProblem"));
     auto *rate = dialog.findChild<QDoubleSpinBox *>(QStringLiteral("spinRate"));
     auto *wavelength = dialog.findChild<QSpinBox *>(QStringLiteral("spinWavelength"));
@@ -49,7 +49,7 @@ void TestDlgSelectMeter::choosesTypesAndReturnsAMeter()
              (QStringList{"n774x", "odd", "pm100", "virtual", "pm100@/nonexistent/ttyACM0"}));
 
     // The KV930 set takes neither rate nor wavelength.
-    dialog.setSelection(MeterSpec::fromString(QStringLiteral("virtual")), MeterOptions());
+    dialog.setSelection(MeterId::fromString(QStringLiteral("virtual")), MeterOptions());
     QVERIFY(ok->isEnabled());
     QVERIFY(!rate->isEnabled() && !wavelength->isEnabled());
     QCOMPARE(rate->value(), 5.0);
@@ -78,7 +78,7 @@ void TestDlgSelectMeter::choosesTypesAndReturnsAMeter()
 
     ok->click();
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(dialog.spec().toString(), QStringLiteral("n774x@tcp://127.0.0.1:5025#3"));
+    QCOMPARE(dialog.meterId().toString(), QStringLiteral("n774x@tcp://127.0.0.1:5025#3"));
     QCOMPARE(dialog.options().readingsPerSecond, 2.5);
     QCOMPARE(dialog.options().wavelengthNm, 1310);
 }
