@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QQueue>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -174,4 +175,15 @@ inline bool installVirtualMeter(const QTemporaryDir &dir, const QByteArray &sett
 inline QAction *windowAction(const Widget &w, const char *name)
 {
     return w.findChild<QAction *>(QLatin1String(name));
+}
+
+// What Debian's sqlite3 answers to statement on the journal in journalFolder
+// (rows one a line, columns split by '|').
+inline QString journalQuery(const QString &journalFolder, const QString &statement)
+{
+    QProcess sqlite;
+    sqlite.start(QStringLiteral("sqlite3"),
+                 {QDir(journalFolder).filePath(QStringLiteral("journal.sqlite")), statement});
+    sqlite.waitForFinished(30000);
+    return QString::fromUtf8(sqlite.readAllStandardOutput()).trimmed();
 }

@@ -564,10 +564,7 @@ private slots:
         // The window gone, its journal holds no trace of the import.
         w.reset();
         auto sql = [&](const char *statement) {
-            QProcess sqlite;
-            sqlite.start("sqlite3", {journal.filePath("journal.sqlite"), statement});
-            sqlite.waitForFinished(30000);
-            return QString::fromUtf8(sqlite.readAllStandardOutput()).trimmed();
+            return journalQuery(journal.path(), QString::fromLatin1(statement));
         };
         QCOMPARE(sql("PRAGMA integrity_check"), QStringLiteral("ok"));
         QCOMPARE(sql("SELECT group_concat(name) FROM items"),

@@ -70,14 +70,6 @@ struct JournalWindow
     std::unique_ptr<Widget> window;
 };
 
-QString sql(const QString &folder, const QString &statement)
-{
-    QProcess sqlite;
-    sqlite.start(QStringLiteral("sqlite3"),
-                 {QDir(folder).filePath(QStringLiteral("journal.sqlite")), statement});
-    sqlite.waitForFinished(30000);
-    return QString::fromUtf8(sqlite.readAllStandardOutput()).trimmed();
-}
 } // namespace
 
 class JournalWindowTest : public QObject
@@ -340,21 +332,22 @@ private slots:
             w.prompt->answers.enqueue(QMessageBox::Yes);
             QVERIFY(w.window->close());
         }
-        QCOMPARE(sql(folder.path(), "SELECT count(*) FROM sessions"), QStringLiteral("2"));
+        QCOMPARE(journalQuery(folder.path(), "SELECT count(*) FROM sessions"), QStringLiteral("2"));
         // Both began 40 days ago; one ended 31 days ago, the other yesterday:
         // age counts from a session's end.
-        sql(folder.path(), "UPDATE sessions SET started = started - 40 * 86400000");
-        sql(folder.path(), "UPDATE sessions SET ended = ended - 31 * 86400000 WHERE id = "
-                           "(SELECT id FROM sessions s JOIN items i ON i.session = s.id "
-                           "WHERE i.readings = 3)");
-        sql(folder.path(), "UPDATE sessions SET ended = ended - 86400000 WHERE id = "
-                           "(SELECT id FROM sessions s JOIN items i ON i.session = s.id "
-                           "WHERE i.readings = 4)");
+        journalQuery(folder.path(), "UPDATE sessions SET started = started - 40 * 86400000");
+        journalQuery(folder.path(), "UPDATE sessions SET ended = ended - 31 * 86400000 WHERE id = "
+                                    "(SELECT id FROM sessions s JOIN items i ON i.session = s.id "
+                                    "WHERE i.readings = 3)");
+        journalQuery(folder.path(), "UPDATE sessions SET ended = ended - 86400000 WHERE id = "
+                                    "(SELECT id FROM sessions s JOIN items i ON i.session = s.id "
+                                    "WHERE i.readings = 4)");
         JournalWindow w(folder.path());
         QVERIFY(w.window->journal()->flush());
-        QCOMPARE(sql(folder.path(), "SELECT sum(readings) FROM items"), QStringLiteral("4"));
-        QCOMPARE(sql(folder.path(), "SELECT count(*) FROM batches WHERE session NOT IN "
-                                    "(SELECT id FROM sessions)"),
+        QCOMPARE(journalQuery(folder.path(), "SELECT sum(readings) FROM items"),
+                 QStringLiteral("4"));
+        QCOMPARE(journalQuery(folder.path(), "SELECT count(*) FROM batches WHERE session NOT IN "
+                                             "(SELECT id FROM sessions)"),
                  QStringLiteral("0"));
         const QList<QStringList> rows = recentRecordings(w);
         QCOMPARE(rows.size(), 1);
@@ -485,7 +478,7 @@ private slots:
         // The end is in the file (when it fitted where the failed batch did
         // not) or else in a marker beside it; with room for a lock file, the
         // next start takes the close as one.
-        QVERIFY(sql(folder, "SELECT count(*) FROM sessions WHERE ended IS NULL") == "0" ||
+        QVERIFY(journalQuery(folder, "SELECT count(*) FROM sessions WHERE ended IS NULL") == "0" ||
                 QDir(folder).entryList({"session-*.closed"}).size() == 1);
         for (const QString &aside : QDir(folder).entryList({"journal-damaged-*"}))
             QFile::remove(QDir(folder).filePath(aside));
@@ -570,7 +563,8 @@ private slots:
             QVERIFY(holder.waitForFinished(10000));
             QTRY_VERIFY_WITH_TIMEOUT(w.journalState()->isHidden(), 15000);
             QVERIFY(w.window->journal()->flush());
-            QCOMPARE(sql(folder.path(), "SELECT sum(readings) FROM items"), QString::number(held));
+            QCOMPARE(journalQuery(folder.path(), "SELECT sum(readings) FROM items"),
+                     QString::number(held));
         } // not closed: the next start restores it
         JournalWindow again(folder.path());
         QTRY_VERIFY(contains(again.messages("information"),
@@ -588,10 +582,11 @@ private slots:
             w.prompt->answers.enqueue(QMessageBox::Yes);
             QVERIFY(w.window->close());
         }
-        const int pageSize = sql(folder.path(), "PRAGMA page_size").toInt();
-        const qint64 page = sql(folder.path(), "SELECT min(pageno) FROM dbstat WHERE "
-                                               "name = 'batches' AND pagetype = 'overflow'")
-                                .toLongLong();
+        const int pageSize = journalQuery(folder.path(), "PRAGMA page_size").toInt();
+        const qint64 page =
+            journalQuery(folder.path(), "SELECT min(pageno) FROM dbstat WHERE "
+                                        "name = 'batches' AND pagetype = 'overflow'")
+                .toLongLong();
         QVERIFY(pageSize > 0 && page > 1);
         {
             QFile file(folder.filePath(QStringLiteral("journal.sqlite")));
@@ -599,7 +594,7 @@ private slots:
             QVERIFY(file.seek((page - 1) * pageSize));
             file.write(QByteArray(pageSize, '\x7f'));
         }
-        QVERIFY(sql(folder.path(), "PRAGMA integrity_check") != QLatin1String("ok"));
+        QVERIFY(journalQuery(folder.path(), "PRAGMA integrity_check") != QLatin1String("ok"));
         {
             // A living program's session lock: the file stays where it is.
             QLockFile other(folder.filePath(QStringLiteral("session-7.lock")));
@@ -616,7 +611,7 @@ private slots:
         QVERIFY(w.messages("warning").first().contains("moved aside"));
         QCOMPARE(QDir(folder.path()).entryList({"journal-damaged-*.sqlite"}).size(), 1);
         QVERIFY(w.window->journal()->flush());
-        QCOMPARE(sql(folder.path(), "PRAGMA integrity_check"), QStringLiteral("ok"));
+        QCOMPARE(journalQuery(folder.path(), "PRAGMA integrity_check"), QStringLiteral("ok"));
     }
 
     // A data folder on a network file system: the journal is kept locally,

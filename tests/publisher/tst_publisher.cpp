@@ -439,11 +439,8 @@ private slots:
         QVERIFY(recording.journal());
         QCOMPARE(recording.journal()->keptUnpublished(), qint64(20));
         QVERIFY(recording.journal()->flush());
-        sqlite.start(QStringLiteral("sqlite3"),
-                     {QDir(folder).filePath(QStringLiteral("journal.sqlite")),
-                      QStringLiteral("SELECT sum(readings) FROM items")});
-        QVERIFY(sqlite.waitForFinished());
-        QCOMPARE(sqlite.readAllStandardOutput().trimmed(), QByteArray("20"));
+        QCOMPARE(journalQuery(folder, QStringLiteral("SELECT sum(readings) FROM items")),
+                 QStringLiteral("20"));
     }
 
     void theWindowPublishesWhatItRecords()

@@ -90,15 +90,6 @@ int csvRows(const QString &path)
     return python.readAllStandardOutput().trimmed().toInt();
 }
 
-QString sqlite(const QString &journalFolder, const QString &query)
-{
-    QProcess sqlite3;
-    sqlite3.start(QStringLiteral("sqlite3"),
-                  {QDir(journalFolder).filePath(QStringLiteral("journal.sqlite")), query});
-    sqlite3.waitForFinished(30000);
-    return QString::fromUtf8(sqlite3.readAllStandardOutput()).trimmed();
-}
-
 int summaryCount(const QByteArray &stdoutText)
 {
     const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("^(\\d+) readings in "))
@@ -124,11 +115,11 @@ private slots:
         QVERIFY(out.contains("Measure1"));
         QCOMPARE(csvRows(run.file("out.csv")), 100);
         // The session is in the journal, ended, its readings all exported.
-        QCOMPARE(
-            sqlite(run.journalFolder(), "SELECT count(*), sum(ended IS NOT NULL) FROM sessions"),
-            QStringLiteral("1|1"));
-        QCOMPARE(sqlite(run.journalFolder(), "SELECT name, readings, exported FROM items "
-                                             "WHERE kind = 1"),
+        QCOMPARE(journalQuery(run.journalFolder(),
+                              "SELECT count(*), sum(ended IS NOT NULL) FROM sessions"),
+                 QStringLiteral("1|1"));
+        QCOMPARE(journalQuery(run.journalFolder(), "SELECT name, readings, exported FROM items "
+                                                   "WHERE kind = 1"),
                  QStringLiteral("Measure1|100|100"));
     }
 
@@ -144,8 +135,9 @@ private slots:
         const int recorded = summaryCount(run.process.readAllStandardOutput());
         QVERIFY(recorded > 0);
         QCOMPARE(csvRows(run.file("out.csv")), recorded);
-        QCOMPARE(sqlite(run.journalFolder(), "SELECT readings, exported FROM items WHERE name = "
-                                             "'Fibre 7'"),
+        QCOMPARE(journalQuery(run.journalFolder(),
+                              "SELECT readings, exported FROM items WHERE name = "
+                              "'Fibre 7'"),
                  QStringLiteral("%1|%1").arg(recorded));
     }
 
@@ -160,7 +152,7 @@ private slots:
         QTest::qWait(400); // longer than the journal's commit interval
         ::kill(pid_t(run.process.processId()), SIGKILL);
         run.process.waitForFinished();
-        QCOMPARE(sqlite(run.journalFolder(), "PRAGMA integrity_check"), QStringLiteral("ok"));
+        QCOMPARE(journalQuery(run.journalFolder(), "PRAGMA integrity_check"), QStringLiteral("ok"));
 
         FixtureAppDir app;
         auto prompt = std::make_unique<ScriptedPrompt>();
@@ -198,8 +190,9 @@ private slots:
                 summary[1].contains(QStringLiteral("virtual")));
         QCOMPARE(csvRows(run.file("out-pm100.csv")), 20);
         QCOMPARE(csvRows(run.file("out-virtual.csv")), 20);
-        QCOMPARE(sqlite(run.journalFolder(), "SELECT group_concat(readings) FROM (SELECT "
-                                             "readings FROM items WHERE kind = 1 ORDER BY name)"),
+        QCOMPARE(journalQuery(run.journalFolder(),
+                              "SELECT group_concat(readings) FROM (SELECT "
+                              "readings FROM items WHERE kind = 1 ORDER BY name)"),
                  QStringLiteral("20,20"));
     }
 
