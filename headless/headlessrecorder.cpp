@@ -258,13 +258,11 @@ void HeadlessRecorder::printProgress(bool final)
     }
 }
 
-void HeadlessRecorder::finish(const QString &failure)
+void HeadlessRecorder::finish()
 {
     if (m_finished)
         return;
     m_finished = true;
-    if (!failure.isEmpty())
-        m_failures << failure;
     if (m_progressTimer)
         m_progressTimer->stop();
     for (Channel &channel : m_channels)
@@ -292,13 +290,12 @@ QString HeadlessRecorder::exportPathFor(const QString &exportFile, const QString
 int HeadlessRecorder::exportAndEnd()
 {
     const double seconds = m_clock.isValid() ? m_clock.elapsed() / 1000.0 : 0.0;
-    int status = 0;
-    for (const QString &failure : qAsConst(m_failures)) {
-        if (m_channels.size() == 1)
+    int status = m_failures.isEmpty() ? 0 : FailureStatus;
+    // Several meters said each failure as it came; one meter's ends the run.
+    if (m_channels.size() == 1) {
+        for (const QString &failure : qAsConst(m_failures))
             fail(failure);
-        status = FailureStatus;
     }
-    m_status = status;
     for (Channel &channel : m_channels)
         channel.meter->close();
     QStringList summary;

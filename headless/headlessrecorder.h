@@ -79,9 +79,9 @@ private:
     void readingAppended(ItemData *item, int count);
     qint64 totalReadings() const;
     void printProgress(bool final);
-    // Ends the recording (once); failure, when set, is said and makes the
-    // exit status non-zero, but what was recorded is still exported.
-    void finish(const QString &failure = QString());
+    // Ends the recording (once); what was recorded is exported even after a
+    // failure (which makes the exit status non-zero).
+    void finish();
     int exportAndEnd();
     void fail(const QString &reason);
     // Publishing (headlesspublishing.cpp): started with the journal; at the
